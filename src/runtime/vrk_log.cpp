@@ -1,0 +1,305 @@
+// Numbered-message logging: builds "<time>: vrk-NNNN: <level> <text>" lines
+// from the catalogue, writes them to stderr and the job log, raises the status.
+#include "runtime/vrk_log.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "client/vrk_global.h"
+#include "runtime/vrk_msg.h"
+
+RELOC_LOG_FUNC g_kv_log_ptr = nullptr;
+
+namespace {
+
+constexpr size_t kTextBuf = 8192;
+constexpr size_t kLineBuf = 8704;
+constexpr size_t kTraceBuf = 4096;
+
+// UTC offset of local time, refreshed by every ordinary log line, so that the
+// signal-safe path can stamp its line without calling into the time zone code.
+volatile long g_cached_gmtoff = 0;
+
+bool is_caller_format(int code) {
+  return code == 1500 || code == 2500 || code == 3500 || code == 4000;
+}
+
+// Writes all of buf to fd, retrying short writes; errors are ignored.
+void write_all(int fd, const char *buf, size_t len) {
+  while (len > 0) {
+    ssize_t n = write(fd, buf, len);
+    if (n <= 0) return;
+    buf += n;
+    len -= (size_t)n;
+  }
+}
+
+// Level word padded to 9 characters, and the status rule of the level.
+void level_word_and_status(const _sMessage *row, char *word, size_t size) {
+  _sVRKObject *obj = &spGlobal->sVRKObject;
+  switch (row->eMsgLevel) {
+    case E_ERROR:
+      snprintf(word, size, "%-9s", "Error:");
+      if (spGlobal->iErrorSet == 0)
+        obj->eOperStatus = STATUS_ERR_BEF_SAV;
+      else if (spGlobal->iErrorSet == 1)
+        obj->eOperStatus = STATUS_ERR_BROK_STR;
+      break;
+    case E_WARNING:
+      snprintf(word, size, "%-9s", "Warning:");
+      if (obj->eOperStatus == STATUS_OK) obj->eOperStatus = STATUS_WARNING;
+      break;
+    case E_INFO:
+      snprintf(word, size, "%-9s", "Info:");
+      break;
+    case E_TRACE:
+      snprintf(word, size, "%-9s", "Trace:");
+      break;
+    default:
+      snprintf(word, size, "Unknown Level [%d]", (int)row->eMsgLevel);
+      break;
+  }
+}
+
+void emit_line(const char *line, size_t len) {
+  write_all(STDERR_FILENO, line, len);
+  fflush(stderr);
+  FILE *log = spGlobal->sVRKMsgTarget.fpLogFileDes;
+  if (log != nullptr) {
+    fwrite(line, 1, len, log);
+    fflush(log);
+  }
+}
+
+}  // namespace
+
+void vrk_log(int iMessageCode, ...) {
+  va_list args;
+  va_start(args, iMessageCode);
+  vtvrk_msg(0, iMessageCode, args);
+  va_end(args);
+}
+
+void vtvrk_msg(int iUNICODE, int iMessageCode, va_list vlArgs) {
+  (void)iUNICODE;
+  if (iMessageCode == 4000 && spGlobal->iLogLevel < 4) return;
+
+  const _sMessage *row = vrk_msg_lookup(iMessageCode);
+
+  char level[64];
+  level_word_and_status(row, level, sizeof(level));
+
+  time_t now = time(nullptr);
+  struct tm tmNow;
+  localtime_r(&now, &tmNow);
+  g_cached_gmtoff = tmNow.tm_gmtoff;
+  char stamp[64];
+  snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", tmNow.tm_year + 1900,
+           tmNow.tm_mon + 1, tmNow.tm_mday, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec);
+
+  char header[160];
+  snprintf(header, sizeof(header), "%s: vrk-%04d: %s ", stamp, iMessageCode, level);
+
+  char text[16384];
+  text[0] = '\0';
+  va_list args;
+  va_copy(args, vlArgs);
+  const char *tag = strstr(row->cpMsgText, "{#s}");
+  if (is_caller_format(row->iMsgID)) {
+    const char *fmt = va_arg(args, const char *);
+    if (fmt != nullptr) vsnprintf(text, kTextBuf, fmt, args);
+  } else if (tag != nullptr) {
+    size_t pre = (size_t)(tag - row->cpMsgText);
+    if (pre >= kTextBuf) pre = kTextBuf - 1;
+    memcpy(text, row->cpMsgText, pre);
+    text[pre] = '\0';
+    const char *fmt = va_arg(args, const char *);
+    if (fmt != nullptr) vsnprintf(text + pre, kTextBuf - pre, fmt, args);
+  } else if (row->iMsgID != VRK_MSG_END_CODE) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    vsnprintf(text, kTextBuf, row->cpMsgText, args);
+  } else {
+    snprintf(text, kTextBuf, row->cpMsgText, iMessageCode);
+#pragma GCC diagnostic pop
+  }
+  va_end(args);
+
+  size_t tlen = strlen(text);
+  if (tlen > 0 && text[tlen - 1] == '\n') text[--tlen] = '\0';
+
+  char line[kLineBuf];
+  int n = snprintf(line, sizeof(line), "%s%s\n", header, text);
+  size_t len = n < 0 ? 0 : (size_t)n;
+  if (len >= sizeof(line)) {
+    // Cut text: keep the line ending so the next line starts on its own.
+    len = sizeof(line) - 1;
+    line[len - 1] = '\n';
+  }
+  emit_line(line, len);
+}
+
+void trace(const char *cpFormat, ...) {
+  if (cpFormat == nullptr) return;
+  va_list args;
+  va_start(args, cpFormat);
+  // The level prefix is "%l" and a digit, checked on the format itself: it is
+  // no printf conversion, and "%ld ..." is an ordinary format, not a prefix.
+  if (cpFormat[0] == '%' && cpFormat[1] == 'l' && isdigit((unsigned char)cpFormat[2])) {
+    int code;
+    switch (cpFormat[2]) {
+      case '0': code = 1500; break;
+      case '1': code = 2500; break;
+      case '2': code = 3500; break;
+      default: code = 4000; break;
+    }
+    const char *rest = cpFormat[3] != '\0' ? cpFormat + 4 : cpFormat + 3;
+    char buf[kTraceBuf];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    vsnprintf(buf, sizeof(buf), rest, args);
+#pragma GCC diagnostic pop
+    va_end(args);
+    if (code == 4000 && spGlobal->iLogLevel < 4) return;
+    vrk_log(code, "%s", buf);
+    return;
+  }
+  if (spGlobal->iLogLevel > 2) {
+    char buf[kTraceBuf];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    vsnprintf(buf, sizeof(buf), cpFormat, args);
+#pragma GCC diagnostic pop
+    vrk_log(3500, "%s", buf);
+  }
+  va_end(args);
+}
+
+void trace_ln(const char *cpTraceLine) { trace("%s", cpTraceLine); }
+
+void vtrace(const char *cpFormat, va_list vlParams) {
+  char buf[kTraceBuf];
+  buf[0] = '\0';
+  if (cpFormat != nullptr) {
+    va_list args;
+    va_copy(args, vlParams);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    vsnprintf(buf, sizeof(buf), cpFormat, args);
+#pragma GCC diagnostic pop
+    va_end(args);
+  }
+  vrk_log(4000, "(packdata) %s", buf);
+}
+
+void SetRelocLog(RELOC_LOG_FUNC reloc_log) { g_kv_log_ptr = reloc_log; }
+
+// ---- async-signal-safe path -------------------------------------------------
+
+namespace {
+
+struct SafeBuf {
+  char *p;
+  size_t left;
+  void put(const char *s) {
+    while (*s && left > 1) {
+      *p++ = *s++;
+      --left;
+    }
+    *p = '\0';
+  }
+  void put_num(long v, int width) {
+    char digits[24];
+    int n = 0;
+    bool neg = v < 0;
+    unsigned long u = neg ? (unsigned long)(-v) : (unsigned long)v;
+    do {
+      digits[n++] = (char)('0' + u % 10);
+      u /= 10;
+    } while (u && n < 20);
+    while (n < width && n < 20) digits[n++] = '0';
+    if (neg) put("-");
+    char out[24];
+    for (int i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+    out[n] = '\0';
+    put(out);
+  }
+};
+
+// Civil date from days since 1970-01-01 (proleptic Gregorian).
+void civil_from_days(long z, int *y, int *m, int *d) {
+  z += 719468;
+  long era = (z >= 0 ? z : z - 146096) / 146097;
+  long doe = z - era * 146097;
+  long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  long yy = yoe + era * 400;
+  long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  long mp = (5 * doy + 2) / 153;
+  *d = (int)(doy - (153 * mp + 2) / 5 + 1);
+  *m = (int)(mp < 10 ? mp + 3 : mp - 9);
+  *y = (int)(yy + (*m <= 2));
+}
+
+}  // namespace
+
+void vrk_log_signal_safe(int iMessageCode, const char *cpText) {
+  if (iMessageCode == 4000 && spGlobal->iLogLevel < 4) return;
+  const _sMessage *row = vrk_msg_lookup(iMessageCode);
+  const char *word;
+  _sVRKObject *obj = &spGlobal->sVRKObject;
+  switch (row->eMsgLevel) {
+    case E_ERROR:
+      word = "Error:   ";
+      if (spGlobal->iErrorSet == 0)
+        obj->eOperStatus = STATUS_ERR_BEF_SAV;
+      else if (spGlobal->iErrorSet == 1)
+        obj->eOperStatus = STATUS_ERR_BROK_STR;
+      break;
+    case E_WARNING:
+      word = "Warning: ";
+      if (obj->eOperStatus == STATUS_OK) obj->eOperStatus = STATUS_WARNING;
+      break;
+    case E_INFO: word = "Info:    "; break;
+    default: word = "Trace:   "; break;
+  }
+
+  long t = (long)time(nullptr) + g_cached_gmtoff;
+  long days = t / 86400, secs = t % 86400;
+  if (secs < 0) {
+    secs += 86400;
+    --days;
+  }
+  int y, mo, d;
+  civil_from_days(days, &y, &mo, &d);
+
+  char line[kLineBuf];
+  SafeBuf b{line, sizeof(line)};
+  b.put_num(y, 4); b.put("-"); b.put_num(mo, 2); b.put("-"); b.put_num(d, 2); b.put(" ");
+  b.put_num(secs / 3600, 2); b.put(":"); b.put_num(secs / 60 % 60, 2); b.put(":");
+  b.put_num(secs % 60, 2);
+  b.put(": vrk-"); b.put_num(iMessageCode, 4); b.put(": "); b.put(word); b.put(" ");
+
+  // The row's text with its first "%s" replaced by cpText; caller-format rows
+  // take cpText whole.
+  const char *fmt = row->cpMsgText;
+  if (is_caller_format(row->iMsgID) || row->iMsgID == VRK_MSG_END_CODE) fmt = "%s";
+  const char *pos = strstr(fmt, "%s");
+  char chunk[2] = {0, 0};
+  for (const char *q = fmt; *q; ++q) {
+    if (q == pos) {
+      b.put(cpText ? cpText : "");
+      ++q;
+      continue;
+    }
+    chunk[0] = *q;
+    b.put(chunk);
+  }
+  b.put("\n");
+  size_t len = (size_t)(b.p - line);
+  write_all(STDERR_FILENO, line, len);
+  FILE *log = spGlobal->sVRKMsgTarget.fpLogFileDes;
+  if (log != nullptr) write_all(fileno(log), line, len);
+}
