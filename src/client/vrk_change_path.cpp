@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/PathCat.h"
+#include "runtime/cm_path_cat.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 
@@ -26,25 +26,29 @@ struct CompiledRegex {
 // The default expression: the directory in front of the name.
 ERROR_CHANGE_PATH prepend_directory(char *cpFileName, const std::string &name,
                                     const char *cpTargetPath) {
-  size_t dirLen = strlen(cpTargetPath);
-  // Room for the directory, the whole name and the terminating zero: the join
-  // only appends (part of) the name.
-  std::vector<char> dest(dirLen + name.size() + 1, '\0');
-  memcpy(dest.data(), cpTargetPath, dirLen);
+  // The joined path must fit the name's buffer; the join refuses a longer one.
+  std::vector<char> dest(VRK_CHG_PATH_MAX_NAME + 1, '\0');
+  if (strlen(cpTargetPath) > VRK_CHG_PATH_MAX_NAME) {
+    trace("%l0 ERROR: relocated path of [%s] is longer than %d characters", name.c_str(),
+          VRK_CHG_PATH_MAX_NAME);
+    return ERROR_CHG_PATH_ERROR;
+  }
+  strlcpy(dest.data(), cpTargetPath, dest.size());
   std::vector<char> src(name.begin(), name.end());
   src.push_back('\0');
-  if (PathCatSpecial(dest.data(), src.data(), nullptr, PATH_CAT_POLICY_PLAIN_CAT) !=
-      PATH_CAT_ERROR_OK) {
+  PATH_CAT_ERROR rc = PathCatSpecialEx(dest.data(), dest.size(), src.data(), nullptr, 0,
+                                       PATH_CAT_POLICY_PLAIN_CAT);
+  if (rc == PATH_CAT_ERROR_TOO_LONG) {
+    trace("%l0 ERROR: relocated path of [%s] is longer than %d characters", name.c_str(),
+          VRK_CHG_PATH_MAX_NAME);
+    return ERROR_CHG_PATH_ERROR;
+  }
+  if (rc != PATH_CAT_ERROR_OK) {
     trace("%l2 Can't concatenate: [%s] + [%s] with policy PATH_CAT_POLICY_REMOVE_DRIVE_LETTER",
           name.c_str(), cpTargetPath);
     return ERROR_CHG_PATH_ERROR;
   }
   size_t len = strnlen(dest.data(), dest.size());
-  if (len > VRK_CHG_PATH_MAX_NAME) {
-    trace("%l0 ERROR: relocated path of [%s] is longer than %d characters", name.c_str(),
-          VRK_CHG_PATH_MAX_NAME);
-    return ERROR_CHG_PATH_ERROR;
-  }
   memcpy(cpFileName, dest.data(), len);
   cpFileName[len] = '\0';
   return ERROR_CHG_PATH_OK;

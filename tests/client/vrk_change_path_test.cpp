@@ -78,6 +78,9 @@ TEST_F(ChangePath, DefaultPutsTheDirectoryInFront) {
   std::string out;
   EXPECT_EQ(ERROR_CHG_PATH_OK, Change(out, "/vol1/a", "", "/restore"));
   EXPECT_EQ("/restore/vol1/a", out);
+  // A network share name is dropped by the join.
+  EXPECT_EQ(ERROR_CHG_PATH_OK, Change(out, "//srv/share/a/b", "", "/restore"));
+  EXPECT_EQ("/restore/a/b", out);
 }
 
 TEST_F(ChangePath, ResultsThatDoNotFitAreErrors) {
