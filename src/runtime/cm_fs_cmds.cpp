@@ -23,9 +23,9 @@ std::string rw_tmp_dir() {
 
 int cm_chmod(char *szMode, char *szFile) {
   if (szMode == NULL || szFile == NULL) return X_RUN_NOT_STARTED;
-  X_RUN_SPEC spec;
-  spec.argv = {"chmod", szMode, "--", szFile};
-  return x_RunProgram(spec);
+  X_RUN_REQUEST req;
+  req.argv = {"chmod", szMode, "--", szFile};
+  return x_RunProgram(req);
 }
 
 int cm_chtime(char *cpTimeStamp, char *cpFile) {
@@ -33,18 +33,18 @@ int cm_chtime(char *cpTimeStamp, char *cpFile) {
   std::string stamp(cpTimeStamp, strnlen(cpTimeStamp, 12));
   size_t len = strlen(cpTimeStamp);
   if (len > 12) stamp += "." + std::string(cpTimeStamp + 12, len >= 14 ? 2 : 1);
-  X_RUN_SPEC spec;
-  spec.argv = {"touch", "-t", stamp, "--", cpFile};
-  trace("cm_chtime: %s", x_RunCommandText(spec.argv).c_str());
-  return x_RunProgram(spec);
+  X_RUN_REQUEST req;
+  req.argv = {"touch", "-t", stamp, "--", cpFile};
+  trace("cm_chtime: %s", x_RunCommandText(req.argv).c_str());
+  return x_RunProgram(req);
 }
 
 int sort_file(char *inFile, char *outFile) {
   if (inFile == NULL || outFile == NULL) return X_RUN_NOT_STARTED;
-  X_RUN_SPEC spec;
-  spec.argv = {"sort", "--", inFile};
-  spec.stdoutFile = outFile;
-  spec.umaskValue = 0022;
-  spec.environment = {"TMPDIR=" + rw_tmp_dir(), "LC_ALL=POSIX"};
-  return x_RunProgram(spec);
+  X_RUN_REQUEST req;
+  req.argv = {"sort", "--", inFile};
+  req.stdoutFile = outFile;
+  req.umaskValue = 0022;
+  req.environment = {"TMPDIR=" + rw_tmp_dir(), "LC_ALL=POSIX"};
+  return x_RunProgram(req);
 }

@@ -65,13 +65,13 @@ int i_GetDiskUsage(char *cpPath, long long *llFreeBytes, long long *llUsedBytes)
 int i_GetDirectoryUsage(char *cpPath, long long *pllUsedKBytes, char *cpMsg, size_t iMsgLength) {
   if (cpMsg != NULL && iMsgLength > 0) cpMsg[0] = '\0';
   if (cpPath == NULL || pllUsedKBytes == NULL) return 2;
-  X_RUN_SPEC spec;
-  spec.argv = {"du", "-s", "--", cpPath};
+  X_RUN_REQUEST req;
+  req.argv = {"du", "-s", "--", cpPath};
   std::string output;
-  spec.output = &output;
-  spec.mergeStderr = true;
-  const std::string command = x_RunCommandText(spec.argv);
-  int rc = x_RunProgram(spec);
+  req.output = &output;
+  req.mergeStderr = true;
+  const std::string command = x_RunCommandText(req.argv);
+  int rc = x_RunProgram(req);
   if (rc == X_RUN_NOT_STARTED) {
     int err = errno;
     trace("Error: popen failed for [%s] (%d): %s", command.c_str(), err, strerror(err));

@@ -54,12 +54,12 @@ int get_parent_info(char *cpInfo, int iLength) {
   if (cpInfo == NULL || iLength <= 0) return 0;
   cpInfo[0] = '\0';
   const int ppid = get_parent_pid();
-  X_RUN_SPEC spec;
-  spec.argv = {"ps", "-e", "-A", "-o", "pid,command"};
+  X_RUN_REQUEST req;
+  req.argv = {"ps", "-e", "-A", "-o", "pid,command"};
   std::string output;
-  spec.output = &output;
-  const std::string command = x_RunCommandText(spec.argv);
-  int rc = x_RunProgram(spec);
+  req.output = &output;
+  const std::string command = x_RunCommandText(req.argv);
+  int rc = x_RunProgram(req);
   if (rc == X_RUN_NOT_STARTED) {
     int err = errno;
     fprintf(stderr, "popen failed for %s\n", command.c_str());

@@ -23,26 +23,26 @@ bool same_name(const char *entry, const std::string &assignment) {
 
 }  // namespace
 
-int x_RunProgram(const X_RUN_SPEC &spec) {
-  if (spec.argv.empty()) {
+int x_RunProgram(const X_RUN_REQUEST &req) {
+  if (req.argv.empty()) {
     errno = EINVAL;
     return X_RUN_NOT_STARTED;
   }
   // Everything the child needs is built before the fork.
   std::vector<char *> argv;
-  for (const std::string &a : spec.argv) argv.push_back(const_cast<char *>(a.c_str()));
+  for (const std::string &a : req.argv) argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
   std::vector<char *> envp;
   for (char **e = environ; e != nullptr && *e != nullptr; e++) {
     bool replaced = false;
-    for (const std::string &s : spec.environment) replaced = replaced || same_name(*e, s);
+    for (const std::string &s : req.environment) replaced = replaced || same_name(*e, s);
     if (!replaced) envp.push_back(*e);
   }
-  for (const std::string &s : spec.environment) envp.push_back(const_cast<char *>(s.c_str()));
+  for (const std::string &s : req.environment) envp.push_back(const_cast<char *>(s.c_str()));
   envp.push_back(nullptr);
 
   int pipeFd[2] = {-1, -1};
-  if (spec.output != nullptr && pipe2(pipeFd, O_CLOEXEC) != 0) return X_RUN_NOT_STARTED;
+  if (req.output != nullptr && pipe2(pipeFd, O_CLOEXEC) != 0) return X_RUN_NOT_STARTED;
   // A pipe to report a failed exec; it closes by itself on a successful one.
   int errFd[2];
   if (pipe2(errFd, O_CLOEXEC) != 0) {
@@ -68,12 +68,12 @@ int x_RunProgram(const X_RUN_SPEC &spec) {
     return X_RUN_NOT_STARTED;
   }
   if (pid == 0) {
-    if (spec.umaskValue >= 0) umask((mode_t)spec.umaskValue);
-    if (spec.output != nullptr) {
+    if (req.umaskValue >= 0) umask((mode_t)req.umaskValue);
+    if (req.output != nullptr) {
       dup2(pipeFd[1], STDOUT_FILENO);
-      if (spec.mergeStderr) dup2(pipeFd[1], STDERR_FILENO);
-    } else if (!spec.stdoutFile.empty()) {
-      int fd = open(spec.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      if (req.mergeStderr) dup2(pipeFd[1], STDERR_FILENO);
+    } else if (!req.stdoutFile.empty()) {
+      int fd = open(req.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
       if (fd < 0) {
         int e = errno;
         ssize_t w = write(errFd[1], &e, sizeof(e));
@@ -91,13 +91,13 @@ int x_RunProgram(const X_RUN_SPEC &spec) {
   }
 
   close(errFd[1]);
-  if (spec.output != nullptr) {
+  if (req.output != nullptr) {
     close(pipeFd[1]);
     char buf[4096];
     for (;;) {
       ssize_t n = read(pipeFd[0], buf, sizeof(buf));
       if (n > 0) {
-        spec.output->append(buf, (size_t)n);
+        req.output->append(buf, (size_t)n);
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {

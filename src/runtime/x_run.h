@@ -12,7 +12,7 @@
 // an end is never taken for exit status 0.
 #define X_RUN_SIGNAL_BASE 128
 
-struct X_RUN_SPEC {
+struct X_RUN_REQUEST {
   std::vector<std::string> argv;        // argv[0] is looked up in PATH
   std::string *output = nullptr;        // receives standard output when set
   bool mergeStderr = false;             // standard error into output as well
@@ -23,7 +23,7 @@ struct X_RUN_SPEC {
 
 // Runs the program and waits for it: its exit status, X_RUN_SIGNAL_BASE plus
 // the signal number when a signal ended it, or X_RUN_NOT_STARTED (errno set).
-int x_RunProgram(const X_RUN_SPEC &spec);
+int x_RunProgram(const X_RUN_REQUEST &req);
 
 // Describes a result of x_RunProgram for messages.
 std::string x_RunResultText(int iResult);

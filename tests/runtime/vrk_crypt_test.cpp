@@ -126,7 +126,7 @@ TEST_F(CryptTest, CheckEncryptionDeciphersInPlace) {
   GetCapturedStderr();
   EXPECT_EQ("other", std::string(buf));
 
-  // A short buffer receives the password cut to its size.
+  // A buffer just large enough for the enciphered text holds the clear one.
   snprintf(buf, sizeof(buf), "{%s}", hex.c_str());
   CaptureStderr();
   EXPECT_EQ(1, vrk_check_encryption(RESTORE, (char *)"host1", buf, (unsigned)strlen(buf) + 1));

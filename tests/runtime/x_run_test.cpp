@@ -44,23 +44,23 @@ class RunTest : public testing::Test {
 };
 
 TEST_F(RunTest, ExitSignalAndStartFailures) {
-  X_RUN_SPEC spec;
+  X_RUN_REQUEST req;
   std::string out;
-  spec.argv = {"sh", "-c", "echo out; echo err >&2; exit 3"};
-  spec.output = &out;
-  spec.mergeStderr = true;
-  EXPECT_EQ(3, x_RunProgram(spec));
+  req.argv = {"sh", "-c", "echo out; echo err >&2; exit 3"};
+  req.output = &out;
+  req.mergeStderr = true;
+  EXPECT_EQ(3, x_RunProgram(req));
   EXPECT_EQ("out\nerr\n", out);
 
-  spec.argv = {"sh", "-c", "kill -9 $$"};
-  int rc = x_RunProgram(spec);
+  req.argv = {"sh", "-c", "kill -9 $$"};
+  int rc = x_RunProgram(req);
   EXPECT_EQ(X_RUN_SIGNAL_BASE + 9, rc);
   EXPECT_NE(0, rc);
 
-  spec.argv = {"/nonexistent/program"};
-  EXPECT_EQ(X_RUN_NOT_STARTED, x_RunProgram(spec));
+  req.argv = {"/nonexistent/program"};
+  EXPECT_EQ(X_RUN_NOT_STARTED, x_RunProgram(req));
 
-  X_RUN_SPEC env;
+  X_RUN_REQUEST env;
   std::string envOut;
   env.argv = {"sh", "-c", "echo \"$VRK_X\"; umask"};
   env.output = &envOut;
