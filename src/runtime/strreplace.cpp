@@ -4,7 +4,6 @@
 
 #include <string>
 
-
 #include "runtime/strlib.h"
 
 STRREPLCAE_ERROR strreplace(CHAR_TYPE *DestStr, unsigned long MaxDestStrLen,
