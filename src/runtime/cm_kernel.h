@@ -5,6 +5,7 @@
 
 #include <stdio.h>
 
+#include "runtime/LL.h"
 #include "runtime/dictionary.h"
 
 #define STRTOK_BUF 8192   // the tokenizer's copy of its text
@@ -28,6 +29,18 @@ int file_rev_search(const char *cpFile, char *cpSearchString, int iLength);
 // matching line, newline included, is left in pszSl (iLength bytes).
 int i_SEEK_STRING(FILE *fpTest, char *pszSl, int iLength, const char *cpString1,
                   const char *cpString2, char cLogicFlg);
+
+// Size of the elements LL_Ins appends (longer strings get room for all).
+#define LL_INS_ELEM 512
+
+// 1 for the first element of a list of strings that matches the PCRE2
+// pattern, 0 when none matches (or the pattern does not compile, traced),
+// a negative PCRE2 code only when matching itself failed. A last '^' of the
+// pattern asks for the element (at most 511 characters) back in its buffer.
+int i_LL_search(t_LL LL, char *cpSearchString);
+// Appends cpArg1 (unless empty or "NULL") and cpArg2 when cpArg2 is neither
+// empty nor "NULL"; otherwise nothing.
+void LL_Ins(t_LL LL, const char *cpArg1, const char *cpArg2);
 
 int iCreateKeyValue(dictionary *dictKeys, const char *cpArg, char cDeli1, char cDeli2, int bUpper);
 
