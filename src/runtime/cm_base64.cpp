@@ -46,7 +46,7 @@ int encode(const char *in, int in_len, char *out, int out_len, bool line_breaks)
       // The filter ends its text with a newline, which is not part of it.
       if (len > 0 && bm->data[len - 1] == '\n') --len;
       if ((long)len == want) {
-        memcpy(out, bm->data, len);
+        if (len > 0) memcpy(out, bm->data, len);
         out[len] = '\0';
         result = (int)len;
       }

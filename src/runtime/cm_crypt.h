@@ -8,7 +8,7 @@
 // evp_crypt starts every operation from it.
 extern unsigned char cbc_iv[8];
 
-enum EBase64Operation {
+enum EBase64Operation : int {
   BASE_64_ENCRYPT = 0,  // encode
   BASE_64_DECRYPT = 1   // decode
 };
