@@ -54,6 +54,11 @@ TEST(Base64, BreaksLinesAfter64Characters) {
   std::string e = Encode(all);
   EXPECT_EQ(406u, e.size());
   EXPECT_EQ(all, Decode(e));
+  // A text on one line decodes as well.
+  std::string one_line;
+  for (char c : e)
+    if (c != '\n') one_line += c;
+  EXPECT_EQ(all, Decode(one_line));
 }
 
 TEST(Base64, OutputMustHoldTheWholeEncoding) {
