@@ -9,27 +9,11 @@
 
 #include <string>
 
+#include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 #include "runtime/x_run.h"
 
 namespace {
-
-// A byte count with one decimal and a unit letter (B, K, M, G, T).
-void human_readable(double dSize, char *out, size_t size) {
-  struct Unit {
-    double threshold;
-    const char *fmt;
-  };
-  static const Unit kUnits[] = {{1099511627776.0, "%0.1fT"}, {1073741824.0, "%0.1fG"}, {1048576.0, "%0.1fM"},
-                                {1024.0, "%0.1fK"}};
-  for (const Unit &u : kUnits) {
-    if (dSize >= u.threshold) {
-      snprintf(out, size, u.fmt, dSize / u.threshold);
-      return;
-    }
-  }
-  snprintf(out, size, "%0.1fB", dSize);
-}
 
 // Reads "kilobytes path" from a du line into *kb.
 bool read_total(const std::string &line, long long *kb) {
@@ -43,7 +27,7 @@ bool read_total(const std::string &line, long long *kb) {
 
 void report_size(long long kb, char *cpMsg, size_t iMsgLength) {
   char human[30];
-  human_readable((double)kb * 1024.0, human, sizeof(human));
+  szHumanReadable((double)kb * 1024.0, human, (int)sizeof(human));
   if (cpMsg != NULL && iMsgLength > 0) snprintf(cpMsg, iMsgLength, "%lld (%s)", kb, human);
 }
 

@@ -5,7 +5,7 @@
 
 #include <stddef.h>
 
-#include "runtime/char_type.h"
+#include "runtime/strlib.h"
 
 enum {
   PATH_CAT_POLICY_PLAIN_CAT = 0,
