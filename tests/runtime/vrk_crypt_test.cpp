@@ -178,6 +178,14 @@ TEST_F(CryptTest, CheckEncryptionFailures) {
   }
 }
 
+TEST_F(CryptTest, CheckEncryptionRefusesUnterminatedBuffer) {
+  char buf[4] = {'{', 'a', 'b', '}'};
+  CaptureStderr();
+  EXPECT_EQ(0, vrk_check_encryption(BACKUP, (char *)"k", buf, sizeof(buf)));
+  EXPECT_NE(std::string::npos, GetCapturedStderr().find("vrk-1149"));
+  EXPECT_EQ(0, memcmp(buf, "{ab}", 4));
+}
+
 TEST(CryptHex, HexToDecAndMultiplicant) {
   struct Case {
     const char *text;
