@@ -12,6 +12,8 @@
 
 #include "client/vrk_levels.h"
 #include "client/vrk_options.h"
+#include "runtime/cbc_iv.h"
+#include "runtime/vrk_crypt.h"
 #include "vrk_client_fixture.h"
 
 namespace {
@@ -377,6 +379,24 @@ TEST_F(Options, SmsLoginAttachedFormIsBlankedInPlace) {
   EXPECT_STREQ("pw9", spGlobal->sVRKNlm.szPassword);
   EXPECT_EQ(std::string::npos, std::string(a.argv()[2]).find("pw9"));
   EXPECT_EQ(std::string::npos, r.err.find("pw9"));
+}
+
+TEST_F(Options, EncipheredSmsPasswordIsDecipheredWithTheSavesetKey) {
+  unsigned char savedIv[CBC_IV_SIZE];
+  memcpy(savedIv, cbc_iv, sizeof(savedIv));
+  char enc[1024] = {0};
+  std::string plain = "Secr3t", phrase = "Bset1";
+  ASSERT_EQ(0, vrk_encrypt_password(enc, &plain[0], 0, &phrase[0]));
+  memcpy(cbc_iv, savedIv, sizeof(savedIv));
+  std::string wrapped = enc[0] == '{' ? std::string(enc) : "{" + std::string(enc) + "}";
+
+  ParseRun r = Run({"-b", "-N", "S:T:TS:u:" + wrapped + ":0", "-s", "set1", "/a"});
+  ASSERT_EQ(0, r.rc) << r.err;
+  EXPECT_STREQ("Secr3t", spGlobal->sVRKNlm.szPassword);
+  EXPECT_EQ(std::string::npos, r.err.find("Secr3t"));
+  // Another saveset is another key: the password does not decipher.
+  r = Run({"-b", "-N", "S:T:TS:u:" + wrapped + ":0", "-s", "other", "/a"});
+  EXPECT_EQ(-1, r.rc);
 }
 
 TEST_F(Options, SmsLoginRefusals) {
