@@ -12,8 +12,12 @@
 
 namespace {
 
+}  // namespace
+
 // Data connection closed by the storage node, counted over the library.
 int giNoMoreData = 0;
+
+namespace {
 
 void db_transfer_failed(double dBytes) {
   if (sGlobal.iComSession == 0) return;

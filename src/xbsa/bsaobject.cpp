@@ -185,6 +185,8 @@ extern "C" int BSAGetObject(long bsaHandle, BSA_ObjectDescriptor *objectDescript
       if (xbsa_open(bsaHandle, 2) == -1) {
         xbsalog("BSAGetObject: xbsa_open() call failed. Exiting.");
         iRc = BSA_RC_ACCESS_FAILURE;
+      } else {
+        giNoMoreData = 0;
       }
     }
   }

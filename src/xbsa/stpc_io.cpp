@@ -131,8 +131,10 @@ int stpc_send(int SControl, const char *szMessage, int iMsgLen, int iSendOpt) {
   int iLeft = iMsgLen;
   const char *cp = szMessage;
   for (;;) {
+    // The password of a PASS line is never traced.
+    bool bPass = strncmp(cp, "PASS ", 5) == 0;
     xbsadetailtrace("stpc_send: Calling send(SOCKET=%u, Buffer=%.*s, Len=%u, Flags=%u)", (unsigned)SControl,
-                    iLeft, cp, (unsigned)iLeft, (unsigned)iSendOpt);
+                    bPass ? 15 : iLeft, bPass ? "PASS ********\r\n" : cp, (unsigned)iLeft, (unsigned)iSendOpt);
     ssize_t n = send(SControl, cp, (size_t)iLeft, iSendOpt | MSG_NOSIGNAL);
     xbsadetailtrace("stpc_send: send() return: %i", (int)n);
     if (n < 0) {

@@ -40,6 +40,7 @@ void xbsa_reset_library() {
   }
   glSessionIndex = 1;
   giSessionCounter = 0;
+  giNoMoreData = 0;
   xbsa_init_global();
 }
 

@@ -28,7 +28,7 @@
 
 typedef enum { eFTP = 0, eHTTP = 1, eHTTPS = 2 } eConnectionProtocol;
 
-typedef struct {
+typedef struct _sSMS {
   char szHostName[XBSA_FIELD_SIZE];
   int iPort;
   char szUser[XBSA_FIELD_SIZE];
@@ -49,13 +49,13 @@ typedef struct {
   int iOpStatus;
 } _sSMS;
 
-typedef struct {
+typedef struct _sObject {
   BSA_ObjectDescriptor sBSA_Object;
   BSA_ObjectOwner sBSA_ObjectOwner;
   _sSMS sSMS;
 } _sObject;
 
-typedef struct {
+typedef struct _sSession {
   int32_t lBSAHandle;
   int iLastCall;
   char szLastMessage[XBSA_MSG_SIZE];
@@ -70,7 +70,7 @@ typedef struct {
   BOOL bInUse;   // issued by BSAInit and not yet terminated
 } _sSession;
 
-typedef struct {
+typedef struct _sGlobal {
   _sObject sObject;
   STUCT_COM_INPUT sCOM;
   BSA_QueryDescriptor sQueryDescriptor;
@@ -90,6 +90,9 @@ extern _sSession sSession[XBSA_MAX_SESSIONS];
 extern _sGlobal sGlobal;
 extern long glSessionIndex;
 extern unsigned int giSessionCounter;
+// Ends of the object met by BSAGetData in a row; a new read transfer starts
+// again from 0.
+extern int giNoMoreData;
 
 // Slot of an open session, or NULL for any handle that names none.
 _sSession *xbsa_find_slot(long bsaHandle);
