@@ -248,13 +248,30 @@ extern "C" int BSAQueryObject(long bsaHandle, BSA_QueryDescriptor *queryDescript
     return query_end(BSA_RC_SUCCESS);
   }
   make_src_spec(queryDescriptorPtr->objectName, false);
-  // The query results are appended by the command interface's COM_INFO
-  // answer; it reports no objects until it is part of the library.
+  if (!sGlobal.LL_BSA_ObjectDescriptor) {
+    xbsatrace("First init of LL_BSA_ObjectDescriptor");
+    sGlobal.LL_BSA_ObjectDescriptor = ConsLL();
+  }
+  // The COM_INFO answer appends one descriptor per stored object.
   xbsatrace("BSAQueryObject: Calling com_intf() for COM_INFO.");
   if (com_intf(COM_INFO, &sGlobal.sCOM) != 1) {
     xbsalog("BSAQueryObject: com_intf() call failed.");
     return query_end(BSA_RC_ACCESS_FAILURE);
   }
-  xbsalog("BSAQueryObject: No match.");
-  return query_end(BSA_RC_NO_MATCH);
+  t_LL list = sGlobal.LL_BSA_ObjectDescriptor;
+  if (IsEmptyLL(list)) {
+    xbsalog("BSAQueryObject: No match.");
+    return query_end(BSA_RC_NO_MATCH);
+  }
+  xbsatrace("BSAQueryObject: memcpy() query result to caller");
+  void *el = FirstElmLL(list);
+  memcpy(objectDescriptorPtr, el, sizeof *objectDescriptorPtr);
+  DelElmLL(el);
+  int iRc = BSA_RC_SUCCESS;
+  if (IsEmptyLL(list)) {
+    xbsalog("BSAQueryObject: Only one object found: set return to No more data.");
+    iRc = BSA_RC_NO_MORE_DATA;
+  }
+  trace_result(*objectDescriptorPtr);
+  return query_end(iRc);
 }

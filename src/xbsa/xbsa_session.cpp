@@ -20,7 +20,7 @@ GlobalPresets gPresets;
 }  // namespace
 
 void xbsa_init_global() {
-  memset(&sGlobal, 0, sizeof sGlobal);
+  xbsa_clear_global();
   sGlobal.sObject.sBSA_Object.copyType = BSA_CopyType_ANY;
   sGlobal.sObject.sBSA_Object.objectType = BSA_ObjectType_ANY;
   sGlobal.sObject.sBSA_Object.objectStatus = BSA_ObjectStatus_ANY;
@@ -30,7 +30,10 @@ void xbsa_init_global() {
   sGlobal.iReadTraceEnvironment = 1;
 }
 
-void xbsa_clear_global() { memset(&sGlobal, 0, sizeof sGlobal); }
+void xbsa_clear_global() {
+  if (sGlobal.LL_BSA_ObjectDescriptor) DestLL(sGlobal.LL_BSA_ObjectDescriptor);
+  memset(&sGlobal, 0, sizeof sGlobal);
+}
 
 void xbsa_reset_library() {
   memset(sSession, 0, sizeof sSession);

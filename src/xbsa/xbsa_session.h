@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include "runtime/LL.h"
 #include "runtime/vrk_types.h"
 #include "xbsa/xbsa.h"
 #include "xbsa/xbsa_com.h"
@@ -74,7 +75,7 @@ typedef struct _sGlobal {
   _sObject sObject;
   STUCT_COM_INPUT sCOM;
   BSA_QueryDescriptor sQueryDescriptor;
-  void *LL_BSA_ObjectDescriptor;
+  t_LL LL_BSA_ObjectDescriptor;  // pending query results (BSA_ObjectDescriptor)
   unsigned long ulTimeOut;
   unsigned char ucXBSATraceLevel;
   BSA_TraceFunc vpExternalTraceFunc;
@@ -100,7 +101,8 @@ _sSession *xbsa_find_slot(long bsaHandle);
 _sSession *xbsa_take_slot(long bsaHandle);
 // Sets the global record to its initial presets.
 void xbsa_init_global();
-// Clears the global record to zeros (as BSATerminate does).
+// Clears the global record to zeros (as BSATerminate does), freeing the
+// pending query results.
 void xbsa_clear_global();
 // Resets the whole library (tests only): session table, counters, record.
 void xbsa_reset_library();

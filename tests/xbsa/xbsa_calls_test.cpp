@@ -401,3 +401,33 @@ TEST_F(XbsaCallsTest, DescriptorValueNames) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(XbsaDatabaseOwnerTest, QueryAndEndFailCleanlyWithoutCommandInterface) {
+  ResetXbsa(3);
+  EnvArray e({"BSA_SERVICE_HOST=127.0.0.1:1"});
+  BSA_ObjectOwner o = Owner("DB2");
+  long h = 0;
+  ASSERT_EQ(BSAInit(&h, nullptr, &o, e.get()), 4);
+  BSA_QueryDescriptor q = {};
+  strcpy(q.objectName.objectSpaceName, "db");
+  strcpy(q.objectName.pathName, "path");
+  BSA_ObjectDescriptor d = Descriptor("db", "path");
+  EXPECT_EQ(BSAQueryObject(h, &q, &d), 77);
+  EXPECT_EQ(BSAQueryObject(h, &q, &d), 77) << "database owners may query again";
+  EXPECT_TRUE(TraceHas("BSAQueryObject: Subsequent call."));
+  EXPECT_STREQ(sGlobal.sCOM.szSrcSpec, "db@path");
+  BSA_DataBlock32 b = {};
+  EXPECT_EQ(BSACreateObject(h, &d, &b), 3) << "COM_OPEN_WRITE fails";
+  EXPECT_EQ(sGlobal.sObject.sSMS.iOpStatus, 3);
+  EXPECT_EQ(BSAGetObject(h, &d, &b), 77) << "COM_OPEN_READ fails";
+  EXPECT_EQ(BSAEndData(h), 3);
+  // The last database-owner session restarts the numbering.
+  EXPECT_EQ(BSATerminate(h), 0);
+  EXPECT_EQ(glSessionIndex, 1);
+  EXPECT_EQ(sGlobal.LL_BSA_ObjectDescriptor, nullptr);
+  xbsa_reset_library();
+}
+
+}  // namespace
