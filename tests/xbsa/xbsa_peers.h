@@ -166,7 +166,7 @@ class VsftpdPeer {
         "\nbackground=NO\nanonymous_enable=YES\nlocal_enable=NO\nwrite_enable=YES\nanon_upload_enable=YES\n"
         "anon_root=" + dir_.file("anon") + "\nanon_umask=022\nsecure_chroot_dir=" + dir_.file("empty") +
         "\nconnect_from_port_20=NO\nport_enable=YES\npasv_enable=NO\nseccomp_sandbox=NO\nisolate=NO\n"
-        "isolate_network=NO\nxferlog_enable=NO\ndirmessage_enable=NO\nftp_username=ftp\n"
+        "isolate_network=NO\nxferlog_enable=YES\nxferlog_std_format=NO\ndirmessage_enable=NO\nftp_username=ftp\n"
         "vsftpd_log_file=" + dir_.file("vsftpd.log") + "\nlog_ftp_protocol=YES\nsyslog_enable=NO\n";
     WriteFile(dir_.file("vsftpd.conf"), conf);
     chmod(dir_.file("vsftpd.conf").c_str(), 0600);
