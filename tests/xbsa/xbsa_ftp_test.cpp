@@ -141,6 +141,8 @@ struct FaultCase {
   const char *mustNotSend;  // command that must not reach the peer ("" for none)
 };
 
+void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.name; }
+
 class XbsaFtpFaultTest : public XbsaFtpTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(XbsaFtpFaultTest, EndsWithReturnCodeAndText) {
