@@ -46,6 +46,8 @@ class ChildProcess {
       }
       int nul = open("/dev/null", O_RDONLY);
       if (nul >= 0) dup2(nul, 0);
+      // The peer must not hold the test's own sockets.
+      for (int d = 3; d < 4096; d++) close(d);
       std::vector<char *> args;
       for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
       args.push_back(nullptr);
@@ -145,6 +147,14 @@ inline int FreePort() {
   getsockname(s, (struct sockaddr *)&sa, &len);
   close(s);
   return ntohs(sa.sin_port);
+}
+
+// Start of a local port range below the system's ephemeral ports, so that
+// no connection of the test itself takes its ports; differs per process and
+// per call (ports of a closed connection stay taken for a while).
+inline int RangeStart() {
+  static int calls = 0;
+  return 20000 + (int)(((getpid() * 7) + 50 * calls++) % 5000) * 2;
 }
 
 // vsftpd with anonymous upload into "incoming" under a root-owned anonymous root.

@@ -46,8 +46,7 @@ TEST_F(XbsaVsftpdTest, StoreAndReadBack) {
   VsftpdPeer node;
   ASSERT_TRUE(node.ready()) << node.log();
   const std::string data = TestData(1 << 20, 11);
-  int start = FreePort();
-  if (start > 65000) start = 50000;
+  int start = RangeStart();
   struct Case {
     std::string name, range, host;
   } cases[] = {
