@@ -235,3 +235,23 @@ TEST_F(XbsaTraceTest, TraceLevelsOfTheCalls) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(XbsaTracePasswordTest, PasswordsNeverReachTheTrace) {
+  xbsa_reset_library();
+  TraceLines().clear();
+  BSASetTrace(CollectTrace, nullptr, 3);
+  EnvArray e({"BSA_SERVICE_HOST=node:1", "USER=alice", "PASS=topsecret"});
+  BSA_ObjectOwner o = Owner("USER=alice:PASS=topsecret");
+  long h = 0;
+  ASSERT_EQ(BSAInit(&h, nullptr, &o, e.get()), 0);
+  EXPECT_FALSE(TraceHas("topsecret"));
+  EXPECT_TRUE(TraceHas("BSAInit: check PASS=********"));
+  EXPECT_TRUE(TraceHas("bsa_ObjectOwner = USER=alice:PASS=********"));
+  EXPECT_EQ(xbsa_mask_password("USER=a:PASS=b:c PASS=d"), "USER=a:PASS=********:c PASS=********");
+  BSATerminate(h);
+  xbsa_reset_library();
+}
+
+}  // namespace
