@@ -1,6 +1,5 @@
-// Trace of the storage client: verbosity per entry point, the installed
-// function, the line form of standard error and the trace file, and the
-// settings from BSASetTrace, the BSAInit array and the process environment.
+// Trace of the storage client: verbosity per entry point, line form, trace
+// file, and the settings from BSASetTrace, BSAInit and the environment.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
