@@ -1,5 +1,6 @@
 // Tests of the timestamp marker files: prepare in the tmp directory, commit
 // into the times directory (also across file systems), reference times.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
