@@ -133,8 +133,9 @@ int vrk_checkargs(void) {
   }
 
   if (g->szDB_Pass[0] != '\0') {
-    if (vrk_check_encryption(g->eOPERATION, g->sSMS.cpSaveset, g->szDB_Pass,
-                             sizeof(g->szDB_Pass)) == 0)
+    char empty[] = "";
+    char *key = g->sSMS.cpSaveset != nullptr ? g->sSMS.cpSaveset : empty;
+    if (vrk_check_encryption(g->eOPERATION, key, g->szDB_Pass, sizeof(g->szDB_Pass)) == 0)
       result = -1;
   }
 

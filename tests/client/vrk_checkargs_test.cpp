@@ -79,6 +79,7 @@ TEST_F(CheckArgs, RestoreTargetsGetASlashPipeStays) {
   EXPECT_STREQ("/other/", spGlobal->szTargetPath[1]);
 
   SetUp();
+  spGlobal->eOPERATION = RESTORE;
   strlcpy(spGlobal->szTargetPath[0], "pipe", VRK_PATH_MAX);
   EXPECT_EQ(0, Run()) << err_;
   EXPECT_STREQ("pipe", spGlobal->szTargetPath[0]);

@@ -91,6 +91,10 @@ struct SourceCase {
   V items;
 };
 
+void PrintTo(const SourceCase &c, std::ostream *os) {
+  for (const std::string &a : c.args) *os << "[" << a << "]";
+}
+
 class BackupSource : public ClientTest, public testing::WithParamInterface<SourceCase> {};
 
 TEST_P(BackupSource, CommaRunRule) {

@@ -16,6 +16,8 @@ struct LevelCase {
   _eBackupType level;
 };
 
+void PrintTo(const LevelCase &c, std::ostream *os) { *os << c.op << ":'" << c.text << "'"; }
+
 class Level : public vrktest::ClientTest, public testing::WithParamInterface<LevelCase> {};
 
 TEST_P(Level, PrefixMatchInTableOrder) {

@@ -12,6 +12,8 @@
 
 #include "client/vrk_levels.h"
 #include "client/vrk_options.h"
+#include "runtime/cbc_iv.h"
+#include "runtime/vrk_crypt.h"
 #include "vrk_client_fixture.h"
 
 namespace {
@@ -19,6 +21,14 @@ namespace {
 using vrktest::Argv;
 using vrktest::ParseRun;
 using V = std::vector<std::string>;
+
+// The number of descriptors this process has open.
+int OpenDescriptors() {
+  int n = 0;
+  for (int fd = 0; fd < 1024; ++fd)
+    if (fcntl(fd, F_GETFD) != -1) ++n;
+  return n;
+}
 
 bool Has(const std::string &err, const std::string &what) {
   return err.find(what) != std::string::npos;
@@ -64,6 +74,10 @@ struct OptCase {
   std::function<bool()> check;
   std::vector<std::string> err;  // texts that standard error must hold
 };
+
+void PrintTo(const OptCase &c, std::ostream *os) {
+  for (const std::string &a : c.args) *os << (a.size() > 40 ? a.substr(0, 40) + "..." : a) << " ";
+}
 
 class OptionTable : public Options, public testing::WithParamInterface<OptCase> {};
 
@@ -120,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                   return G().eOPERATION == GET && S(G().sSMS.cpSaveset) == "remote.set" &&
                          std::string(G().szTargetPath[0]) == "/local/file";
                 },
-                {"Operation:        GET, Level: COPY"}},
+                {"Operation:        GET, Level: E_TYPE_UNKNOWN"}},
         OptCase{{"-g", "remote.set"}, 0,
                 [] { return std::string(G().szTargetPath[0]) == "remote.set"; }, {}},
         OptCase{{"-g"}, -1, [] { return true; }, {"Backup source not specified. Exiting.", kEnd}},
@@ -367,6 +381,24 @@ TEST_F(Options, SmsLoginAttachedFormIsBlankedInPlace) {
   EXPECT_EQ(std::string::npos, r.err.find("pw9"));
 }
 
+TEST_F(Options, EncipheredSmsPasswordIsDecipheredWithTheSavesetKey) {
+  unsigned char savedIv[CBC_IV_SIZE];
+  memcpy(savedIv, cbc_iv, sizeof(savedIv));
+  char enc[1024] = {0};
+  std::string plain = "Secr3t", phrase = "Bset1";
+  ASSERT_EQ(0, vrk_encrypt_password(enc, &plain[0], 0, &phrase[0]));
+  memcpy(cbc_iv, savedIv, sizeof(savedIv));
+  std::string wrapped = enc[0] == '{' ? std::string(enc) : "{" + std::string(enc) + "}";
+
+  ParseRun r = Run({"-b", "-N", "S:T:TS:u:" + wrapped + ":0", "-s", "set1", "/a"});
+  ASSERT_EQ(0, r.rc) << r.err;
+  EXPECT_STREQ("Secr3t", spGlobal->sVRKNlm.szPassword);
+  EXPECT_EQ(std::string::npos, r.err.find("Secr3t"));
+  // Another saveset is another key: the password does not decipher.
+  r = Run({"-b", "-N", "S:T:TS:u:" + wrapped + ":0", "-s", "other", "/a"});
+  EXPECT_EQ(-1, r.rc);
+}
+
 TEST_F(Options, SmsLoginRefusals) {
   ParseRun r = Run({"-b", "-N", "a:b:c:d:e:0:extra", "/a"});
   EXPECT_EQ(-1, r.rc);
@@ -417,13 +449,13 @@ TEST_F(Options, SecondSavesetClosesTheFirst) {
   vrktest::FreshGlobal();
   optind = 0;
   testing::internal::CaptureStderr();
-  int before = open("/dev/null", O_RDONLY);
-  close(before);  // the next descriptor the first -s gets
+  int before = OpenDescriptors();
   int rc = vrk_analyze_opt(a.argc(), a.argv());
+  int after = OpenDescriptors();
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(0, rc);
+  EXPECT_EQ(before, after);
   EXPECT_EQ(-1, spGlobal->sLocalSaveset.iFilDes);
-  EXPECT_EQ(-1, fcntl(before, F_GETFD));
   EXPECT_STREQ("second", spGlobal->sSMS.cpSaveset);
 }
 
@@ -441,17 +473,20 @@ TEST_F(Options, ExcludeFileSecondReplacesFirst) {
   vrktest::WriteFile(b, "y\n");
   Argv args({"-b", "-X", a, "-X", b, "-s", "x", "/a"});
   vrktest::FreshGlobal();
-  int probe = open("/dev/null", O_RDONLY);
-  close(probe);
-  ParseRun r = vrktest::RunParser(args, false);
-  EXPECT_EQ(0, r.rc) << r.err;
-  // The first descriptor was closed before the second file was opened.
-  EXPECT_EQ(probe, spGlobal->sVRKObject.iExcludeFile);
-  EXPECT_EQ(-1, fcntl(probe + 1, F_GETFD));
+  optind = 0;
+  testing::internal::CaptureStderr();
+  int before = OpenDescriptors();
+  int rc = vrk_analyze_opt(args.argc(), args.argv());
+  int after = OpenDescriptors();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(0, rc) << err;
+  // Only the second file stays open.
+  EXPECT_EQ(before + 1, after);
   char c = 0;
-  EXPECT_EQ(1, read(probe, &c, 1));
+  EXPECT_EQ(1, pread(spGlobal->sVRKObject.iExcludeFile, &c, 1, 0));
   EXPECT_EQ('y', c);
-  r = Run({"-b", "-X", dir_.file("none"), "/a"});
+
+  ParseRun r = Run({"-b", "-X", dir_.file("none"), "/a"});
   EXPECT_EQ(-1, r.rc);
   EXPECT_TRUE(Has(r.err, "Error while reading exclude pattern file [" + dir_.file("none") +
                              "]:[No such file or directory]."));

@@ -17,6 +17,8 @@ struct SubCase {
   const char *err;  // text that standard error must hold, or ""
 };
 
+void PrintTo(const SubCase &c, std::ostream *os) { *os << c.list; }
+
 class SubOpts : public vrktest::ClientTest, public testing::WithParamInterface<SubCase> {};
 
 _sOptions &O() { return spGlobal->sOptions; }
