@@ -1,5 +1,5 @@
 // The 8-byte Blowfish CBC initialisation vector shared by the password
-// encryptor and the data-block cipher.
+// encryptor, the named ciphers and the data-block cipher (defined in cm_crypt.cpp).
 #ifndef VRK_RUNTIME_CBC_IV_H
 #define VRK_RUNTIME_CBC_IV_H
 

@@ -5,7 +5,7 @@
 
 #include <time.h>
 
-#include "runtime/char_type.h"
+#include "runtime/strlib.h"
 #include "runtime/vrk_types.h"
 
 #ifndef VRK_O_NEWER_COMPARE_POLICY_DEFINED

@@ -7,6 +7,8 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "runtime/LL.h"
+
 // glibc 2.36 has no strlcpy/strlcat; a libc that has them (glibc 2.38 on)
 // declares them in <string.h> and we use its own, which share the BSD
 // semantics.
@@ -75,5 +77,9 @@ char *cm_url_decode(char *str);
 char cm_to_hex(char code);
 char cm_from_hex(char ch);
 int cm_isalnum(unsigned char in);
+
+// ---- lists ----------------------------------------------------------------
+// Appends a copy of each char* argument up to a NULL argument to the list.
+void InsArgvLL(t_LL LL_List, ...);
 
 #endif

@@ -187,7 +187,10 @@ int vrk_encrypt_password(char *cpEncryptedPassword, char *cpPlainPassword, unsig
 int vrk_check_encryption(E_OPERATION eOPERATION, char *szKey, char *szCrypted, unsigned int uiMaxPassSize) {
   if (szCrypted == NULL || uiMaxPassSize == 0) return 0;
   size_t len = strnlen(szCrypted, uiMaxPassSize);
-  if (len == uiMaxPassSize) return 0;  // not a terminated text of that buffer
+  if (len == uiMaxPassSize) {  // not a terminated text of that buffer
+    vrk_log(1149);
+    return 0;
+  }
   if (len == 0 || szCrypted[0] != '{' || szCrypted[len - 1] != '}') return 1;
   if (len <= 17) {
     vrk_log(1500, "vrk_check_encryption: strlen(szCrypted) %d < 16 !", (int)len);

@@ -14,10 +14,20 @@ namespace {
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
+// The encryptor replaces the shared vector: each test puts it back.
 class CryptTest : public testing::Test {
  protected:
-  void SetUp() override { vrktest::ResetGlobal(); }
-  void TearDown() override { vrktest::ResetGlobal(); }
+  void SetUp() override {
+    vrktest::ResetGlobal();
+    memcpy(savedIv_, cbc_iv, sizeof(savedIv_));
+  }
+  void TearDown() override {
+    memcpy(cbc_iv, savedIv_, sizeof(savedIv_));
+    vrktest::ResetGlobal();
+  }
+
+ private:
+  unsigned char savedIv_[CBC_IV_SIZE];
 };
 
 std::string Decrypt(const std::string &hex, const std::string &phrase) {
@@ -84,7 +94,7 @@ TEST_F(CryptTest, RoundTripsEveryLength) {
   std::string high = "p\xe4\xdf\xff";
   EXPECT_EQ(high, Decrypt(Encrypt(high, "Bkey"), "Bkey"));
   char out[1024] = {0};
-  std::string tooLong(124, 'a');
+  std::string tooLong(124, 'a');  // the block length must fit one byte
   EXPECT_NE(0, vrk_encrypt_password(out, &tooLong[0], 0, (char *)"Bkey"));
 }
 
@@ -126,7 +136,7 @@ TEST_F(CryptTest, CheckEncryptionDeciphersInPlace) {
   GetCapturedStderr();
   EXPECT_EQ("other", std::string(buf));
 
-  // A short buffer receives the password cut to its size.
+  // A buffer just large enough for the enciphered text holds the clear one.
   snprintf(buf, sizeof(buf), "{%s}", hex.c_str());
   CaptureStderr();
   EXPECT_EQ(1, vrk_check_encryption(RESTORE, (char *)"host1", buf, (unsigned)strlen(buf) + 1));
@@ -166,6 +176,14 @@ TEST_F(CryptTest, CheckEncryptionFailures) {
     else
       EXPECT_EQ("", err);
   }
+}
+
+TEST_F(CryptTest, CheckEncryptionRefusesUnterminatedBuffer) {
+  char buf[4] = {'{', 'a', 'b', '}'};
+  CaptureStderr();
+  EXPECT_EQ(0, vrk_check_encryption(BACKUP, (char *)"k", buf, sizeof(buf)));
+  EXPECT_NE(std::string::npos, GetCapturedStderr().find("vrk-1149"));
+  EXPECT_EQ(0, memcmp(buf, "{ab}", 4));
 }
 
 TEST(CryptHex, HexToDecAndMultiplicant) {
