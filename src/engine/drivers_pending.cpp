@@ -7,9 +7,6 @@
 dictionary *gdcGWHAconf = nullptr;
 dictionary *gdcGWZEMconf = nullptr;
 
-// PENDING (backup driver): saves nothing, so a backup ends with status 3.
-void Backup(SESSION_INFORMATION *sessionInfo) { (void)sessionInfo; }
-
 // PENDING (restore driver): restores nothing.
 void Restore(SESSION_INFORMATION *sessionInfo) { (void)sessionInfo; }
 
@@ -25,6 +22,14 @@ NWBOOLEAN bCheck_GW2012(SESSION_INFORMATION *sessionInfo, NWSM_NAME_LIST **plist
   (void)sessionInfo;
   (void)plist;
   return 0;
+}
+
+// PENDING (GroupWise 2012): no component is known, so no source is mapped.
+char *szMapGWComponent2Path(dictionary *dcGW, dictionary *dcGWZEM, char *cpComponent) {
+  (void)dcGW;
+  (void)dcGWZEM;
+  (void)cpComponent;
+  return nullptr;
 }
 
 // Moves to the resource listing unit with it.
