@@ -1,0 +1,187 @@
+// End-to-end tests of vrk_nlm -b against stand-in worlds: the stored object
+// on a local saveset, standard output and vsftpd, read back with the tests'
+// own DE reader and compared with the source tree; levels, exclusions, open
+// failures and the TSA fail-over table.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../xbsa/xbsa_peers.h"
+#include "backup_job.h"
+#include "de_check.h"
+
+namespace {
+
+using decheck::Occurrence;
+using e2e::BackupJob;
+using e2e::Result;
+
+const int64_t kOld = 1000000000;  // 2001-09-09: far before every reference time
+
+void Write(const std::string &path, const std::string &data, int64_t mtime = kOld) {
+  vrktest::WriteFile(path, data);
+  struct timeval tv[2] = {{(time_t)mtime, 0}, {(time_t)mtime, 0}};
+  utimes(path.c_str(), tv);
+}
+
+std::string Bytes(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    s[i] = (char)(x >> 16);
+  }
+  return s;
+}
+
+// Stream bytes of a file's data set besides its data: header of 58 bytes
+// and the name, trailer of 16.
+size_t StreamOverhead(const std::string &name) { return 58 + name.size() + 16; }
+
+// A tree of nested directories, symbolic links, an empty file and a file
+// whose data-set stream is exactly one read buffer.
+void MakeTree(const std::string &root) {
+  Write(root + "/exact", Bytes(65536 - StreamOverhead("exact"), 1));
+  Write(root + "/empty", "");
+  mkdir((root + "/sub").c_str(), 0755);
+  Write(root + "/sub/a.txt", "hello\n");
+  Write(root + "/sub/b.tmp", "scratch\n");
+  if (symlink("a.txt", (root + "/sub/link").c_str()) != 0) ADD_FAILURE() << "symlink";
+  mkdir((root + "/sub/deep").c_str(), 0700);
+  Write(root + "/sub/deep/d.bin", Bytes(150000, 2));
+  if (symlink("..", (root + "/sub/deep/up").c_str()) != 0) ADD_FAILURE() << "symlink";
+  mkdir((root + "/skip").c_str(), 0755);
+  Write(root + "/skip/x", "x\n");
+}
+
+struct Stored {
+  std::vector<decheck::Record> records;
+  std::vector<Occurrence> occ;
+  std::string why;
+};
+
+Stored Read(const std::string &object) {
+  Stored s;
+  if (!decheck::ParseObject(object, s.records, s.why)) return s;
+  decheck::Occurrences(s.records, s.occ, s.why);
+  return s;
+}
+
+const Occurrence *Find(const Stored &s, const std::string &path) {
+  const Occurrence *last = nullptr;
+  for (const Occurrence &o : s.occ)
+    if (o.path == path) last = &o;
+  return last;
+}
+
+std::map<std::string, decheck::Entry> Without(std::map<std::string, decheck::Entry> t,
+                                              const std::vector<std::string> &gone) {
+  for (const std::string &g : gone) t.erase(g);
+  return t;
+}
+
+bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
+
+TEST(BackupE2E, FullBackupToALocalSavesetStoresTheWholeTree) {
+  BackupJob job;
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+  EXPECT_EQ(s.occ.size(), decheck::Tree(job.data()).size()) << "every data set once";
+
+  const Occurrence *exact = Find(s, "/exact");
+  ASSERT_NE(nullptr, exact);
+  EXPECT_EQ((std::vector<size_t>{65536, 0}), exact->sizes) << "a full block, an empty one, then the marker";
+  const Occurrence *empty = Find(s, "/empty");
+  ASSERT_NE(nullptr, empty);
+  EXPECT_EQ(1u, empty->records);
+  const Occurrence *big = Find(s, "/sub/deep/d.bin");
+  ASSERT_NE(nullptr, big);
+  EXPECT_EQ(3u, big->records);
+
+  // Records carry the long name only, with both dates, and the terminal flag.
+  for (const decheck::Record &rec : s.records) {
+    if (rec.marker) continue;
+    ASSERT_EQ(1u, rec.names.size());
+    EXPECT_EQ(260u, rec.names[0].nameSpace);
+    EXPECT_EQ(1, rec.terminal);
+    EXPECT_NE(0u, rec.modified);
+  }
+  EXPECT_TRUE(Has(r.err, "Total read:")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Items processed correctly: [" + std::to_string(s.occ.size()) + "]")) << r.err;
+  // Archive status after every data set of a full backup; the markers committed.
+  EXPECT_EQ(s.occ.size(), job.Calls("NWSMTSSetArchiveStatus").size());
+  struct stat st;
+  EXPECT_EQ(0, stat(job.file("times/job.I").c_str(), &st));
+}
+
+
+TEST(BackupE2E, StandardOutputCarriesTheSameObject) {
+  BackupJob job;
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "-", "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  Stored s = Read(r.out);
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+}
+
+TEST(BackupE2E, ExcludesOfEverySelectionType) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    std::string excludeFile;
+    std::vector<std::string> gone;
+  } cases[] = {
+      // No parent part: children excluded by name, anywhere.
+      {"by name", {"-x", "*.tmp"}, "", {"/sub/b.tmp"}},
+      // A parent part: the child by its full name only.
+      {"by full name", {"-x", "/sub/a.txt"}, "", {"/sub/a.txt"}},
+      // A parent part ending in a slash: the directory and its subtree too.
+      {"directory", {"-x", "/skip/"}, "", {"/skip/", "/skip/x"}},
+      {"list", {"-x", "*.tmp,/skip/"}, "", {"/sub/b.tmp", "/skip/", "/skip/x"}},
+      // The exclude file adds its lines behind the -x items.
+      {"file", {"-x", "*.tmp"}, "/sub/deep/\n\n/exact\n", {"/sub/b.tmp", "/exact", "/sub/deep/",
+                                                               "/sub/deep/d.bin", "/sub/deep/up"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job;
+    MakeTree(job.data());
+    std::vector<std::string> args{"-l", "FULL", "-s", "@" + job.saveset()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (!c.excludeFile.empty()) {
+      vrktest::WriteFile(job.file("exclude"), c.excludeFile);
+      args.push_back("-X");
+      args.push_back(job.file("exclude"));
+    }
+    args.push_back("/");
+    Result r = job.Backup(args);
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, Without(decheck::Tree(job.data()), c.gone)));
+  }
+}
+
+TEST(BackupE2E, AnItemThatCannotBeOpenedIsAWarningAndNotSaved) {
+  BackupJob job("in_use = /sub/a.txt\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(1, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Unable to open item [/sub/a.txt]: [Count as warning].")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Not processed or incorrectly processed items: [1].")) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, Without(decheck::Tree(job.data()), {"/sub/a.txt"})));
+}
+
+}  // namespace
