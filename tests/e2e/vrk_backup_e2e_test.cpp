@@ -184,4 +184,97 @@ TEST(BackupE2E, AnItemThatCannotBeOpenedIsAWarningAndNotSaved) {
   EXPECT_EQ("", decheck::CheckStored(s.occ, Without(decheck::Tree(job.data()), {"/sub/a.txt"})));
 }
 
+
+// Only the files of a tree (directories may be stored once per run).
+std::map<std::string, decheck::Entry> FilesOf(const std::map<std::string, decheck::Entry> &t) {
+  std::map<std::string, decheck::Entry> out;
+  for (auto &kv : t)
+    if (kv.second.kind != 2) out.insert(kv);
+  return out;
+}
+
+std::string Stamp(time_t t) {
+  struct tm tm;
+  localtime_r(&t, &tm);
+  char buf[32];
+  strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &tm);
+  return buf;
+}
+
+void Touch(const std::string &path, time_t t) {
+  vrktest::WriteFile(path, "");
+  struct timeval tv[2] = {{t, 0}, {t, 0}};
+  utimes(path.c_str(), tv);
+}
+
+TEST(BackupE2E, LevelsFilterByTheReferenceTimeAndSetArchiveStatusWhereTheyShould) {
+  const time_t now = time(nullptr);
+  const time_t future = now + 2 * 86400, ahead = now + 86400, behind = now - 86400;
+  enum Expect { kAll, kNewOnly };
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    const char *marker;  // times/ marker written before the run
+    time_t markerTime;
+    Expect stored;
+    bool archive, committed;
+  } cases[] = {
+      {"FULL", {"-l", "FULL"}, nullptr, 0, kAll, true, true},
+      {"COPY", {"-l", "COPY"}, nullptr, 0, kAll, false, false},
+      // Reference time ahead of every creation: the first run takes the files
+      // modified since, the second run finds no file created since.
+      {"INCREMENTAL", {"-l", "INCR"}, "job.I", ahead, kNewOnly, true, true},
+      {"DIFFERENTIAL", {"-l", "DIFF"}, "job.D", ahead, kNewOnly, false, true},
+      {"SINCE", {"-T", Stamp(ahead)}, nullptr, 0, kNewOnly, true, true},
+      // Reference time behind the creation of the tree: the second run takes
+      // every file that was created since and not modified since.
+      {"INCREMENTAL created since", {"-l", "INCR"}, "job.I", behind, kAll, true, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job("", "scan_types = 0x806003\n");
+    MakeTree(job.data());
+    Write(job.data() + "/new1", "new one\n", future);
+    Write(job.data() + "/sub/deep/new2", Bytes(70000, 9), future);
+    if (c.marker != nullptr) Touch(job.file(std::string("times/") + c.marker), c.markerTime);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-s", "@" + job.saveset(), "/"});
+    Result r = job.Backup(args);
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    auto tree = decheck::Tree(job.data());
+    bool twoRuns = c.marker != nullptr || c.args[0] == "-T";
+    if (c.stored == kAll && !twoRuns) {
+      EXPECT_EQ("", decheck::CheckStored(s.occ, tree));
+    } else {
+      auto want = FilesOf(tree);
+      if (c.stored == kNewOnly) want = {{"/new1", want["/new1"]}, {"/sub/deep/new2", want["/sub/deep/new2"]}};
+      std::vector<Occurrence> files;
+      for (const Occurrence &o : s.occ)
+        if (!o.parent) files.push_back(o);
+      EXPECT_EQ("", decheck::CheckStored(files, want));
+      EXPECT_EQ("", decheck::CheckStored(s.occ, tree, false, true));
+      EXPECT_TRUE(Has(r.err, "Call ScanAndReadDataSets() Second Run (created items)")) << r.err;
+    }
+    size_t archived = job.Calls("NWSMTSSetArchiveStatus").size();
+    if (c.archive) EXPECT_EQ(s.occ.size(), archived);
+    else EXPECT_EQ(0u, archived);
+    struct stat st;
+    bool have = stat(job.file("times/job.I").c_str(), &st) == 0;
+    EXPECT_EQ(c.committed, have && st.st_mtime >= now - 5 && st.st_mtime < ahead);
+  }
+}
+
+TEST(BackupE2E, AReferenceTimeBefore1980ScansNothing) {
+  BackupJob job("", "scan_types = 0x806003\n");
+  MakeTree(job.data());
+  Touch(job.file("times/job.I"), 297043200);  // 1979-06-01
+  Result r = job.Backup({"-l", "INCR", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "DOS packed time does not support year before 1980: 1979")) << r.err;
+  EXPECT_TRUE(job.Calls("NWSMTSScanDataSetBegin").empty());
+  EXPECT_FALSE(Has(r.err, "Total read:")) << r.err;
+}
+
 }  // namespace
