@@ -277,4 +277,73 @@ TEST(BackupE2E, AReferenceTimeBefore1980ScansNothing) {
   EXPECT_FALSE(Has(r.err, "Total read:")) << r.err;
 }
 
+
+// Read calls of MakeTree's data sets in scan order: / 1, /empty 2, /exact 3-4,
+// /skip/ 5, /skip/x 6, /sub/ 7, /sub/a.txt 8, /sub/b.tmp 9, /sub/link 10,
+// /sub/deep/ 11, /sub/deep/d.bin 12-14, /sub/deep/up 15.
+TEST(BackupE2E, AFailOverLosesNothing) {
+  const std::string lost = " 0xFFFDFFAF\n";
+  struct Case {
+    const char *name;
+    std::string world;
+    const char *cut;  // a data set stored partly before the fail-over
+    bool resumed;     // the scan goes on with NWSMTSScanDataSetContinue
+  } cases[] = {
+      {"at the scan start", "lose NWSMTSScanDataSetBegin = 1" + lost, nullptr, false},
+      {"at the open of the first data set", "lose NWSMTSOpenDataSetForBackup = 1" + lost, nullptr, false},
+      {"at the open of a later data set", "lose NWSMTSOpenDataSetForBackup = 7" + lost, nullptr, true},
+      {"at a first read, behind a child", "lose NWSMTSReadDataSet = 3" + lost, nullptr, true},
+      {"in a read with a block written", "lose NWSMTSReadDataSet = 13" + lost, "/sub/deep/d.bin", true},
+      {"at the first child behind a parent", "lose NWSMTSReadDataSet = 8" + lost, nullptr, true},
+      {"at the next data set", "lose NWSMTSScanNextDataSet = 5" + lost, nullptr, true},
+      // Without a resumable scan the scan begins again and skips to the restart point.
+      {"without resumable scans", "optional_calls = no\nlose NWSMTSReadDataSet = 13" + lost, "/sub/deep/d.bin",
+       false},
+      {"without resumable scans, behind a child", "optional_calls = no\nlose NWSMTSReadDataSet = 9" + lost,
+       nullptr, false},
+      // A resumable scan that fails: begin again and skip.
+      {"resumed scan refused", "lose NWSMTSReadDataSet = 9" + lost + "fault NWSMTSScanDataSetContinue = 1 0xFFFDFFDC\n",
+       nullptr, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job(c.world);
+    MakeTree(job.data());
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+    EXPECT_EQ(1, r.exitCode()) << r.err;
+    EXPECT_TRUE(Has(r.err, "Fail Over / Fail Back...")) << r.err;
+    EXPECT_EQ(c.resumed, !job.Calls("NWSMTSScanDataSetContinue").empty());
+    bool skipped = Has(c.name, "without") || Has(c.name, "refused");
+    EXPECT_EQ(skipped, Has(r.err, "Restart the scan and skip to [")) << r.err;
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+    size_t partial = 0;
+    for (const Occurrence &o : s.occ)
+      if (!o.stream.complete) {
+        ++partial;
+        EXPECT_TRUE(c.cut != nullptr && o.path == c.cut) << o.path;
+        EXPECT_TRUE(o.ended) << "a cut data set is ended with a marker";
+      }
+    EXPECT_EQ(c.cut != nullptr ? 1u : 0u, partial);
+    if (c.cut != nullptr) {
+      EXPECT_TRUE(Has(r.err, std::string("Write end of file index record for item [") + c.cut)) << r.err;
+    }
+  }
+}
+
+TEST(BackupE2E, AFailedReconnectEndsTheJobWithAnError) {
+  BackupJob job("lose NWSMTSReadDataSet = 8 0xFFFDFFAF\nfault NWSMConnectToTSA = 2-100 0xFFFDFFBA\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Error Reconnecting after Retries")) << r.err;
+  EXPECT_EQ(11u, job.Calls("NWSMConnectToTSA").size()) << "the first connect and ten reconnect tries";
+  // What was stored before stays readable and complete.
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data()), false));
+  EXPECT_EQ(6u, s.occ.size()) << "the data sets before /sub/a.txt";
+}
+
 }  // namespace
