@@ -346,4 +346,23 @@ TEST(BackupE2E, AFailedReconnectEndsTheJobWithAnError) {
   EXPECT_EQ(6u, s.occ.size()) << "the data sets before /sub/a.txt";
 }
 
+
+TEST(BackupE2E, TheObjectGoesToAnFtpStorageNode) {
+  if (!vrktest::VsftpdPeer::Available()) GTEST_SKIP() << "vsftpd needs /usr/sbin/vsftpd, root and the ftp user";
+  vrktest::VsftpdPeer node;
+  ASSERT_TRUE(node.ready()) << node.log();
+  BackupJob job;
+  MakeTree(job.data());
+  int start = vrktest::RangeStart();
+  Result r = job.Backup({"-l", "FULL", "-S",
+                         "127.0.0.1:" + std::to_string(node.port()) + "," + std::to_string(start) + "-" +
+                             std::to_string(start + 40),
+                         "-d", "incoming", "-O", "object1", "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err << node.log();
+  // The completed data argument names the object.
+  Stored s = Read(vrktest::ReadFile(node.incoming() + "/object1:"));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+}
+
 }  // namespace
