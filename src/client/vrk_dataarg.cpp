@@ -76,6 +76,9 @@ int vrk_update_dataarg(void) {
     else
       text += field;
   }
+  // Each of the fields 0 to 4 is followed by ':', also when it is the last
+  // one given, so a short argument keeps the form the storage node expects.
+  if (bOk && iCount < kFilledFields) text += ':';
   for (char *cp : cpItem) free(cp);
 
   if (!bOk) {

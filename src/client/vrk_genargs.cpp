@@ -90,6 +90,14 @@ BOOL GenServiceHostStr(const char *cpHost, int iPort, char *cpBackupHostVar) {
     return FALSE;
   }
 
+  // Without a host the port could not be placed, and the storage client would
+  // take the text for a host name on its default port.
+  if (uri.hostText.first == nullptr) {
+    trace("GenServiceHostStr: no host in [%s]", cpHost);
+    uriFreeUriMembersA(&uri);
+    return FALSE;
+  }
+
   // The configured port replaces any port of the URI.
   char szPort[16];
   snprintf(szPort, sizeof(szPort), "%d", iPort);

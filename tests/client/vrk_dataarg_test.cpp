@@ -45,17 +45,17 @@ TEST_F(DataArg, OneToTenFields) {
     const char *arg;
     const char *result;
   } cases[] = {
-      {BACKUP, ".", "set1"},
-      {BACKUP, "name", "name"},
-      {BACKUP, ".:.", "set1:info"},
-      {BACKUP, "a::.", "a::sidf"},
+      {BACKUP, ".", "set1:"},
+      {BACKUP, "name", "name:"},
+      {BACKUP, ".:.", "set1:info:"},
+      {BACKUP, "a::.", "a::sidf:"},
       {BACKUP, ".:.:.:.:.:.", "set1:info:sidf:7:LBL:32"},
       {PUT, ".:x:.:.:y:.", "set1:x:sidf:7:y:32"},
       {RESTORE, ".:.:.:.:.:.", "set1:123:ft:7:3:sidf"},
-      {GET, "s:.:.", "s:123:ft"},
+      {GET, "s:.:.", "s:123:ft:"},
       {BACKUP, ".:.:.:.:.:.:.", "set1:info:sidf:7:LBL:32:."},
       {BACKUP, ".:.:.:.:.:.:a:b:c:.", "set1:info:sidf:7:LBL:32:a:b:c:."},
-      {RESTORE, "..:.x:", "..:.x:"},
+      {RESTORE, "..:.x:", "..:.x::"},
       // More fields than the ten of the usual forms are all kept.
       {BACKUP, "1:2:3:4:5:6:7:8:9:10:11:12", "1:2:3:4:5:6:7:8:9:10:11:12"},
   };
@@ -65,11 +65,12 @@ TEST_F(DataArg, OneToTenFields) {
 TEST_F(DataArg, CompletionThatDoesNotFitIsRefused) {
   std::string longName(4000, 's');
   spGlobal->sSMS.cpSaveset = &longName[0];
-  // 4000 + 1 + 94 characters: the largest that fits.
-  const std::string fits = ".:" + std::string(94, 'x');
-  EXPECT_EQ(longName + ":" + std::string(94, 'x'), Update(BACKUP, fits));
+  // 4000 + 1 + 93 + 1 characters (a short argument keeps its closing ':'):
+  // the largest that fits.
+  const std::string fits = ".:" + std::string(93, 'x');
+  EXPECT_EQ(longName + ":" + std::string(93, 'x') + ":", Update(BACKUP, fits));
   // One more does not fit: refused, the argument left as it was.
-  const std::string tooLong = ".:" + std::string(95, 'x');
+  const std::string tooLong = ".:" + std::string(94, 'x');
   EXPECT_EQ(tooLong, Update(BACKUP, tooLong, -1));
 }
 

@@ -104,6 +104,9 @@ TEST_F(GenArgs, ServiceHostEntries) {
 
 TEST_F(GenArgs, UriThatDoesNotParseOrFitFails) {
   EXPECT_EQ("", Host("http://[bad/x", 1, FALSE));
+  EXPECT_EQ("", Host("http://node:port/x", 1, FALSE));
+  // A relative reference has no host to put the port behind.
+  EXPECT_EQ("", Host("node1/xbsa", 11001, FALSE));
   // The whole entry takes at most 256 bytes with its zero.
   const std::string head = "http://";
   const std::string tail = ":11001/";

@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptCase{{"-b", "-j", "a/b", "-s", "x", "/a"}, 0,
                 [] { return G().eBackupType == COPY; }, {}},
         OptCase{{"-b", "-O", "data:arg", "-s", "x", "/a"}, 0,
-                [] { return std::string(G().szDATAarg) == "data:arg"; }, {}},
+                [] { return std::string(G().szDATAarg) == "data:arg:"; }, {}},
         OptCase{{"-b", "-d", "SMS:tape0", "-t", "LAB:12", "-s", "set", "-i", "inf", "/a"}, 0,
                 [] {
                   return S(G().sSMS.cpRemoteDir) == "SMS" && S(G().sSMS.cpDevice) == "tape0" &&

@@ -94,6 +94,19 @@ TEST_F(RelocArgs, EightyItemsOrMoreAreAnError) {
   EXPECT_STREQ("untouched", spGlobal->szPath[0]);
 }
 
+TEST_F(RelocArgs, RefusalReachesTheJobLogThroughTheLogger) {
+  SetRelocLog(vrk_log);
+  std::string arg = "/a";
+  for (int i = 0; i < 80; ++i) arg += "==::==/b";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RELOC_ERROR_CANT_SETUP_RELOCATION_PATH, Process(arg));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("vrk-1038: Error:    Invalid argument [" + arg +
+                                        "] for switch -R."))
+      << err;
+  EXPECT_EQ(STATUS_ERR_BEF_SAV, spGlobal->sVRKObject.eOperStatus);
+}
+
 TEST_F(RelocArgs, OverlongSingleItemIsRefusedNotCut) {
   const std::string arg = "/" + std::string(VRK_PATH_MAX, 'a');
   EXPECT_EQ(RELOC_ERROR_CANT_SETUP_RELOCATION_PATH, Process(arg));

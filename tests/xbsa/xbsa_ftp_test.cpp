@@ -81,8 +81,7 @@ TEST_F(XbsaFtpTest, StoresAndReadsBackByteForByte) {
 TEST_F(XbsaFtpTest, FixedLocalPortRangeBindsControlAndListenerInside) {
   FtpPeer peer;
   ASSERT_GT(peer.port(), 0);
-  int start = FreePort();
-  if (start > 65000) start = 50000;
+  int start = RangeStart();
   std::string range = std::to_string(start) + "-" + std::to_string(start + 20);
   StoreCodes c = Store(FtpEnv(peer.port(), range), "ranged", "payload");
   ASSERT_EQ(c.open.open, 0) << LastError();
@@ -140,6 +139,8 @@ struct FaultCase {
   const char *error;  // part of the last error text ("" for none)
   const char *mustNotSend;  // command that must not reach the peer ("" for none)
 };
+
+void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.name; }
 
 class XbsaFtpFaultTest : public XbsaFtpTest, public ::testing::WithParamInterface<FaultCase> {};
 
@@ -351,11 +352,65 @@ TEST_F(XbsaFtpTest, ShutdownFromSignalHandlerFailsTheTransferAndEndClosesOnce) {
 }
 
 TEST_F(XbsaFtpTest, ConnectionRefusedEndsWithAccessFailure) {
-  int port = FreePort();  // nothing listens there
+  int port = RangeStart() + 101;  // nothing listens there
   StoreCodes c = Store(FtpEnv(port), "obj", "x");
   EXPECT_EQ(c.open.open, 77);
   EXPECT_EQ(c.end, 3);
   EXPECT_NE(LastError().find("connect() failed. (111) Connection refused"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+int OpenDescriptors() {
+  int n = 0;
+  for (int fd = 0; fd < 4096; fd++) {
+    if (fcntl(fd, F_GETFD) != -1) n++;
+  }
+  return n;
+}
+
+TEST_F(XbsaFtpTest, FailedBindsAndConnectsLeaveNoDescriptors) {
+  // Occupy a whole small range: control ports and the ports in between.
+  int start = 0;
+  std::vector<int> held;
+  for (int attempt = 0; attempt < 20 && held.size() < 3; attempt++) {
+    for (int h : held) close(h);
+    held.clear();
+    start = RangeStart();
+    for (int p = start; p <= start + 2; p++) {
+      int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      struct sockaddr_in sa = {};
+      sa.sin_family = AF_INET;
+      sa.sin_port = htons((uint16_t)p);
+      sa.sin_addr.s_addr = htonl(INADDR_ANY);
+      if (bind(s, (struct sockaddr *)&sa, sizeof sa) != 0) {
+        close(s);
+        break;
+      }
+      held.push_back(s);
+    }
+  }
+  ASSERT_EQ(held.size(), 3u) << "no free range of three ports found";
+  FtpPeer peer;
+  ASSERT_GT(peer.port(), 0);
+  int before = OpenDescriptors();
+  std::string range = std::to_string(start) + "-" + std::to_string(start + 2);
+  StoreCodes c = Store(FtpEnv(peer.port(), range), "obj", "x");
+  EXPECT_EQ(c.open.open, 77);
+  EXPECT_NE(LastError().find("All ports from range ["), std::string::npos);
+  EXPECT_EQ(OpenDescriptors(), before);
+  for (int h : held) close(h);
+
+  // Refused connects from a range of ports: every attempt's socket is closed.
+  ResetXbsa(3);
+  int dead = start + 101;  // below the ephemeral ports: nothing listens there
+  before = OpenDescriptors();
+  c = Store(FtpEnv(dead, std::to_string(start) + "-" + std::to_string(start + 6)), "obj", "x");
+  EXPECT_EQ(c.open.open, 77);
+  EXPECT_TRUE(TraceHas("xbsa_open: Retry with iPortStart = [" + std::to_string(start + 1) + "]")) << LastError();
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace

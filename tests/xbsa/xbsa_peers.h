@@ -46,12 +46,15 @@ class ChildProcess {
       }
       int nul = open("/dev/null", O_RDONLY);
       if (nul >= 0) dup2(nul, 0);
+      // The peer must not hold the test's own sockets.
+      for (int d = 3; d < 4096; d++) close(d);
       std::vector<char *> args;
       for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
       args.push_back(nullptr);
       execvp(args[0], args.data());
       _exit(127);
     }
+    if (pid_ > 0) setpgid(pid_, pid_);
     return pid_ > 0;
   }
   bool Running() {
@@ -65,7 +68,8 @@ class ChildProcess {
   }
   void Stop() {
     if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
+    // The whole group: vsftpd's session processes too.
+    if (kill(-pid_, SIGTERM) != 0) kill(pid_, SIGTERM);
     for (int i = 0; i < 200; i++) {
       int st;
       if (waitpid(pid_, &st, WNOHANG) == pid_) {
@@ -74,7 +78,7 @@ class ChildProcess {
       }
       SleepMs(10);
     }
-    kill(pid_, SIGKILL);
+    if (kill(-pid_, SIGKILL) != 0) kill(pid_, SIGKILL);
     int st;
     waitpid(pid_, &st, 0);
     pid_ = -1;
@@ -147,6 +151,14 @@ inline int FreePort() {
   return ntohs(sa.sin_port);
 }
 
+// Start of a local port range below the system's ephemeral ports, so that
+// no connection of the test itself takes its ports; differs per process and
+// per call (ports of a closed connection stay taken for a while).
+inline int RangeStart() {
+  static int calls = 0;
+  return 20000 + (int)(((getpid() * 7) + 50 * calls++) % 5000) * 2;
+}
+
 // vsftpd with anonymous upload into "incoming" under a root-owned anonymous root.
 class VsftpdPeer {
  public:
@@ -166,7 +178,7 @@ class VsftpdPeer {
         "\nbackground=NO\nanonymous_enable=YES\nlocal_enable=NO\nwrite_enable=YES\nanon_upload_enable=YES\n"
         "anon_root=" + dir_.file("anon") + "\nanon_umask=022\nsecure_chroot_dir=" + dir_.file("empty") +
         "\nconnect_from_port_20=NO\nport_enable=YES\npasv_enable=NO\nseccomp_sandbox=NO\nisolate=NO\n"
-        "isolate_network=NO\nxferlog_enable=NO\ndirmessage_enable=NO\nftp_username=ftp\n"
+        "isolate_network=NO\nxferlog_enable=YES\nxferlog_std_format=NO\ndirmessage_enable=NO\nftp_username=ftp\n"
         "vsftpd_log_file=" + dir_.file("vsftpd.log") + "\nlog_ftp_protocol=YES\nsyslog_enable=NO\n";
     WriteFile(dir_.file("vsftpd.conf"), conf);
     chmod(dir_.file("vsftpd.conf").c_str(), 0600);
