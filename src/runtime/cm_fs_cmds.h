@@ -1,0 +1,13 @@
+// File changes through the system's programs: mode (chmod), modification
+// time (touch -t) and a POSIX-ordered sort of a file into another.
+#ifndef VRK_RUNTIME_CM_FS_CMDS_H
+#define VRK_RUNTIME_CM_FS_CMDS_H
+
+// Each returns the program's exit status (0 for success), 128 plus the
+// signal number when a signal ended it, or -1 when it could not be started.
+int cm_chmod(char *szMode, char *szFile);
+// cpTimeStamp is YYYYMMDDhhmm or YYYYMMDDhhmmss.
+int cm_chtime(char *cpTimeStamp, char *cpFile);
+int sort_file(char *inFile, char *outFile);
+
+#endif
