@@ -80,7 +80,7 @@ class VolumeWorld : public ::testing::Test {
                  "[tsa srv.Linux File System]\nresource / = " + tmp.path() + "\n"
                  "[tsa srv.NetWare File System]\napi = 2.5\nutf8 = no\nname_spaces = DOS LONG\n"
                  "user admin = secret\nresource VOL1: = " + vol + "\nblocks VOL1: = 4096 1000 250\n"
-                 "resource SYS: = " + vol + "\nmount SYS: = nfs\narchive = no\nfix_name = no\n");
+                 "resource SYS: = " + vol + "\nmount SYS: = nfs\narchive = no\nfix_name = no\nopen_modes = 3\n");
     ASSERT_EQ(0u, vrk_sms_load_world(p.c_str()));
   }
   TempDir tmp;
@@ -168,6 +168,7 @@ TEST_F(VolumeWorld, ArchiveStatusUnsupported) {
   NWSM_SCAN_INFORMATION *info = nullptr;
   NWSM_DATA_SET_NAME_LIST *names = nullptr;
   ASSERT_EQ(0u, NWSMTSScanDataSetBegin(conn, src, &ctl, nullptr, &seq, &info, &names));
+  EXPECT_EQ(NWSMTS_OPTION_NOT_SUPPORTED, NWSMTSOpenDataSetForBackup(conn, seq, NWSM_OPEN_READ_DENY_WRITE, &h));
   ASSERT_EQ(0u, NWSMTSOpenDataSetForBackup(conn, seq, NWSM_OPEN_READ_ONLY, &h));
   EXPECT_EQ(NWSMTS_UNSUPPORTED_FUNCTION, NWSMTSSetArchiveStatus(conn, h, 3, 0x12345678));
   NWSMTSCloseDataSet(conn, &h);
