@@ -48,9 +48,12 @@ int fail_step(HttpCtx *ctx) {
   return -1;
 }
 
-// The start of a transfer: runs libcurl until the request is under way.
-// 1 running, 0 a download that already ended well, -1 failed.
+// The start of a transfer: runs libcurl until the request is under way,
+// taking in the first activity on its sockets (so that a refused or failed
+// connection ends the open). 1 running, 0 a download that already ended
+// well, -1 failed.
 int start_transfer(CURL *h, HttpCtx *ctx) {
+  bool bActivity = false;
   for (;;) {
     if (interrupted(ctx, "xbsa_open")) return -1;
     int running = 0;
@@ -90,6 +93,7 @@ int start_transfer(CURL *h, HttpCtx *ctx) {
       HTTP_ERROR("xbsa_open: %d transfers running instead of one", running);
       return -1;
     }
+    if (bActivity) return 1;
     fd_set fdRead, fdWrite, fdExcept;
     FD_ZERO(&fdRead);
     FD_ZERO(&fdWrite);
@@ -106,7 +110,10 @@ int start_transfer(CURL *h, HttpCtx *ctx) {
       HTTP_ERROR("xbsa_open: error during select() call");
       return -1;
     }
-    if (iRc > 0) return 1;
+    if (iRc > 0) {
+      bActivity = true;
+      continue;
+    }
     if (!http_check_progress(h, ctx, "xbsa_open")) return -1;
   }
 }
