@@ -46,7 +46,7 @@ int buffer_init(size_t size, CircularBuffer *cb) {
 }
 
 size_t buffer_write(const char *data, size_t size, CircularBuffer *cb) {
-  if (!cb->data || cb->size == 0) return 0;
+  if (size == 0 || !cb->data || cb->size == 0) return 0;
   size_t first = cb->size - cb->write_position;
   if (first > size) first = size;
   memcpy(cb->data + cb->write_position, data, first);

@@ -4,6 +4,7 @@
 #include <string.h>
 #include <sys/time.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,8 @@ struct RoundTrip {
   bool tls;
   size_t block;
 };
+
+void PrintTo(const RoundTrip &p, std::ostream *os) { *os << (p.tls ? "https " : "http ") << p.block; }
 
 class XbsaHttpRoundTrip : public XbsaHttpTest, public ::testing::WithParamInterface<RoundTrip> {};
 
@@ -179,6 +182,8 @@ struct Fault {
   bool ok;              // the road succeeds
   const char *errPart;  // part of the last error after the first failure ("" when ok)
 };
+
+void PrintTo(const Fault &f, std::ostream *os) { *os << f.name; }
 
 class XbsaHttpFault : public XbsaHttpTest, public ::testing::WithParamInterface<Fault> {};
 
