@@ -1,0 +1,19 @@
+// Timestamp marker files of a job: prepared in the tmp directory when the
+// stored object is opened, committed into the times directory after a good backup.
+#ifndef VRK_CLIENT_VRK_TIMESTAMP_H
+#define VRK_CLIENT_VRK_TIMESTAMP_H
+
+#include <time.h>
+
+#include "client/vrk_global.h"
+
+// iCallNo 2 commits (renames the prepared markers into the times directory),
+// any other value prepares them; COPY does nothing. 0 or -1.
+int vrk_settimestamp(_eBackupType eBackupType, int iCallNo);
+
+// Reference time of a backup: 0 for FULL and COPY, tBackupFrom for SINCE, the
+// modification time of the ".I" (INCREMENTAL) or ".D" (DIFFERENTIAL) marker;
+// without one the global level becomes FULL (message 2059) and 0 is returned.
+time_t vrk_gettimestamp(_eBackupType eBackupType);
+
+#endif

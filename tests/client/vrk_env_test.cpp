@@ -1,0 +1,228 @@
+// Tests of the environment settings and the main ini file: keys, chaining
+// with its depth bound and cycle check, long lines, CRLF and invalid numbers.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "client/vrk_env.h"
+#include "client/vrk_inifile.h"
+#include "vrk_client_fixture.h"
+
+namespace {
+
+using vrktest::TempDir;
+using vrktest::WriteFile;
+
+// Clears the variables that vrk_getenv reads, and restores them afterwards.
+class Env : public vrktest::ClientTest {
+ protected:
+  void SetUp() override {
+    vrktest::ClientTest::SetUp();
+    for (const char *v : kVars) {
+      const char *old = getenv(v);
+      saved_.emplace_back(v, old ? std::string(old) : std::string("\x01"));
+      unsetenv(v);
+    }
+  }
+  void TearDown() override {
+    for (auto &s : saved_) {
+      if (s.second == "\x01")
+        unsetenv(s.first.c_str());
+      else
+        setenv(s.first.c_str(), s.second.c_str(), 1);
+    }
+    vrktest::ClientTest::TearDown();
+  }
+  std::string Run() {
+    testing::internal::CaptureStderr();
+    vrk_getenv();
+    return testing::internal::GetCapturedStderr();
+  }
+  static constexpr const char *kVars[] = {"VRK_DATA_WAIT", "VRK_GEN_WAIT", "VRK_HDR_FMT",
+                                          "VRK_HOME",      "VRK_DATABUF",  "KV_INI",
+                                          "COLUMNS"};
+  std::vector<std::pair<std::string, std::string>> saved_;
+  TempDir dir_;
+};
+
+TEST_F(Env, VariablesOverrideDefaults) {
+  setenv("KV_INI", "", 1);
+  setenv("VRK_DATA_WAIT", "120", 1);
+  setenv("VRK_GEN_WAIT", "60", 1);
+  setenv("VRK_DATABUF", "4096", 1);
+  setenv("VRK_HDR_FMT", "CPIO_ASCII", 1);
+  setenv("VRK_HOME", "/opt/vrk", 1);
+  std::string err = Run();
+  EXPECT_EQ(120, spGlobal->iDataWait);
+  EXPECT_EQ(60, spGlobal->iGenWait);
+  EXPECT_EQ(4096, spGlobal->iDataBuf);
+  EXPECT_EQ(HDR_CPIO_ASCII, spGlobal->eHdrFmt);
+  EXPECT_STREQ("/opt/vrk", spGlobal->szVRKDir);
+  // An empty KV_INI reads no ini file and says nothing about it.
+  EXPECT_EQ(std::string::npos, err.find("vrk-3037"));
+}
+
+TEST_F(Env, UnknownFormatAndUnsetHome) {
+  setenv("KV_INI", "", 1);
+  setenv("VRK_HDR_FMT", "TAR", 1);
+  Run();
+  EXPECT_EQ(HDR_UNKNOWN, spGlobal->eHdrFmt);
+  EXPECT_STREQ(".", spGlobal->szVRKDir);
+}
+
+TEST_F(Env, WaitsAndBufferMustBePositive) {
+  setenv("KV_INI", "", 1);
+  const char *bad[] = {"0", "-5", "abc", "12x", "99999999999"};
+  for (const char *b : bad) {
+    spGlobal->iDataWait = 900;
+    spGlobal->iDataBuf = 32768;
+    spGlobal->sVRKObject.eOperStatus = STATUS_OK;
+    setenv("VRK_DATA_WAIT", b, 1);
+    setenv("VRK_DATABUF", b, 1);
+    std::string err = Run();
+    EXPECT_EQ(900, spGlobal->iDataWait) << b;
+    EXPECT_EQ(32768, spGlobal->iDataBuf) << b;
+    EXPECT_NE(std::string::npos, err.find("Warning:")) << b;
+  }
+}
+
+TEST_F(Env, ColumnsRaisedBelow220) {
+  setenv("KV_INI", "", 1);
+  Run();
+  EXPECT_STREQ("220", getenv("COLUMNS"));
+  setenv("COLUMNS", "80", 1);
+  Run();
+  EXPECT_STREQ("220", getenv("COLUMNS"));
+  setenv("COLUMNS", "300", 1);
+  Run();
+  EXPECT_STREQ("300", getenv("COLUMNS"));
+  setenv("COLUMNS", "", 1);
+  Run();
+  EXPECT_STREQ("", getenv("COLUMNS"));
+}
+
+TEST_F(Env, MissingIniFileKeepsDefaults) {
+  std::string path = dir_.file("none.ini");
+  setenv("KV_INI", path.c_str(), 1);
+  std::string err = Run();
+  EXPECT_NE(std::string::npos,
+            err.find("Unable to open ini file [" + path + "]:[No such file or directory]. "
+                     "Using default values."));
+  EXPECT_STREQ("/korva/log", spGlobal->sDirs.cpLog);
+}
+
+TEST_F(Env, IniKeysWithEveryLineForm) {
+  std::string ini = dir_.file("main.ini");
+  WriteFile(ini,
+            "gv_rw_vrk_log /var/log/korva\n"
+            "gv_rw_vrk_times=/var/times\r\n"
+            "gv_rw_work = /var/work\n"
+            "gv_rw_ini\t/x\n"  // a tab is an ordinary character: no pair
+            "gv_rw_tmp /var/tmp///\n"
+            "gv_ro_bin /opt/bin\n"
+            "gv_rw_kill_timeout 30\n"
+            "version 4.2R1\n"
+            "package_name korva-client extra words\n"
+            "VRK_GEN_WAIT 77\n"
+            "VRK_DATA_WAIT 88\n"
+            "DB_CLIENTS notes,sql\n"
+            "unknown value\n"
+            "onlykey\n");
+  setenv("KV_INI", ini.c_str(), 1);
+  Run();
+  _sVRKGlobal *g = spGlobal;
+  EXPECT_STREQ("/var/log/korva", g->sDirs.cpLog);
+  EXPECT_STREQ("/var/times", g->sDirs.cpTimes);
+  EXPECT_STREQ("/var/work", g->sDirs.cpWork);
+  EXPECT_EQ(nullptr, g->sDirs.cpIni);
+  EXPECT_STREQ("/var/tmp", g->sDirs.cpTmp);
+  EXPECT_STREQ("/opt/bin", g->sDirs.cpBin);
+  EXPECT_EQ(30, g->iKillWait);
+  EXPECT_STREQ("4.2R1", g->cpKorvaVersion);
+  EXPECT_STREQ("korva-client", g->cpPackage);
+  EXPECT_EQ(77, g->iGenWait);
+  EXPECT_EQ(88, g->iDataWait);
+  EXPECT_STREQ("notes,sql", g->szINI_DBClients);
+}
+
+TEST_F(Env, ChainedIniIsReadBeforeTheNextLine) {
+  std::string main_ini = dir_.file("main.ini");
+  std::string second = dir_.file("second.ini");
+  WriteFile(second, "gv_rw_vrk_log /from/second\ngv_rw_work /second/work\n");
+  WriteFile(main_ini, "gv_rw_vrk_log /from/main\nKV_INI " + second + "\ngv_rw_work /main/work\n");
+  setenv("KV_INI", main_ini.c_str(), 1);
+  Run();
+  EXPECT_STREQ("/from/second", spGlobal->sDirs.cpLog);
+  EXPECT_STREQ("/main/work", spGlobal->sDirs.cpWork);
+}
+
+TEST_F(Env, IniCycleIsDetected) {
+  std::string a = dir_.file("a.ini");
+  std::string b = dir_.file("b.ini");
+  WriteFile(a, "KV_INI " + b + "\ngv_rw_work /a/work\n");
+  WriteFile(b, "KV_INI " + a + "\ngv_rw_vrk_log /b/log\n");
+  setenv("KV_INI", a.c_str(), 1);
+  std::string err = Run();
+  EXPECT_NE(std::string::npos, err.find("vrk-3037")) << err;
+  EXPECT_STREQ("/b/log", spGlobal->sDirs.cpLog);
+  EXPECT_STREQ("/a/work", spGlobal->sDirs.cpWork);
+}
+
+TEST_F(Env, IniChainDepthIsBounded) {
+  // Each file names the next one: longer than the bound.
+  const int files = VRK_INI_DEPTH_MAX + 4;
+  for (int i = 0; i < files; ++i)
+    WriteFile(dir_.file(std::to_string(i) + ".ini"),
+              "KV_INI " + dir_.file(std::to_string(i + 1) + ".ini") + "\nversion v" +
+                  std::to_string(i) + "\n");
+  setenv("KV_INI", dir_.file("0.ini").c_str(), 1);
+  std::string err = Run();
+  EXPECT_NE(std::string::npos, err.find("too many ini files")) << err;
+  EXPECT_STREQ("v0", spGlobal->cpKorvaVersion);
+}
+
+TEST_F(Env, LongIniLineIsRefusedWhole) {
+  std::string ini = dir_.file("long.ini");
+  std::string value = "/" + std::string(600, 'd') + " gv_rw_work /split";
+  WriteFile(ini, "gv_rw_vrk_log " + value + "\ngv_rw_tmp /ok\n");
+  setenv("KV_INI", ini.c_str(), 1);
+  std::string err = Run();
+  EXPECT_STREQ("/korva/log", spGlobal->sDirs.cpLog);
+  EXPECT_STREQ("/korva/work", spGlobal->sDirs.cpWork);
+  EXPECT_STREQ("/ok", spGlobal->sDirs.cpTmp);
+  EXPECT_NE(std::string::npos, err.find("longer than 511 characters")) << err;
+}
+
+TEST_F(Env, IniWaitsMustBePositive) {
+  std::string ini = dir_.file("w.ini");
+  WriteFile(ini, "VRK_DATA_WAIT 0\nVRK_GEN_WAIT -3\n");
+  setenv("KV_INI", ini.c_str(), 1);
+  std::string err = Run();
+  EXPECT_EQ(900, spGlobal->iDataWait);
+  EXPECT_EQ(900, spGlobal->iGenWait);
+  EXPECT_NE(std::string::npos, err.find("Warning:"));
+}
+
+TEST(GetValues, SplitsAtBlanksAndEquals) {
+  struct {
+    const char *line;
+    int rc;
+    const char *key;
+    const char *value;
+  } cases[] = {{"key value\n", 0, "key", "value"},   {"key=value", 0, "key", "value"},
+               {"  key = value tail", 0, "key", "value"}, {"key\r\n", -1, nullptr, nullptr},
+               {"\n", -1, nullptr, nullptr},          {"k\tv x", 0, "k\tv", "x"}};
+  for (auto &c : cases) {
+    std::string line(c.line);
+    char *k, *v;
+    EXPECT_EQ(c.rc, vrk_get_values(&line[0], &k, &v)) << c.line;
+    if (c.rc == 0) {
+      EXPECT_STREQ(c.key, k);
+      EXPECT_STREQ(c.value, v);
+    }
+  }
+}
+
+}  // namespace
