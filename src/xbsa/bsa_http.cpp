@@ -155,8 +155,8 @@ int BSAHttpOpen(_sSession *sctpSession, int iMode, char **cpaComands) {
   }
   // From here on the first option that libcurl refuses ends the open.
   CURLcode rc = CURLE_OK;
-#define HTTP_SETOPT(opt, val)                      \
-  do {                                             \
+#define HTTP_SETOPT(opt, val)                                     \
+  do {                                                            \
     if (bOk && rc == CURLE_OK) rc = curl_easy_setopt(h, opt, val); \
   } while (0)
   if (bOk) {
