@@ -21,6 +21,7 @@
 #include "engine/session.h"
 #include "runtime/strlib.h"
 #include "sms/smsapi.h"
+#include "xbsa/xbsa_http_peer.h"
 #include "xbsa/xbsa_peers.h"
 #include "xbsa/xbsa_session.h"
 
@@ -616,6 +617,24 @@ TEST_F(DEStreamFtpTest, InterruptDuringTransferFailsTheJob) {
   EXPECT_NE(log.find("XBSA Call failed with message: "), std::string::npos) << log;
   EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_ERR_BEF_SAV);
   EXPECT_EQ(spGlobal->lBSAHandle, 0);
+}
+
+TEST_F(DEStreamFtpTest, StoresAndReadsBackOverHttp) {
+  for (bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "https" : "http");
+    if (tls && !TestCertificate::Get().ok()) continue;
+    HttpPeer peer("{}", tls);
+    ASSERT_GT(peer.port(), 0) << peer.output();
+    UseNode(peer.port(), "backups/host1", "4711");
+    SetText(spGlobal->sSMS.cpHost, peer.url());
+    std::string expect;
+    std::string log = StoreSample(&expect);
+    // The empty data part of the last data set did not end the upload early.
+    EXPECT_TRUE(ReadFile(peer.root() + "/backups/host1/4711") == expect) << log << peer.log();
+    EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_OK) << log;
+    ReadSample();
+    EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_OK);
+  }
 }
 
 TEST_F(DEStreamFtpTest, VsftpdStoresAndReadsBack) {
