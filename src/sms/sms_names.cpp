@@ -190,6 +190,12 @@ extern "C" CCODE NWSMGetDataSetName(const NWSM_DATA_SET_NAME_LIST *list, UINT32 
   return c.End(NWSMUT_NO_MORE_NAMES);
 }
 
+extern "C" CCODE vrk_sms_check_name_list(const NWSM_DATA_SET_NAME_LIST *list, UINT32 realSize) {
+  if (!list || realSize < 2) return NWSMUT_INVALID_PARAMETER;
+  std::vector<NameEntry> entries;
+  return ParseNameList(list, realSize, entries);
+}
+
 extern "C" void NWSMFreeDataSetName(NWSM_DATA_SET_NAME *name) {
   if (!name) return;
   free(name->name);
@@ -200,7 +206,9 @@ extern "C" void NWSMFreeDataSetName(NWSM_DATA_SET_NAME *name) {
 }
 
 extern "C" CCODE NWSMFreeNameList(NWSM_NAME_LIST **list) {
-  if (!list) return NWSMUT_INVALID_PARAMETER;
+  Call c("NWSMFreeNameList");
+  if (CCODE rc = c.Begin(kNoConnection)) return c.End(rc);
+  if (!list) return c.End(NWSMUT_INVALID_PARAMETER);
   NWSM_NAME_LIST *p = *list;
   while (p) {
     NWSM_NAME_LIST *next = p->next;
@@ -209,7 +217,7 @@ extern "C" CCODE NWSMFreeNameList(NWSM_NAME_LIST **list) {
     p = next;
   }
   *list = nullptr;
-  return 0;
+  return c.End(0);
 }
 
 extern "C" void NWSMFreeString(void *string) { free(string); }
