@@ -1,0 +1,236 @@
+// Moving an object's bytes: BSASendData, BSAGetData with the end-of-object
+// counter, and BSAEndData with the storage node's final reply.
+#include <errno.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "xbsa/stpc.h"
+#include "xbsa/xbsa_com.h"
+#include "xbsa/xbsa_http.h"
+#include "xbsa/xbsa_trace.h"
+
+namespace {
+
+}  // namespace
+
+// Data connection closed by the storage node, counted over the library.
+int giNoMoreData = 0;
+
+namespace {
+
+void db_transfer_failed(double dBytes) {
+  if (sGlobal.iComSession == 0) return;
+  _sSMS &sms = sGlobal.sObject.sSMS;
+  if (dBytes > 0) {
+    if (sms.iOpStatus <= 2) sms.iOpStatus = 2;
+  } else {
+    sms.iOpStatus = 3;
+  }
+}
+
+}  // namespace
+
+extern "C" int BSASendData(long bsaHandle, BSA_DataBlock32 *dataBlockPtr) {
+  _sSession *sp = xbsa_find_slot(bsaHandle);
+  if (!sp) return BSA_RC_INVALID_HANDLE;
+  if (!dataBlockPtr || (dataBlockPtr->bufferLen > 0 && !dataBlockPtr->bufferPtr)) {
+    xbsalog("BSASendData: dataBlockPtr or its buffer is NULL");
+    return BSA_RC_NULL_ARGUMENT;
+  }
+  xbsadetailtrace("BSASendData: bufferLen=%u, numBytes=%u", (unsigned)dataBlockPtr->bufferLen,
+                  (unsigned)dataBlockPtr->numBytes);
+  double dCount = 0;
+  int iRc = BSA_RC_SUCCESS;
+  if (sp->eProtocol != eFTP) {
+    if (BSAHttpSendData(sp, dataBlockPtr) == -1) {
+      xbsalog("BSASendData: %s", SysErrorTxt((unsigned long)GetSockErrCode(), 3, "Data sending failed over http."));
+      iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+    } else {
+      dCount = dataBlockPtr->bufferLen;
+    }
+  } else if (sp->SData < 0) {
+    xbsalog("BSASendData: %s", SysErrorTxt(0, 0, "Data sending failed. No data connection is open."));
+    iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+  } else {
+    const char *cpData = (const char *)dataBlockPtr->bufferPtr;
+    unsigned long ulSent = 0;
+    unsigned long ulLeft = dataBlockPtr->bufferLen;
+    ssize_t n = 1;
+    while (n > 0 && ulLeft > 0) {
+      xbsadetailtrace("BSASendData: send( SData %d, cpData %p + ulSent %lu, uiWriteBufSize %u)", sp->SData,
+                      (const void *)cpData, ulSent, (unsigned)ulLeft);
+      n = send(sp->SData, cpData + ulSent, ulLeft, MSG_NOSIGNAL);
+      if (n < 0) {
+        int iErr = errno;
+        xbsalog("BSASendData: ERROR: (%d) %s", iErr, SysErrorTxt((unsigned long)iErr, 3, "Data sending failed."));
+        for (int iTry = 1; iTry <= 5 && n < 0; iTry++) {
+          xbsalog("BSASendData: Data sending failed. Resending [%d] times", iTry);
+          sleep(1);
+          n = send(sp->SData, cpData + ulSent, ulLeft, MSG_NOSIGNAL);
+        }
+        if (n < 0) {
+          xbsalog("BSASendData: %s", SysErrorTxt((unsigned long)errno, 3, "Data sending failed."));
+          break;
+        }
+      }
+      ulSent += (unsigned long)n;
+      ulLeft -= (unsigned long)n;
+    }
+    dCount = (double)ulSent;
+    if (n < 0) iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+    xbsadetailtrace("BSASendData: send() return: %d, written: %d, total: %.0f", (int)n, (int)ulSent,
+                    sp->dBytes + dCount);
+  }
+  sp->dBytes += dCount;
+  if (iRc == BSA_RC_ABORT_SYSTEM_ERROR) db_transfer_failed(dCount);
+  return iRc;
+}
+
+extern "C" int BSAGetData(long bsaHandle, BSA_DataBlock32 *dataBlockPtr) {
+  _sSession *sp = xbsa_find_slot(bsaHandle);
+  if (!sp) {
+    if (sGlobal.iComSession != 0) sGlobal.sObject.sSMS.iOpStatus = 3;
+    return BSA_RC_INVALID_HANDLE;
+  }
+  if (!dataBlockPtr || (dataBlockPtr->bufferLen > 0 && !dataBlockPtr->bufferPtr)) {
+    xbsalog("BSAGetData: dataBlockPtr or its buffer is NULL");
+    return BSA_RC_NULL_ARGUMENT;
+  }
+  xbsadetailtrace("BSAGetData: Start");
+  xbsatrace("BSAGetData: bufferLen=%u, numBytes=%u", (unsigned)dataBlockPtr->bufferLen,
+            (unsigned)dataBlockPtr->numBytes);
+  if (dataBlockPtr->bufferLen == 0) {
+    xbsatrace("BSAGetData: bufferLen == 0 >> return BSA_RC_SUCCESS");
+    return BSA_RC_SUCCESS;
+  }
+  int iRc;
+  double dRead = 0;
+  if (sp->eProtocol != eFTP) {
+    if (BSAHttpGetData(sp, dataBlockPtr) == 0) {
+      dRead = dataBlockPtr->numBytes;
+      sp->dBytes += dRead;
+      xbsatrace("BSAGetData: Data read: %d, total: %.0f", (int)dataBlockPtr->numBytes, sp->dBytes);
+      iRc = BSA_RC_SUCCESS;
+    } else {
+      xbsalog("BSAGetData: %s", SysErrorTxt((unsigned long)GetSockErrCode(), 3, "Data receiving failed."));
+      iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+    }
+  } else if (sp->SData < 0) {
+    xbsalog("BSAGetData: %s", SysErrorTxt(0, 0, "Data receiving failed. No data connection is open."));
+    dataBlockPtr->numBytes = 0;
+    iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+  } else {
+    char *cpBuf = (char *)dataBlockPtr->bufferPtr;
+    unsigned long ulGot = 0;
+    ssize_t n = 1;
+    while (ulGot < dataBlockPtr->bufferLen) {
+      errno = 0;
+      n = recv(sp->SData, cpBuf + ulGot, dataBlockPtr->bufferLen - ulGot, 0);
+      if (n < 0) {
+        int iErr = errno;
+        xbsalog("BSAGetData: ERROR: (%d) %s", iErr, SysErrorTxt((unsigned long)iErr, 3, "Data receiving failed."));
+        for (int iTry = 1; iTry <= 5 && n < 0; iTry++) {
+          xbsalog("BSAGetData: Data receiving failed. Reget [%d] times", iTry);
+          xbsalog("Sleeping for a while");
+          sleep(1);
+          n = recv(sp->SData, cpBuf + ulGot, dataBlockPtr->bufferLen - ulGot, 0);
+        }
+      }
+      if (n <= 0) break;
+      ulGot += (unsigned long)n;
+    }
+    dRead = (double)ulGot;
+    sp->dBytes += dRead;
+    dataBlockPtr->numBytes = (BSA_UInt32)ulGot;
+    xbsatrace("BSAGetData: Data read: %d, total: %.0f", (int)ulGot, sp->dBytes);
+    if (n < 0) {
+      xbsalogtrace("BSAGetData: socket error > return BSA_RC_ABORT_SYSTEM_ERROR");
+      iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+    } else if (n > 0) {
+      giNoMoreData = 0;
+      iRc = BSA_RC_SUCCESS;
+    } else if (++giNoMoreData <= 2) {
+      xbsalogtrace("BSAGetData: return BSA_NO_MORE_DATA");
+      iRc = BSA_RC_NO_MORE_DATA;
+    } else {
+      xbsalogtrace("BSAGetData: third NO_MORE_DATA >> return BSA_ABORT_SYSTEM_ERROR");
+      SysErrorTxt(0, 0, "BSAGetData: read past the end of the object.");
+      iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+    }
+  }
+  if (iRc == BSA_RC_ABORT_SYSTEM_ERROR) db_transfer_failed(dRead);
+  return iRc;
+}
+
+extern "C" int BSAEndData(long bsaHandle) {
+  xbsalogtrace("BSAEndData: Start - bsaHandle = %lx", (unsigned long)bsaHandle);
+  _sSession *sp = xbsa_find_slot(bsaHandle);
+  int iRc = BSA_RC_SUCCESS;
+  if (!sp) {
+    iRc = BSA_RC_INVALID_HANDLE;
+  } else if (sp->iLastCall & XBSA_CALL_ENDDATA) {
+    iRc = BSA_RC_INVALID_CALL_SEQUENCE;
+  } else {
+    sp->iLastCall |= XBSA_CALL_ENDDATA;
+    if (sp->eProtocol == eFTP) {
+      if (sp->SData < 0) {
+        // No transfer was opened: nothing to end on the control connection.
+        SysErrorTxt(0, 0, "BSAEndData: no data connection is open.");
+        iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+      } else {
+        close(sp->SData);
+        sp->SData = -1;
+        char szReply[XBSA_LINE_SIZE] = "";
+        BOOL bNegative = FALSE;
+        int n = sp->SControl >= 0 ? stpc_reply(sp->SControl, szReply, (int)sizeof szReply, &bNegative, "BSAEndData")
+                                  : -1;
+        if (n <= 0) {
+          if (n == 0) SysErrorTxt(0, 0, "BSAEndData: the storage node closed the connection without a final reply.");
+          iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+        } else {
+          if (bNegative) {
+            xbsalogtrace("BSAEndData: %s", xbsa_last_message());
+            iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+          }
+          xbsatrace("BSAEndData: Received message: %s", szReply);
+          if (strncmp(szReply, "226", 3) != 0) {
+            xbsatrace("BSAEndData: Unexpected FTP code for last message");
+            if (!bNegative) SysErrorTxt(0, 0, "BSAEndData: Unexpected FTP code for last message: %s", szReply);
+            iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+          }
+        }
+        if (sp->SControl >= 0 && n > 0) {
+          stpc_send(sp->SControl, "QUIT\r\n", 6, 0);
+          if (stpc_recv(sp->SControl, szReply, (int)sizeof szReply, 0) > 0) {
+            xbsatrace("BSAEndData: Received message: %s ", szReply);
+          }
+        }
+      }
+      if (sp->SControl >= 0) close(sp->SControl);
+      sp->SControl = -1;
+    } else {
+      iRc = BSAHttpEndData(sp);
+    }
+    if (sGlobal.iComSession != 0) sGlobal.sObject.sSMS.iOpStatus = iRc != 0 ? 3 : 0;
+    if (sp->iLastCall & XBSA_CALL_CREATEOBJECT) {
+      sp->iOpStatus = iRc;
+      if (sGlobal.iComSession != 0) {
+        sGlobal.sCOM.iJobResult = sGlobal.sObject.sSMS.iOpStatus;
+        sGlobal.sCOM.iSessionResult = sGlobal.sObject.sSMS.iOpStatus;
+        xbsatrace("BSAEndData: Call com_intf( COM_CLOSE_WRITE, ... )");
+        if (com_intf(COM_CLOSE_WRITE, &sGlobal.sCOM) != 1) iRc = -1;
+      }
+    } else if (!(sp->iLastCall & XBSA_CALL_GETOBJECT)) {
+      xbsatrace("BSAEndData: Invalid sKorva.iLastOp, Korva Server not contacted properly.");
+    } else if (sGlobal.iComSession != 0) {
+      sGlobal.sCOM.iJobResult = sGlobal.sObject.sSMS.iOpStatus;
+      sGlobal.sCOM.iSessionResult = sGlobal.sObject.sSMS.iOpStatus;
+      xbsatrace("BSAEndData: Call com_intf( COM_CLOSE_READ, ... )");
+      if (com_intf(COM_CLOSE_READ, &sGlobal.sCOM) != 1) iRc = -1;
+    }
+  }
+  xbsatrace("BSAEndData: Return CODE: [%d] ", iRc);
+  if (sp) sp->dBytes = 0;
+  return iRc != 0 ? BSA_RC_ABORT_SYSTEM_ERROR : BSA_RC_SUCCESS;
+}

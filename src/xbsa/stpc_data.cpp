@@ -1,0 +1,200 @@
+// Data connection of the FTP-like transport: the listener announced with
+// PORT, and the STOR, RETR and LIST commands that the storage node accepts.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "runtime/strlib.h"
+#include "xbsa/stpc.h"
+#include "xbsa/xbsa_trace.h"
+
+_sSession *gspStpcSession = NULL;
+
+int stpc_port(int SControl) {
+  xbsatrace("stpc_port: Start");
+  xbsatrace("stpc_port: Calling socket()");
+  int hListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (hListen < 0) {
+    xbsatrace("stpc_port: %s",
+              SysErrorTxt((unsigned long)GetSockErrCode(), 3, "Listener socket creation failed."));
+    return -1;
+  }
+  xbsaDSopt(hListen);
+  struct sockaddr_in saCtrl;
+  socklen_t len = sizeof saCtrl;
+  if (getsockname(SControl, (struct sockaddr *)&saCtrl, &len) != 0) {
+    xbsatrace("stpc_port: %s",
+              SysErrorTxt((unsigned long)GetSockErrCode(), 3, "getsockname() failed for CONTROL SOCKET."));
+    close(hListen);
+    return -1;
+  }
+  // The listener takes the ports between those of the control socket.
+  const _sSession *sp = gspStpcSession ? gspStpcSession : &sSession[0];
+  int iStart = sp->iPortStart ? sp->iPortStart + 1 : 0;
+  int iEnd = sp->iPortEnd ? sp->iPortEnd + 1 : 0;
+  xbsatrace("stpc_port: Binding LISTENER (DATA) socket to port from range [%d - %d]...", iStart, iEnd);
+  char szAddr[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &saCtrl.sin_addr, szAddr, sizeof szAddr);
+  if (BindSocket2Range(hListen, szAddr, &iStart, iEnd) == -1) {
+    close(hListen);
+    return -1;
+  }
+  xbsatrace("stpc_port: Calling getsockname() for listener");
+  struct sockaddr_in saListen;
+  len = sizeof saListen;
+  if (getsockname(hListen, (struct sockaddr *)&saListen, &len) != 0) {
+    xbsatrace("stpc_port: %s",
+              SysErrorTxt((unsigned long)GetSockErrCode(), 3, "getsockname() failed for LISTENER SOCKET."));
+    close(hListen);
+    return -1;
+  }
+  xbsatrace("stpc_port: Calling listen()");
+  if (listen(hListen, 1) != 0) {
+    xbsatrace("stpc_port: %s", SysErrorTxt((unsigned long)GetSockErrCode(), 3, "listen() failed."));
+    close(hListen);
+    return -1;
+  }
+  char szLine[XBSA_LINE_SIZE];
+  inet_ntop(AF_INET, &saListen.sin_addr, szAddr, sizeof szAddr);
+  for (char *p = szAddr; *p; ++p) {
+    if (*p == '.') *p = ',';
+  }
+  int iPort = ntohs(saListen.sin_port);
+  snprintf(szLine, sizeof szLine, "PORT %s,%d,%d\r\n", szAddr, iPort / 256, iPort % 256);
+  xbsatrace("stpc_port: Send message: %s", szLine);
+  if (send(SControl, szLine, strlen(szLine), MSG_NOSIGNAL) != (ssize_t)strlen(szLine)) {
+    xbsatrace("stpc_port: %s", SysErrorTxt((unsigned long)GetSockErrCode(), 3,
+                                           "Fail to send port command: %s, send() failed.", szLine));
+    close(hListen);
+    return -1;
+  }
+  int n = stpc_recv(SControl, szLine, (int)sizeof szLine, 0);
+  if (n <= 0) {
+    if (n == 0) SysErrorTxt(0, 0, "Connection closed by the storage node.");
+    xbsatrace("stpc_port: %s", SysErrorTxt((unsigned long)GetSockErrCode(), 3, "stpc_recv() failed."));
+    close(hListen);
+    return -1;
+  }
+  xbsalogtrace("LOGIN REPLY: %s", szLine);
+  xbsatrace("stpc_port: Received message: %s", szLine);
+  if (strncmp(szLine, "200", 3) != 0) {
+    xbsatrace("stpc_port: %s", SysErrorTxt(0, 0, "NEGATIVE reply: %s", szLine));
+    close(hListen);
+    return -1;
+  }
+  xbsatrace("stpc_port: End");
+  return hListen;
+}
+
+namespace {
+
+struct DataCommand {
+  const char *cpKeyword;
+  const char *cpPrefix;  // "stpc_stor" ...
+  bool bSocketTraces;
+  bool bReplyTrace;
+  bool bReadFailText;
+  bool bParseInfo;
+};
+
+void trace_binding(const DataCommand &dc, const char *cpWhat, int hSocket) {
+  if (!dc.bSocketTraces) return;
+  xbsatrace("%s: %s SOCKET info :", dc.cpPrefix, cpWhat);
+  xbsatrace("%s: -----------------------------------", dc.cpPrefix);
+  ShowSocketBinding(hSocket);
+}
+
+// Accepts the storage node's data connection under the wait time.
+int accept_limited(int hListen) {
+  struct pollfd pfd = {hListen, POLLIN, 0};
+  unsigned long ulWait = xbsa_wait_seconds();
+  int iWait = (int)(ulWait > 2000000 ? 2000000 : ulWait) * 1000;
+  int r;
+  do {
+    r = poll(&pfd, 1, iWait);
+  } while (r < 0 && errno == EINTR);
+  if (r == 0) {
+    errno = ETIMEDOUT;
+    return -1;
+  }
+  if (r < 0) return -1;
+  return accept4(hListen, NULL, NULL, SOCK_CLOEXEC);
+}
+
+int data_command(const DataCommand &dc, const char *cpArgument, int SControl) {
+  int hListen = stpc_port(SControl);
+  if (hListen == -1) {
+    xbsatrace("%s: %s", dc.cpPrefix, SysErrorTxt(0, 0, "Port negotiation failed."));
+    return -1;
+  }
+  trace_binding(dc, "LISTENER", hListen);
+  char szLine[XBSA_LINE_SIZE];
+  int iLen = snprintf(szLine, sizeof szLine, "%s %s\r\n", dc.cpKeyword, cpArgument);
+  if (iLen < 0 || iLen >= (int)sizeof szLine ||
+      send(SControl, szLine, (size_t)iLen, MSG_NOSIGNAL) != (ssize_t)iLen) {
+    xbsatrace("%s: %s", dc.cpPrefix, SysErrorTxt((unsigned long)GetSockErrCode(), 3, "send() failed."));
+    close(hListen);
+    return -1;
+  }
+  int n = stpc_recv(SControl, szLine, (int)sizeof szLine, 0);
+  if (n <= 0) {
+    if (n == 0) SysErrorTxt(0, 0, "%s: connection closed by the storage node.", dc.cpKeyword);
+    if (dc.bReadFailText) {
+      xbsatrace("%s: %s", dc.cpPrefix, SysErrorTxt((unsigned long)GetSockErrCode(), 3, "stpc_recv() failed."));
+    }
+    close(hListen);
+    return -1;
+  }
+  if (dc.bReplyTrace) xbsalogtrace("LOGIN REPLY: %s", szLine);
+  if (strncmp(szLine, "150", 3) != 0) {
+    xbsatrace("%s: %s", dc.cpPrefix, SysErrorTxt(0, 0, "%s failed. NEGATIVE reply: %s", dc.cpKeyword, szLine));
+    close(hListen);
+    return -1;
+  }
+  if (dc.bParseInfo) sms_parseinfo(szLine);
+  int hData = accept_limited(hListen);
+  if (hData < 0) {
+    int iErr = GetSockErrCode();
+    if (iErr == ETIMEDOUT) {
+      xbsatrace("%s: %s", dc.cpPrefix,
+                SysErrorTxt((unsigned long)iErr, 3, "accept() failed: no data connection within %lu seconds.",
+                            xbsa_wait_seconds()));
+    } else {
+      xbsatrace("%s: %s", dc.cpPrefix, SysErrorTxt((unsigned long)iErr, 3, "accept() failed."));
+    }
+    close(hListen);
+    return -1;
+  }
+  if (close(hListen) != 0) xbsatrace("%s: Listening socket close failed.", dc.cpPrefix);
+  // A storage node that stops moving data fails the transfer after the wait.
+  struct timeval tv;
+  tv.tv_sec = (time_t)xbsa_wait_seconds();
+  tv.tv_usec = 0;
+  setsockopt(hData, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(hData, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  trace_binding(dc, "DATA", hData);
+  return hData;
+}
+
+}  // namespace
+
+int stpc_stor(const char *cpRemoteTarget, int SControl) {
+  static const DataCommand dc = {"STOR", "stpc_stor", true, true, true, true};
+  return data_command(dc, cpRemoteTarget, SControl);
+}
+
+int stpc_retr(const char *cpRemoteSource, int SControl) {
+  static const DataCommand dc = {"RETR", "stpc_retr", true, true, false, false};
+  return data_command(dc, cpRemoteSource, SControl);
+}
+
+int stpc_list(const char *cpRemoteSource, int SControl) {
+  static const DataCommand dc = {"LIST", "stpc_list", false, false, true, false};
+  return data_command(dc, cpRemoteSource, SControl);
+}
