@@ -131,6 +131,20 @@ TEST_F(SsetTest, LongestPasswordPassesLongerIsRefused) {
   EXPECT_EQ(1u, spGlobal->sVRKObject.ulNotSaved);
 }
 
+TEST_F(SsetTest, FailedWriteIsReported) {
+  spGlobal->eHdrFmt = HDR_VRK;
+  spGlobal->iLogLevel = 1;
+  std::string file = dir_.file("readonly");
+  vrktest::WriteFile(file, "");
+  vrktest::LocalSaveset ss(file, false);  // opened for reading: every write fails
+  auto h = vrktest::NewHeader();
+  CaptureStderr();
+  EXPECT_EQ(-1, vrk_write_sset(h.get()));
+  std::string err = GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("vrk-1031")) << err;
+  EXPECT_NE(std::string::npos, err.find("Item processed with failure: [SSET]")) << err;
+}
+
 TEST_F(SsetTest, RawArchiveGetsNoEntry) {
   spGlobal->eHdrFmt = HDR_RAW;
   std::string file;
