@@ -85,7 +85,7 @@ int walk_environment(_sSession *sp, char **environmentPtr) {
   if (!environmentPtr) return BSA_RC_SUCCESS;
   for (char **pp = environmentPtr; *pp; ++pp) {
     const char *cpEntry = *pp;
-    xbsatrace("BSAInit: check %s", cpEntry);
+    xbsatrace("BSAInit: check %s", xbsa_mask_password(cpEntry).c_str());
     const char *cpValue;
     int iRc = BSA_RC_SUCCESS;
     if ((cpValue = xbsa_env_value(cpEntry, "BSA_API_VERSION")) != NULL) {
@@ -195,7 +195,7 @@ extern "C" int BSAInit(long *bsaHandlePtr, BSA_SecurityToken *tokenPtr, BSA_Obje
     const char *cpToken = tokenPtr ? *tokenPtr : NULL;
     xbsatrace("BSAInit: Input: BSA_SecurityToken = %.*s", cpToken ? (int)strnlen(cpToken, BSA_MAX_TOKEN_SIZE) : 6,
               cpToken ? cpToken : "(null)");
-    xbsatrace("BSAInit: Input: BSA_ObjectOwner.bsa_ObjectOwner = %s", owner.c_str());
+    xbsatrace("BSAInit: Input: BSA_ObjectOwner.bsa_ObjectOwner = %s", xbsa_mask_password(owner.c_str()).c_str());
     xbsatrace("BSAInit: Input: BSA_ObjectOwner.app_ObjectOwner = %.*s",
               (int)strnlen(objectOwnerPtr->app_ObjectOwner, sizeof objectOwnerPtr->app_ObjectOwner),
               objectOwnerPtr->app_ObjectOwner);

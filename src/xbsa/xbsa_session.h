@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include <string>
+
 #include "runtime/LL.h"
 #include "runtime/vrk_types.h"
 #include "xbsa/xbsa.h"
@@ -128,6 +130,10 @@ const char *sib_bsaobjectstatus(BSA_ObjectStatus eStatus);
 // Environment entry "NAME=value": the value when the entry's key is exactly
 // cpName, else NULL.
 const char *xbsa_env_value(const char *cpEntry, const char *cpName);
+
+// A text for the trace with the value behind every "PASS=" replaced by
+// "********" (up to the next ':').
+std::string xbsa_mask_password(const char *cpText);
 
 // Service URL ("BSA_SERVICE_HOST" value) split into protocol, host and port
 // text; 0 on success, -1 when the host or port does not fit or is empty.

@@ -114,7 +114,7 @@ void BSASetTrace(BSA_TraceFunc fpExternalTraceFunc, const char *cpExternLogFileN
 void getLogParams(char **environmentPtr) {
   if (!environmentPtr) return;
   for (char **pp = environmentPtr; *pp; ++pp) {
-    xbsatrace("getLogParams: got %s", *pp);
+    xbsatrace("getLogParams: got %s", xbsa_mask_password(*pp).c_str());
     const char *cpValue;
     if ((cpValue = xbsa_env_value(*pp, "XBSA_LOGFILE")) != NULL) {
       strlcpy(sGlobal.szLogFile, cpValue, sizeof sGlobal.szLogFile);

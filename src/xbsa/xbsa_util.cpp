@@ -127,3 +127,14 @@ int xbsa_split_owner(const char *cpOwner, unsigned int uiOwnerLen, const char *c
   strlcpy(sms.szPass, second.c_str() + 5, sizeof sms.szPass);
   return 0;
 }
+
+std::string xbsa_mask_password(const char *cpText) {
+  std::string s(cpText ? cpText : "");
+  for (size_t p = s.find("PASS="); p != std::string::npos; p = s.find("PASS=", p + 5)) {
+    size_t from = p + 5;
+    size_t to = s.find(':', from);
+    if (to == std::string::npos) to = s.size();
+    s.replace(from, to - from, "********");
+  }
+  return s;
+}

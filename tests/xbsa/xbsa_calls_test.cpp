@@ -431,3 +431,55 @@ TEST(XbsaDatabaseOwnerTest, QueryAndEndFailCleanlyWithoutCommandInterface) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(XbsaCommandListTest, CommandFormsByOwnerAndMode) {
+  struct Case {
+    int owner, mode, tcpBuf;
+    const char *data;
+  } cases[] = {
+      {0, 1, 0, "STOR saveset1"},
+      {0, 2, 0, "RETR saveset1"},
+      {2, 1, 512, "STOR saveset1:DB2:none:17:TAPE01:64"},
+      {3, 1, 131072, "STOR saveset1:BSR:none:17:TAPE01:128"},
+      {1, 1, -5, "STOR saveset1:SIB:none:17:TAPE01:64"},
+      {7, 1, 2048, "STOR saveset1:unknown:none:17:TAPE01:2"},
+      {2, 2, 0, "RETR saveset1:0:0:17:3:none"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.data);
+    xbsa_reset_library();
+    _sSMS &sms = sGlobal.sObject.sSMS;
+    strcpy(sms.szUser, "u");
+    strcpy(sms.szPass, "p");
+    strcpy(sms.szPath, "/dir");
+    strcpy(sms.szName, "saveset1");
+    strcpy(sms.szTape, "TAPE01");
+    sms.ulTapeID = 17;
+    sms.ulSegmentNum = 3;
+    sms.iTCPBufsiz = c.tcpBuf;
+    sGlobal.iComSession = c.owner;
+    std::vector<std::vector<char>> store(16, std::vector<char>(2048));
+    char *cmds[16];
+    for (int i = 0; i < 16; i++) cmds[i] = store[i].data();
+    ASSERT_EQ(xbsa_prepare_commands(cmds, c.mode), 0);
+    EXPECT_STREQ(cmds[0], "USER u");
+    EXPECT_STREQ(cmds[1], "PASS p");
+    EXPECT_STREQ(cmds[2], "TYPE I");
+    EXPECT_STREQ(cmds[3], "CWD /dir");
+    EXPECT_STREQ(cmds[4], c.data);
+    EXPECT_STREQ(cmds[5], "QUIT");
+    EXPECT_STREQ(cmds[6], "");
+  }
+  // A name that would not fit its command line is refused, not cut.
+  xbsa_reset_library();
+  memset(sGlobal.sObject.sSMS.szName, 'n', 2047);
+  std::vector<std::vector<char>> store(16, std::vector<char>(2048));
+  char *cmds[16];
+  for (int i = 0; i < 16; i++) cmds[i] = store[i].data();
+  EXPECT_EQ(xbsa_prepare_commands(cmds, 1), -1);
+  xbsa_reset_library();
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,8 @@ class EnvArray {
 inline BSA_ObjectOwner Owner(const std::string &text) {
   BSA_ObjectOwner o;
   memset(&o, 0, sizeof o);
-  strncpy(o.bsa_ObjectOwner, text.c_str(), sizeof o.bsa_ObjectOwner);
+  // The owner field may be filled to its last byte without a terminator.
+  memcpy(o.bsa_ObjectOwner, text.data(), std::min(text.size(), sizeof o.bsa_ObjectOwner));
   return o;
 }
 

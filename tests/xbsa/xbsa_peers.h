@@ -54,6 +54,7 @@ class ChildProcess {
       execvp(args[0], args.data());
       _exit(127);
     }
+    if (pid_ > 0) setpgid(pid_, pid_);
     return pid_ > 0;
   }
   bool Running() {
@@ -67,7 +68,8 @@ class ChildProcess {
   }
   void Stop() {
     if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
+    // The whole group: vsftpd's session processes too.
+    if (kill(-pid_, SIGTERM) != 0) kill(pid_, SIGTERM);
     for (int i = 0; i < 200; i++) {
       int st;
       if (waitpid(pid_, &st, WNOHANG) == pid_) {
@@ -76,7 +78,7 @@ class ChildProcess {
       }
       SleepMs(10);
     }
-    kill(pid_, SIGKILL);
+    if (kill(-pid_, SIGKILL) != 0) kill(pid_, SIGKILL);
     int st;
     waitpid(pid_, &st, 0);
     pid_ = -1;

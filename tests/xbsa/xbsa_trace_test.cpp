@@ -1,6 +1,5 @@
-// Trace of the storage client: verbosity per entry point, the installed
-// function, the line form of standard error and the trace file, and the
-// settings from BSASetTrace, the BSAInit array and the process environment.
+// Trace of the storage client: verbosity per entry point, line form, trace
+// file, and the settings from BSASetTrace, BSAInit and the environment.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -232,6 +231,26 @@ TEST_F(XbsaTraceTest, TraceLevelsOfTheCalls) {
   EXPECT_TRUE(TraceHas("BSABeginTxn: Start, Input: bsaHandle = 1 "));
   EXPECT_FALSE(TraceHas("BSABeginTxn: End"));
   BSATerminate(h);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(XbsaTracePasswordTest, PasswordsNeverReachTheTrace) {
+  xbsa_reset_library();
+  TraceLines().clear();
+  BSASetTrace(CollectTrace, nullptr, 3);
+  EnvArray e({"BSA_SERVICE_HOST=node:1", "USER=alice", "PASS=topsecret"});
+  BSA_ObjectOwner o = Owner("USER=alice:PASS=topsecret");
+  long h = 0;
+  ASSERT_EQ(BSAInit(&h, nullptr, &o, e.get()), 0);
+  EXPECT_FALSE(TraceHas("topsecret"));
+  EXPECT_TRUE(TraceHas("BSAInit: check PASS=********"));
+  EXPECT_TRUE(TraceHas("bsa_ObjectOwner = USER=alice:PASS=********"));
+  EXPECT_EQ(xbsa_mask_password("USER=a:PASS=b:c PASS=d"), "USER=a:PASS=********:c PASS=********");
+  BSATerminate(h);
+  xbsa_reset_library();
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The FTP-like transport against vsftpd as a real storage node: objects
-// stored through the client read back byte for byte, through the client and
-// through a plain FTP download, with and without a fixed local port range.
+// The FTP-like transport against vsftpd as a real storage node: objects read
+// back byte for byte through the client and through a plain FTP download.
 #include <pwd.h>
 #include <unistd.h>
 
