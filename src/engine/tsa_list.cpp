@@ -164,7 +164,7 @@ CCODE SetTSAName(NWSM_NAME_LIST *list, char *szGivenTsaName, int iSize, NWBOOLEA
     ccode = 0;
     if (spGlobal->iLogLevel >= 3)
       vrk_log(3500, "found given TSA name [%s] <=> [%s]", szGivenTsaName, name);
-    if (strcasecmp(name, szGivenTsaName) != 0)
+    if (strcmp(name, szGivenTsaName) != 0)
       ccode = copy_name(szGivenTsaName, iSize, name, "Set TSA to full name [%s]");
   }
   if (bTaken) return ccode;
@@ -182,7 +182,7 @@ CCODE SetTSAName(NWSM_NAME_LIST *list, char *szGivenTsaName, int iSize, NWBOOLEA
       if (!contains(lower(name), fs.c_str())) continue;
       ccode = 0;
       vrk_log(3500, "found given file system TSA name [%s] <=> [%s]", szGivenTsaName, name);
-      if (strcasecmp(name, szGivenTsaName) != 0) {
+      if (strcmp(name, szGivenTsaName) != 0) {
         ccode = copy_name(szGivenTsaName, iSize, name, "Set file system TSA to full name [%s]");
         bCopied = ccode == 0;
       }
@@ -198,7 +198,7 @@ CCODE SetTSAName(NWSM_NAME_LIST *list, char *szGivenTsaName, int iSize, NWBOOLEA
       cpLast = name;
       if (spGlobal->iLogLevel >= 3)
         vrk_log(3500, "found file system TSA name [%s] <=> [%s]", szGivenTsaName, name);
-      if (strcasecmp(name, szGivenTsaName) != 0 && (iSize <= 0 || strlen(name) >= (size_t)iSize)) {
+      if (strcmp(name, szGivenTsaName) != 0 && (iSize <= 0 || strlen(name) >= (size_t)iSize)) {
         vrk_log(1500, "Size of TSA Name to short %d <= %d", iSize, (int)strlen(name));
         ccode = NWSMTS_INVALID_PARAMETER;
       }
