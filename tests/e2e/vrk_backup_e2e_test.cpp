@@ -422,4 +422,21 @@ TEST(BackupE2E, AnUnreadableExcludeFileIsReportedAndTheBackupGoesOn) {
   EXPECT_EQ("", decheck::CheckStored(s.occ, Without(decheck::Tree(job.data()), {"/sub/b.tmp"})));
 }
 
+
+TEST(BackupE2E, AFirstSourceEndingInAColonBacksUpThatOneResource) {
+  BackupJob job;
+  vrktest::WriteFile(job.file("world"),
+                     "[world]\nlog = " + job.file("calls.log") + "\n[smdr srv1]\n[tsa srv1.Linux File System]\n"
+                     "resource VOL1: = " + job.data() + "\nresource VOL2: = " + job.file("tmp") + "\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "VOL1:", "VOL2:"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Given target [VOL1:] is a resource")) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  std::map<std::string, decheck::Entry> want;
+  for (auto &kv : decheck::Tree(job.data())) want["VOL1:" + kv.first.substr(1)] = kv.second;
+  EXPECT_EQ("", decheck::CheckStored(s.occ, want));
+}
+
 }  // namespace
