@@ -169,8 +169,8 @@ inline bool Occurrences(const std::vector<Record> &recs, std::vector<Occurrence>
       open = false;
       continue;
     }
-    if (r.names.size() != 1) {
-      why = "a record without exactly one name at " + std::to_string(i);
+    if (r.names.empty()) {
+      why = "a record without a name at " + std::to_string(i);
       return false;
     }
     std::string path = r.parent ? r.names[0].name : dir + r.names[0].name;

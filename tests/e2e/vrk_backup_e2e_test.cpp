@@ -439,4 +439,27 @@ TEST(BackupE2E, AFirstSourceEndingInAColonBacksUpThatOneResource) {
   EXPECT_EQ("", decheck::CheckStored(s.occ, want));
 }
 
+
+// Name lookups per data set: the long name, then the name in the job's name
+// space; /sub/a.txt is the seventh data set.
+TEST(BackupE2E, AFailedNameLookupNeverCarriesThePreviousName) {
+  BackupJob job("fault NWSMGetDataSetName = 13-14 0xFFFBFFF8\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-v", "1", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Finish processing item: [/sub/a.txt]...")) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+  // Without its long name the record carries the scan's whole name list.
+  EXPECT_TRUE(Has(r.err, "NWSMGetDataSetName: (LONG): (0XFFFBFFF8)")) << r.err;
+  size_t seen = 0;
+  for (const decheck::Record &rec : s.records)
+    if (!rec.marker && rec.names[0].name == "a.txt") {
+      ++seen;
+      EXPECT_EQ(3u, rec.names.size());
+    }
+  EXPECT_EQ(1u, seen);
+}
+
 }  // namespace
