@@ -1,0 +1,239 @@
+// Backup reads: opening the scan's current data set, producing its stream
+// straight into the caller's buffer, archive status, and closing.
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "sms/sms_archive.h"
+#include "sms/sms_datahandle.h"
+#include "sms/sms_path.h"
+#include "sms/sms_scan.h"
+#include "sms/sms_sidf.h"
+#include "sms/smsapi.h"
+
+using namespace vrksms;
+
+namespace {
+
+struct BackupHandle : DataHandle {
+  const Tsa *tsa = nullptr;
+  const Resource *res = nullptr;
+  std::string archiveKey;
+  struct timespec ctime {};
+  int fd = -1;
+  bool restoreAtime = false;
+  struct timespec atime {};
+  std::vector<uint8_t> header;
+  std::string linkTarget;
+  uint64_t dataSize = 0, dataDone = 0;
+  size_t headerDone = 0, trailerDone = 0;
+  uint8_t trailer[kSidfTrailer];
+  uint32_t adler = kAdlerStart;
+  bool failed = false;
+
+  ~BackupHandle() override {
+    if (fd >= 0) {
+      if (restoreAtime) {
+        struct timespec ts[2] = {atime, {0, UTIME_OMIT}};
+        futimens(fd, ts);
+      }
+      close(fd);
+    }
+  }
+  bool Done() const { return trailerDone == kSidfTrailer; }
+};
+
+CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
+  const ScanItem &it = s.current;
+  h.tsa = s.tsa;
+  h.res = it.res;
+  std::string full = ItemFullName(*s.tsa, it);
+  if (G().world.inUse.count(full)) return NWSMTS_DATA_SET_IN_USE;
+  int dirfd = OpenDirBeneath(*it.res, it.dirComps, it.dirComps.size(), false);
+  if (dirfd < 0) return NWSMTS_OPEN_ERROR;
+  FileMeta m;
+  SidfHeader hd;
+  std::vector<std::string> comps = it.dirComps;
+  CCODE rc = 0;
+  if (it.isParent) {
+    struct stat st;
+    if (fstat(dirfd, &st) != 0) rc = NWSMTS_OPEN_ERROR;
+    m.kind = kSidfDirectory;
+    m.mode = st.st_mode & 07777;
+    m.uid = st.st_uid;
+    m.gid = st.st_gid;
+    m.mtime = st.st_mtim;
+    m.atime = st.st_atim;
+    m.ctime = st.st_ctim;
+    if ((openMode & NWSM_PRESERVE_ACCESS_TIME) && !rc) {
+      h.fd = dirfd;
+      dirfd = -1;
+      h.restoreAtime = true;
+      h.atime = st.st_atim;
+    }
+  } else {
+    comps.push_back(it.name);
+    if (!StatEntry(dirfd, it.name.c_str(), m) || m.kind == kSidfDirectory) {
+      rc = NWSMTS_OPEN_ERROR;
+    } else if (m.kind == kSidfSymlink) {
+      char buf[kSidfMaxLinkTarget + 1];
+      ssize_t n = readlinkat(dirfd, it.name.c_str(), buf, sizeof(buf));
+      if (n <= 0 || static_cast<size_t>(n) > kSidfMaxLinkTarget) rc = NWSMTS_OPEN_ERROR;
+      else h.linkTarget.assign(buf, static_cast<size_t>(n));
+      m.size = h.linkTarget.size();
+    } else {
+      int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+      int fd = -1;
+      if (openMode & NWSM_PRESERVE_ACCESS_TIME) fd = openat(dirfd, it.name.c_str(), flags | O_NOATIME);
+      if (fd < 0) fd = openat(dirfd, it.name.c_str(), flags);
+      struct stat st;
+      if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        rc = NWSMTS_OPEN_ERROR;
+        if (fd >= 0) close(fd);
+      } else {
+        h.fd = fd;
+        m.mode = st.st_mode & 07777;
+        m.uid = st.st_uid;
+        m.gid = st.st_gid;
+        m.size = static_cast<uint64_t>(st.st_size);
+        m.mtime = st.st_mtim;
+        m.atime = st.st_atim;
+        m.ctime = st.st_ctim;
+        if (openMode & NWSM_PRESERVE_ACCESS_TIME) {
+          h.restoreAtime = true;
+          h.atime = st.st_atim;
+        }
+        UINT32 lockMode = openMode & NWSM_OPEN_MODE_MASK;
+        if (lockMode == NWSM_OPEN_READ_DENY_WRITE || lockMode == NWSM_USE_LOCK_MODE_IF_DW_FAILS) {
+          // Deny writers through a shared lock; a writer's lock means "in use".
+          struct flock fl;
+          memset(&fl, 0, sizeof(fl));
+          fl.l_type = F_RDLCK;
+          fl.l_whence = SEEK_SET;
+          if (fcntl(fd, F_OFD_SETLK, &fl) != 0 && lockMode == NWSM_OPEN_READ_DENY_WRITE)
+            rc = NWSMTS_DATA_SET_IN_USE;
+        }
+        int fl2 = fcntl(fd, F_GETFL);
+        if (fl2 >= 0) fcntl(fd, F_SETFL, fl2 & ~O_NONBLOCK);
+      }
+    }
+  }
+  if (dirfd >= 0) close(dirfd);
+  if (rc) return rc;
+  hd.kind = m.kind;
+  hd.flags = (it.isParent || !s.ctl.returnChildTerminalNodeNameOnly) ? kSidfFullName : 0;
+  hd.mode = m.mode;
+  hd.uid = m.uid;
+  hd.gid = m.gid;
+  hd.mtimeSec = m.mtime.tv_sec;
+  hd.mtimeNsec = static_cast<uint32_t>(m.mtime.tv_nsec);
+  hd.atimeSec = m.atime.tv_sec;
+  hd.atimeNsec = static_cast<uint32_t>(m.atime.tv_nsec);
+  hd.dataSize = m.kind == kSidfDirectory ? 0 : m.size;
+  hd.name = hd.flags & kSidfFullName ? full : it.name;
+  if (hd.name.size() > kSidfMaxName) return NWSMTS_OPEN_ERROR;
+  h.header = EncodeSidfHeader(hd);
+  h.dataSize = hd.dataSize;
+  h.archiveKey = RelKey(comps, comps.size(), it.isParent);
+  h.ctime = m.ctime;
+  return 0;
+}
+
+}  // namespace
+
+extern "C" CCODE NWSMTSOpenDataSetForBackup(UINT32 connection, UINT32 sequence, UINT32 openMode,
+                                            UINT32 *dataSetHandle) {
+  Call c("NWSMTSOpenDataSetForBackup");
+  c.Args("connection=0x%X, sequence=0x%X, mode=0x%X", connection, sequence, openMode);
+  if (CCODE rc = c.Begin(connection)) return c.End(rc);
+  if (!dataSetHandle) return c.End(NWSMTS_INVALID_PARAMETER);
+  Scan *s = FindHandle<Scan>(sequence, connection);
+  if (!s || !s->haveCurrent) return c.End(NWSMTS_INVALID_SEQUENCE_NUMBER);
+  UINT32 lockMode = openMode & NWSM_OPEN_MODE_MASK;
+  if (lockMode > NWSM_OPEN_READ_ONLY || (openMode & ~(NWSM_OPEN_MODE_MASK | NWSM_PRESERVE_ACCESS_TIME)))
+    return c.End(NWSMTS_OPTION_NOT_SUPPORTED);
+  if ((openMode & NWSM_PRESERVE_ACCESS_TIME) && !s->tsa->preserveAccessTime)
+    return c.End(NWSMTS_OPTION_NOT_SUPPORTED);
+  auto h = std::make_unique<BackupHandle>();
+  h->connection = connection;
+  if (CCODE rc = OpenCurrent(*s, openMode, *h)) return c.End(rc);
+  if (c.Logging())
+    c.Args("connection=0x%X, sequence=0x%X, mode=0x%X, name=\"%s\"", connection, sequence, openMode,
+           ItemFullName(*s->tsa, s->current).c_str());
+  *dataSetHandle = AddHandle(std::move(h));
+  return c.End(0);
+}
+
+extern "C" CCODE NWSMTSReadDataSet(UINT32 connection, UINT32 dataSetHandle, UINT32 bytesToRead,
+                                   UINT32 *bytesRead, BUFFERPTR buffer) {
+  Call c("NWSMTSReadDataSet");
+  c.Args("connection=0x%X, handle=0x%X, size=%u", connection, dataSetHandle, bytesToRead);
+  if (bytesRead) *bytesRead = 0;
+  if (CCODE rc = c.Begin(connection)) return c.End(rc);
+  if (!bytesRead || (!buffer && bytesToRead)) return c.End(NWSMTS_INVALID_PARAMETER);
+  BackupHandle *h = FindHandle<BackupHandle>(dataSetHandle, connection);
+  if (!h) return c.End(NWSMTS_INVALID_DATA_SET_HANDLE);
+  if (h->failed) return c.End(NWSMTS_READ_ERROR);
+  UINT32 got = 0;
+  while (got < bytesToRead && !h->Done()) {
+    if (h->headerDone < h->header.size()) {
+      size_t n = std::min<size_t>(bytesToRead - got, h->header.size() - h->headerDone);
+      memcpy(buffer + got, h->header.data() + h->headerDone, n);
+      h->adler = Adler32(h->adler, buffer + got, n);
+      h->headerDone += n;
+      got += static_cast<UINT32>(n);
+    } else if (h->dataDone < h->dataSize) {
+      size_t n = static_cast<size_t>(std::min<uint64_t>(bytesToRead - got, h->dataSize - h->dataDone));
+      if (!h->linkTarget.empty()) {
+        memcpy(buffer + got, h->linkTarget.data() + h->dataDone, n);
+      } else {
+        ssize_t r = read(h->fd, buffer + got, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+          // The file shrank (or failed) while it was read: its stream cannot be completed.
+          h->failed = true;
+          *bytesRead = got;
+          return c.End(NWSMTS_READ_ERROR);
+        }
+        n = static_cast<size_t>(r);
+      }
+      h->adler = Adler32(h->adler, buffer + got, n);
+      h->dataDone += n;
+      got += static_cast<UINT32>(n);
+    } else {
+      if (h->trailerDone == 0) EncodeSidfTrailer(h->header.size() + h->dataSize, h->adler, h->trailer);
+      size_t n = std::min<size_t>(bytesToRead - got, kSidfTrailer - h->trailerDone);
+      memcpy(buffer + got, h->trailer + h->trailerDone, n);
+      h->trailerDone += n;
+      got += static_cast<UINT32>(n);
+    }
+  }
+  *bytesRead = got;
+  return c.End(0);
+}
+
+extern "C" CCODE NWSMTSSetArchiveStatus(UINT32 connection, UINT32 dataSetHandle, UINT32 setFlag,
+                                        UINT32 archivedDateAndTime) {
+  Call c("NWSMTSSetArchiveStatus");
+  c.Args("connection=0x%X, handle=0x%X, flags=0x%X, date=0x%08X", connection, dataSetHandle, setFlag,
+         archivedDateAndTime);
+  Connection *conn;
+  if (CCODE rc = c.Begin(connection, &conn)) return c.End(rc);
+  if (!conn->tsa->archive) return c.End(NWSMTS_UNSUPPORTED_FUNCTION);
+  BackupHandle *h = FindHandle<BackupHandle>(dataSetHandle, connection);
+  if (!h) return c.End(NWSMTS_INVALID_DATA_SET_HANDLE);
+  if (setFlag & ~(NWSM_CLEAR_MODIFY_FLAG | NWSM_SET_ARCHIVE_DATE_AND_TIME)) return c.End(NWSMTS_INVALID_PARAMETER);
+  ArchiveRecord rec;
+  LookupArchive(*h->tsa, *h->res, h->archiveKey, rec);
+  if (setFlag & NWSM_SET_ARCHIVE_DATE_AND_TIME) rec.archived = archivedDateAndTime;
+  if (setFlag & NWSM_CLEAR_MODIFY_FLAG) {
+    rec.cleanSec = h->ctime.tv_sec;
+    rec.cleanNsec = static_cast<uint32_t>(h->ctime.tv_nsec);
+  }
+  if (!StoreArchive(*h->tsa, *h->res, h->archiveKey, rec)) return c.End(NWSMTS_SET_ARCHIVE_STATUS_ERR);
+  return c.End(0);
+}

@@ -1,0 +1,40 @@
+// NWSMPackDateTime and NWSMUnPackDateTime, and the packing of file times.
+#include "sms/sms_time.h"
+#include "sms/smsapi.h"
+
+extern "C" UINT32 NWSMPackDateTime(UINT16 year, UINT16 month, UINT16 day, UINT16 hour,
+                                   UINT16 minute, UINT16 second) {
+  if (year < 1980 || year > 2107 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+      minute > 59 || second > 59)
+    return 0;
+  UINT32 date = (static_cast<UINT32>(year - 1980) << 9) | (static_cast<UINT32>(month) << 5) | day;
+  UINT32 tim = (static_cast<UINT32>(hour) << 11) | (static_cast<UINT32>(minute) << 5) | (second / 2u);
+  return (date << 16) | tim;
+}
+
+extern "C" void NWSMUnPackDateTime(UINT32 packed, UINT16 *year, UINT16 *month, UINT16 *day,
+                                   UINT16 *hour, UINT16 *minute, UINT16 *second) {
+  UINT32 date = packed >> 16, tim = packed & 0xFFFFu;
+  if (year) *year = static_cast<UINT16>(1980 + (date >> 9));
+  if (month) *month = static_cast<UINT16>((date >> 5) & 0xF);
+  if (day) *day = static_cast<UINT16>(date & 0x1F);
+  if (hour) *hour = static_cast<UINT16>(tim >> 11);
+  if (minute) *minute = static_cast<UINT16>((tim >> 5) & 0x3F);
+  if (second) *second = static_cast<UINT16>((tim & 0x1F) * 2);
+}
+
+namespace vrksms {
+
+UINT32 PackTime(time_t t) {
+  struct tm tmv;
+  if (!localtime_r(&t, &tmv)) return NWSMPackDateTime(1980, 1, 1, 0, 0, 0);
+  int year = tmv.tm_year + 1900;
+  if (year < 1980) return NWSMPackDateTime(1980, 1, 1, 0, 0, 0);
+  if (year > 2107) return NWSMPackDateTime(2107, 12, 31, 23, 59, 58);
+  return NWSMPackDateTime(static_cast<UINT16>(year), static_cast<UINT16>(tmv.tm_mon + 1),
+                          static_cast<UINT16>(tmv.tm_mday), static_cast<UINT16>(tmv.tm_hour),
+                          static_cast<UINT16>(tmv.tm_min),
+                          static_cast<UINT16>(tmv.tm_sec > 59 ? 59 : tmv.tm_sec));
+}
+
+}  // namespace vrksms

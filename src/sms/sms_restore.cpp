@@ -1,0 +1,500 @@
+// Restore writes: opening a data set for restore, consuming its stream into
+// a temporary name beside the target, and renaming it into place only when
+// the whole stream with a valid trailer has arrived.
+#include <errno.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "sms/sms_datahandle.h"
+#include "sms/sms_path.h"
+#include "sms/sms_scan.h"
+#include "sms/sms_sidf.h"
+#include "sms/smsapi.h"
+
+using namespace vrksms;
+
+namespace {
+
+const UINT32 kRestoreOptionBits = NWSM_NO_DATA_STREAMS | NWSM_NO_PARENT_TRUSTEES | NWSM_NO_CHILD_TRUSTEES |
+                                  NWSM_NO_VOLUME_RESTRICTIONS | NWSM_NO_DISK_SPACE_RESTRICTIONS |
+                                  NWSM_INCLUDE_MIGRATED_DATA;
+
+std::string TempName() {
+  static unsigned counter = 0;
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  unsigned x = static_cast<unsigned>(ts.tv_nsec) ^ (static_cast<unsigned>(getpid()) << 16) ^ (++counter * 2654435761u);
+  return Format(".vrk-restore-%08x", x);
+}
+
+struct RestoreHandle : DataHandle {
+  enum Phase { kHeader, kData, kTrailer, kDone, kDeclined, kBad };
+  const Tsa *tsa = nullptr;
+  UINT32 parentHandle = 0;
+  bool haveListName = false;
+  std::string listName;
+  UINT32 mode = 0;
+  Phase phase = kHeader;
+  CCODE declined = 0;
+  bool anyBytes = false;
+
+  std::vector<uint8_t> hdr;
+  SidfHeader h;
+  size_t headerLen = 0;
+
+  // Resolved target.
+  const Resource *res = nullptr;
+  std::vector<std::string> comps;
+  std::string fullName;
+  int selfFd = -1;  // a directory: the directory itself (its children are made beneath it)
+  int dirFd = -1;   // a file or link: the directory that holds it
+  std::string name; // a file or link: its name in dirFd
+  bool applyDirMeta = false;
+  bool metadataOnly = false;  // no data streams over an existing file
+  int tmpFd = -1;
+  std::string tmpName;
+  bool tmpLinked = false;
+
+  uint64_t dataDone = 0;
+  uint32_t adler = kAdlerStart;
+  uint8_t trailer[kSidfTrailer];
+  size_t trailerDone = 0;
+  std::string linkTarget;
+
+  ~RestoreHandle() override { Discard(); }
+
+  void Discard() {
+    if (tmpFd >= 0) {
+      close(tmpFd);
+      tmpFd = -1;
+    }
+    if ((tmpLinked || !tmpName.empty()) && dirFd >= 0 && !tmpName.empty()) unlinkat(dirFd, tmpName.c_str(), 0);
+    tmpName.clear();
+    tmpLinked = false;
+    if (dirFd >= 0) {
+      close(dirFd);
+      dirFd = -1;
+    }
+    if (selfFd >= 0) {
+      close(selfFd);
+      selfFd = -1;
+    }
+  }
+
+  bool Overwrite() const { return (mode & NWSM_OPEN_MODE_MASK) == NWSM_OVERWRITE_DATA_SET; }
+  bool IsDir() const { return h.kind == kSidfDirectory; }
+
+  CCODE Decline(CCODE code) {
+    phase = kDeclined;
+    declined = code;
+    return code;
+  }
+  CCODE Bad(CCODE code) {
+    phase = kBad;
+    declined = code;
+    return code;
+  }
+
+  CCODE Decide(Connection &conn);
+  CCODE Write(Connection &conn, const uint8_t *p, size_t n);
+  CCODE Close() override;
+};
+
+bool ChildExcluded(const std::vector<NameEntry> &sel, const std::string &terminal, const std::string &full) {
+  for (const NameEntry &s : sel) {
+    if (s.selectionType == NWSM_CHILD_TO_BE_EXCLUDED && fnmatch(s.name.c_str(), terminal.c_str(), 0) == 0)
+      return true;
+    if (s.selectionType == NWSM_EXCLUDE_CHILD_BY_FULL_NAME && fnmatch(s.name.c_str(), full.c_str(), 0) == 0)
+      return true;
+  }
+  return false;
+}
+
+bool ParentExcluded(const std::vector<NameEntry> &sel, const std::string &full) {
+  std::string bare = full;
+  if (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+  for (const NameEntry &s : sel)
+    if (s.selectionType == NWSM_PARENT_TO_BE_EXCLUDED &&
+        (fnmatch(s.name.c_str(), full.c_str(), 0) == 0 || fnmatch(s.name.c_str(), bare.c_str(), 0) == 0))
+      return true;
+  return false;
+}
+
+CCODE RestoreHandle::Decide(Connection &conn) {
+  const bool fullInStream = (h.flags & kSidfFullName) != 0;
+  RestoreHandle *parent = nullptr;
+  if (parentHandle && !fullInStream && !haveListName) {
+    parent = FindHandle<RestoreHandle>(parentHandle, connection);
+    if (!parent || !parent->IsDir() || parent->selfFd < 0) return Bad(NWSMTS_CREATE_ERROR);
+    if (!ValidComponent(h.name)) return Bad(NWSMTS_CREATE_ERROR);
+    res = parent->res;
+    comps = parent->comps;
+    comps.push_back(h.name);
+  } else {
+    const std::string &given = haveListName ? listName : h.name;
+    if (!haveListName && !fullInStream) return Bad(NWSMTS_CREATE_ERROR);  // a terminal name needs a parent
+    Target t;
+    if (ResolveName(*tsa, given, t)) return Bad(NWSMTS_CREATE_ERROR);
+    if (!IsDir() && (t.parentForm || t.comps.empty())) return Bad(NWSMTS_CREATE_ERROR);
+    res = t.res;
+    comps = t.comps;
+  }
+  fullName = IsDir() ? ParentName(*tsa, *res, comps) : ParentName(*tsa, *res, comps, comps.size() - 1) + comps.back();
+  if (IsDir() ? ParentExcluded(conn.restoreSelection, fullName)
+              : ChildExcluded(conn.restoreSelection, comps.back(), fullName))
+    return Decline(NWSMTS_DATA_SET_EXCLUDED);
+  if (G().world.inUse.count(fullName)) return Decline(NWSMTS_DATA_SET_IN_USE);
+
+  if (IsDir()) {
+    if (comps.empty()) {
+      selfFd = OpenDirBeneath(*res, comps, 0, false);
+      if (selfFd < 0) return Bad(NWSMTS_CREATE_ERROR);
+      if (!Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
+      applyDirMeta = true;
+      return 0;
+    }
+    int pfd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
+    if (pfd < 0) return Bad(NWSMTS_CREATE_ERROR);
+    const char *last = comps.back().c_str();
+    FileMeta m;
+    bool exists = StatEntry(pfd, last, m);
+    struct stat st;
+    if (!exists && fstatat(pfd, last, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      close(pfd);
+      return Bad(NWSMTS_CREATE_ERROR);  // a special file stands in the way
+    }
+    if (exists && m.kind != kSidfDirectory) {
+      close(pfd);
+      return Bad(NWSMTS_CREATE_ERROR);
+    }
+    bool made = false;
+    if (!exists) {
+      if (mkdirat(pfd, last, 0700) != 0) {
+        close(pfd);
+        return Bad(NWSMTS_CREATE_ERROR);
+      }
+      made = true;
+    }
+    selfFd = openat(pfd, last, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(pfd);
+    if (selfFd < 0) return Bad(NWSMTS_CREATE_ERROR);
+    if (!made && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
+    applyDirMeta = true;
+    return 0;
+  }
+
+  dirFd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
+  if (dirFd < 0) return Bad(NWSMTS_CREATE_ERROR);
+  name = comps.back();
+  struct stat st;
+  bool exists = fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (exists && S_ISDIR(st.st_mode)) return Bad(NWSMTS_CREATE_ERROR);
+  if (exists && !Overwrite()) return Decline(NWSMTS_DATA_SET_ALREADY_EXISTS);
+  if (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Bad(NWSMTS_CREATE_ERROR);
+  if (h.kind == kSidfFile) {
+    if ((mode & NWSM_NO_DATA_STREAMS) && exists && S_ISREG(st.st_mode)) {
+      metadataOnly = true;
+      return 0;
+    }
+    for (int tries = 0; tries < 100 && tmpFd < 0; ++tries) {
+      tmpName = TempName();
+      tmpFd = openat(dirFd, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (tmpFd < 0 && errno != EEXIST) break;
+    }
+    if (tmpFd < 0) {
+      tmpName.clear();
+      return Bad(NWSMTS_CREATE_ERROR);
+    }
+  }
+  return 0;
+}
+
+CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
+  if (phase == kDeclined || phase == kBad) return declined;
+  if (n) anyBytes = true;
+  size_t pos = 0;
+  while (pos < n) {
+    switch (phase) {
+      case kHeader: {
+        size_t want = hdr.size() < kSidfFixedHeader ? kSidfFixedHeader - hdr.size() : 0;
+        if (!want) {
+          size_t size = hdr[6] | (static_cast<size_t>(hdr[7]) << 8);
+          want = size > hdr.size() ? size - hdr.size() : 1;
+        }
+        size_t k = std::min(want, n - pos);
+        hdr.insert(hdr.end(), p + pos, p + pos + k);
+        pos += k;
+        SidfParse r = DecodeSidfHeader(hdr.data(), hdr.size(), h, headerLen);
+        if (r == SidfParse::kBad) return Bad(NWSMTS_INVALID_DATA);
+        if (r == SidfParse::kNeedMore) break;
+        adler = Adler32(adler, hdr.data(), hdr.size());
+        if (CCODE rc = Decide(conn)) return rc;
+        phase = h.dataSize ? kData : kTrailer;
+        break;
+      }
+      case kData: {
+        size_t k = static_cast<size_t>(std::min<uint64_t>(n - pos, h.dataSize - dataDone));
+        adler = Adler32(adler, p + pos, k);
+        if (h.kind == kSidfSymlink) {
+          linkTarget.append(reinterpret_cast<const char *>(p + pos), k);
+        } else if (!(mode & NWSM_NO_DATA_STREAMS) && tmpFd >= 0) {
+          size_t done = 0;
+          while (done < k) {
+            ssize_t w = write(tmpFd, p + pos + done, k - done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return Bad(NWSMTS_WRITE_ERROR);
+            done += static_cast<size_t>(w);
+          }
+        }
+        pos += k;
+        dataDone += k;
+        if (dataDone == h.dataSize) phase = kTrailer;
+        break;
+      }
+      case kTrailer: {
+        size_t k = std::min(kSidfTrailer - trailerDone, n - pos);
+        memcpy(trailer + trailerDone, p + pos, k);
+        trailerDone += k;
+        pos += k;
+        if (trailerDone == kSidfTrailer) {
+          uint64_t total;
+          uint32_t sum;
+          if (!DecodeSidfTrailer(trailer, total, sum) || total != headerLen + h.dataSize || sum != adler)
+            return Bad(NWSMTS_INVALID_DATA);
+          phase = kDone;
+        }
+        break;
+      }
+      default:
+        return Bad(NWSMTS_INVALID_DATA);  // bytes after the trailer
+    }
+  }
+  return 0;
+}
+
+void Times(const SidfHeader &h, struct timespec ts[2]) {
+  ts[0].tv_sec = static_cast<time_t>(h.atimeSec);
+  ts[0].tv_nsec = h.atimeNsec;
+  ts[1].tv_sec = static_cast<time_t>(h.mtimeSec);
+  ts[1].tv_nsec = h.mtimeNsec;
+}
+
+CCODE RestoreHandle::Close() {
+  if (phase == kDeclined) {
+    Discard();
+    return 0;
+  }
+  if (phase == kBad) {
+    CCODE rc = declined == NWSMTS_INVALID_DATA ? NWSMTS_INVALID_DATA : 0;
+    Discard();
+    return rc;
+  }
+  if (phase != kDone) {
+    // Cut off: the partial copy never takes the target's place.
+    Discard();
+    return anyBytes ? NWSMTS_INVALID_DATA : 0;
+  }
+  struct timespec ts[2];
+  Times(h, ts);
+  const bool root = geteuid() == 0;
+  CCODE rc = 0;
+  if (IsDir()) {
+    if (applyDirMeta && selfFd >= 0) {
+      if (root && fchown(selfFd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
+      if (fchmod(selfFd, h.mode & 07777) != 0) rc = NWSMTS_WRITE_ERROR;
+      if (futimens(selfFd, ts) != 0) rc = NWSMTS_WRITE_ERROR;
+    }
+    Discard();
+    return rc;
+  }
+  if (h.kind == kSidfSymlink) {
+    tmpName = TempName();
+    if (symlinkat(linkTarget.c_str(), dirFd, tmpName.c_str()) != 0) {
+      tmpName.clear();
+      Discard();
+      return NWSMTS_CREATE_ERROR;
+    }
+    tmpLinked = true;
+    if (root) fchownat(dirFd, tmpName.c_str(), h.uid, h.gid, AT_SYMLINK_NOFOLLOW);
+    utimensat(dirFd, tmpName.c_str(), ts, AT_SYMLINK_NOFOLLOW);
+  } else if (metadataOnly) {
+    int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) rc = NWSMTS_WRITE_ERROR;
+    else {
+      if (root && fchown(fd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
+      if (fchmod(fd, h.mode & 07777) != 0 || futimens(fd, ts) != 0) rc = NWSMTS_WRITE_ERROR;
+      close(fd);
+    }
+    Discard();
+    return rc;
+  } else {
+    if (root && fchown(tmpFd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
+    if (fchmod(tmpFd, h.mode & 07777) != 0 || futimens(tmpFd, ts) != 0) rc = NWSMTS_WRITE_ERROR;
+    if (close(tmpFd) != 0) rc = NWSMTS_WRITE_ERROR;
+    tmpFd = -1;
+    if (rc) {
+      Discard();
+      return rc;
+    }
+  }
+  int r = Overwrite() ? renameat(dirFd, tmpName.c_str(), dirFd, name.c_str())
+                      : renameat2(dirFd, tmpName.c_str(), dirFd, name.c_str(), RENAME_NOREPLACE);
+  if (r != 0) {
+    rc = errno == EEXIST ? NWSMTS_DATA_SET_ALREADY_EXISTS : NWSMTS_WRITE_ERROR;
+    Discard();
+    return rc;
+  }
+  tmpName.clear();
+  tmpLinked = false;
+  Discard();
+  return 0;
+}
+
+const char *S(const char *s) { return s ? s : "(null)"; }
+
+}  // namespace
+
+extern "C" CCODE NWSMTSSetRestoreOptions(UINT32 connection, NWBOOLEAN checkCRC, NWBOOLEAN dontCheckSelectionList,
+                                         const NWSM_SELECTION_LIST *selectionList) {
+  Call c("NWSMTSSetRestoreOptions");
+  c.Args("connection=0x%X, crc=%d, noSelection=%d, list=%s", connection, checkCRC, dontCheckSelectionList,
+         selectionList ? "yes" : "no");
+  Connection *conn;
+  if (CCODE rc = c.Begin(connection, &conn)) return c.End(rc);
+  if (!conn->loggedIn) return c.End(NWSMTS_NOT_LOGGED_IN);
+  std::vector<NameEntry> sel;
+  if (selectionList && !dontCheckSelectionList) {
+    CCODE rc = ParseNameList(selectionList, 0, sel);
+    if (rc) return c.End(rc);
+    for (const NameEntry &e : sel)
+      if (e.selectionType != NWSM_PARENT_TO_BE_EXCLUDED && e.selectionType != NWSM_CHILD_TO_BE_EXCLUDED &&
+          e.selectionType != NWSM_EXCLUDE_CHILD_BY_FULL_NAME)
+        return c.End(NWSMTS_INVALID_SELECTION_TYPE);
+  }
+  conn->restoreSelection = sel;
+  return c.End(0);
+}
+
+extern "C" CCODE NWSMTSOpenDataSetForRestore(UINT32 connection, UINT32 parentHandle,
+                                             const NWSM_DATA_SET_NAME_LIST *newDataSetName, UINT32 mode,
+                                             UINT32 *dataSetHandle) {
+  Call c("NWSMTSOpenDataSetForRestore");
+  c.Args("connection=0x%X, parent=0x%X, names=%s, mode=0x%X", connection, parentHandle,
+         newDataSetName ? "yes" : "no", mode);
+  Connection *conn;
+  if (CCODE rc = c.Begin(connection, &conn)) return c.End(rc);
+  if (!conn->loggedIn) return c.End(NWSMTS_NOT_LOGGED_IN);
+  if (!dataSetHandle) return c.End(NWSMTS_INVALID_PARAMETER);
+  UINT32 low = mode & NWSM_OPEN_MODE_MASK;
+  if (low < NWSM_OVERWRITE_DATA_SET || low > NWSM_DO_NOT_OVERWRITE_PARENT ||
+      (mode & ~(NWSM_OPEN_MODE_MASK | kRestoreOptionBits)))
+    return c.End(NWSMTS_OPTION_NOT_SUPPORTED);
+  auto h = std::make_unique<RestoreHandle>();
+  h->connection = connection;
+  h->tsa = conn->tsa;
+  h->mode = mode;
+  if (parentHandle) {
+    RestoreHandle *p = FindHandle<RestoreHandle>(parentHandle, connection);
+    if (!p) return c.End(NWSMTS_INVALID_DATA_SET_HANDLE);
+    h->parentHandle = parentHandle;
+  }
+  // With a parent handle a child keeps its terminal name from the stream; a
+  // name list only names data sets opened without one.
+  if (newDataSetName && !parentHandle) {
+    std::vector<NameEntry> names;
+    CCODE rc = ParseNameList(newDataSetName, 0, names);
+    if (rc) return c.End(rc);
+    if (names.empty()) return c.End(NWSMUT_LIST_EMPTY);
+    h->haveListName = true;
+    h->listName = names[0].name;
+    if (c.Logging())
+      c.Args("connection=0x%X, parent=0x%X, name=\"%s\", mode=0x%X", connection, parentHandle,
+             h->listName.c_str(), mode);
+  }
+  *dataSetHandle = AddHandle(std::move(h));
+  return c.End(0);
+}
+
+extern "C" CCODE NWSMTSWriteDataSet(UINT32 connection, UINT32 dataSetHandle, UINT32 bytesToWrite,
+                                    const BUFFER *buffer) {
+  Call c("NWSMTSWriteDataSet");
+  c.Args("connection=0x%X, handle=0x%X, size=%u", connection, dataSetHandle, bytesToWrite);
+  Connection *conn;
+  if (CCODE rc = c.Begin(connection, &conn)) return c.End(rc);
+  if (!buffer && bytesToWrite) return c.End(NWSMTS_INVALID_PARAMETER);
+  RestoreHandle *h = FindHandle<RestoreHandle>(dataSetHandle, connection);
+  if (!h) return c.End(NWSMTS_INVALID_DATA_SET_HANDLE);
+  CCODE rc = h->Write(*conn, buffer, bytesToWrite);
+  if (c.Logging() && !h->fullName.empty())
+    c.Args("connection=0x%X, handle=0x%X, size=%u, name=\"%s\"", connection, dataSetHandle, bytesToWrite,
+           h->fullName.c_str());
+  return c.End(rc);
+}
+
+extern "C" CCODE NWSMTSDeleteDataSet(UINT32 connection, UINT32 sequence) {
+  Call c("NWSMTSDeleteDataSet");
+  c.Args("connection=0x%X, sequence=0x%X", connection, sequence);
+  if (CCODE rc = c.Begin(connection)) return c.End(rc);
+  Scan *s = FindHandle<Scan>(sequence, connection);
+  if (!s || !s->haveCurrent) return c.End(NWSMTS_INVALID_SEQUENCE_NUMBER);
+  const ScanItem &it = s->current;
+  std::string full = ItemFullName(*s->tsa, it);
+  c.Args("connection=0x%X, sequence=0x%X, name=\"%s\"", connection, sequence, full.c_str());
+  if (it.isParent && it.dirComps.empty()) return c.End(NWSMTS_DELETE_ERROR);  // a resource's top
+  size_t n = it.isParent ? it.dirComps.size() - 1 : it.dirComps.size();
+  int fd = OpenDirBeneath(*it.res, it.dirComps, n, false);
+  if (fd < 0) return c.End(NWSMTS_DELETE_ERROR);
+  const std::string &last = it.isParent ? it.dirComps.back() : it.name;
+  int r = unlinkat(fd, last.c_str(), it.isParent ? AT_REMOVEDIR : 0);
+  close(fd);
+  if (r != 0) return c.End(NWSMTS_DELETE_ERROR);
+  G().world.inUse.erase(full);
+  s->haveCurrent = false;
+  return c.End(0);
+}
+
+extern "C" CCODE NWSMTSRenameDataSet(UINT32 connection, UINT32 sequence, UINT32 nameSpaceType,
+                                     const char *newDataSetName) {
+  Call c("NWSMTSRenameDataSet");
+  c.Args("connection=0x%X, sequence=0x%X, ns=0x%X, name=\"%s\"", connection, sequence, nameSpaceType,
+         S(newDataSetName));
+  if (CCODE rc = c.Begin(connection)) return c.End(rc);
+  if (!newDataSetName) return c.End(NWSMTS_INVALID_PARAMETER);
+  Scan *s = FindHandle<Scan>(sequence, connection);
+  if (!s || !s->haveCurrent) return c.End(NWSMTS_INVALID_SEQUENCE_NUMBER);
+  const ScanItem &it = s->current;
+  if (it.isParent && it.dirComps.empty()) return c.End(NWSMTS_RENAME_ERROR);
+  std::vector<std::string> from = it.dirComps;
+  if (!it.isParent) from.push_back(it.name);
+  // A terminal name renames within the parent; a full name moves within the resource.
+  std::vector<std::string> to;
+  std::string given = newDataSetName;
+  if (given.find('/') == std::string::npos && given.find(':') == std::string::npos) {
+    if (!ValidComponent(given)) return c.End(NWSMTS_INVALID_NAME);
+    to = from;
+    to.back() = given;
+  } else {
+    Target t;
+    if (ResolveName(*s->tsa, given, t) || t.res != it.res || t.comps.empty()) return c.End(NWSMTS_INVALID_NAME);
+    to = t.comps;
+  }
+  int fromFd = OpenDirBeneath(*it.res, from, from.size() - 1, false);
+  int toFd = OpenDirBeneath(*it.res, to, to.size() - 1, false);
+  int r = -1;
+  if (fromFd >= 0 && toFd >= 0)
+    r = renameat2(fromFd, from.back().c_str(), toFd, to.back().c_str(), RENAME_NOREPLACE);
+  int saved = errno;
+  if (fromFd >= 0) close(fromFd);
+  if (toFd >= 0) close(toFd);
+  if (r != 0) return c.End(saved == EEXIST ? NWSMTS_DATA_SET_ALREADY_EXISTS : NWSMTS_RENAME_ERROR);
+  s->haveCurrent = false;
+  return c.End(0);
+}

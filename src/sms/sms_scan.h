@@ -1,0 +1,105 @@
+// The scan of a target service: depth-first over the sources of a resource
+// name list, with exclusions, date filters, one-level scans and resumption.
+#ifndef VRK_SMS_SMS_SCAN_H
+#define VRK_SMS_SMS_SCAN_H
+
+#include <time.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sms/sms_namelist.h"
+#include "sms/sms_state.h"
+#include "sms/sms_world.h"
+#include "sms/smstypes.h"
+
+namespace vrksms {
+
+struct FileMeta {
+  uint8_t kind = 0;  // SidfKind
+  uint32_t mode = 0, uid = 0, gid = 0;
+  uint64_t size = 0;
+  struct timespec mtime {}, atime {}, ctime {}, btime {};
+};
+
+// Reads the metadata of name in directory fd without following a link;
+// false for special files or errors.
+bool StatEntry(int dirfd, const char *name, FileMeta &out);
+
+struct ScanItem {
+  const Resource *res = nullptr;
+  std::vector<std::string> dirComps;  // a parent's own components, a child's directory
+  bool isParent = false;
+  std::string name;                   // a child's terminal name
+  FileMeta meta;
+};
+
+using OrderKey = std::vector<std::pair<int, std::string>>;
+
+class Scan : public HandleObject {
+ public:
+  struct Source {
+    const Resource *res = nullptr;
+    std::vector<std::string> comps;
+    bool fileSource = false;
+    std::string fileName;
+  };
+
+  const Tsa *tsa = nullptr;
+  NWSM_SCAN_CONTROL ctl{};
+  std::vector<NameEntry> selection;
+  std::vector<uint32_t> nameSpaces;  // name-space entries of every returned name list
+  std::vector<Source> sources;
+  ScanItem current;
+  bool haveCurrent = false;
+
+  bool resume = false;
+  size_t resumeSource = 0;
+  OrderKey resumeKey;
+
+  ~Scan() override;
+  // 0 with the next item in `current`, NWSMTS_NO_MORE_DATA_SETS, or an error.
+  CCODE Next();
+
+ private:
+  struct Entry {
+    std::string name;
+    FileMeta meta;
+  };
+  struct Frame {
+    int fd = -1;
+    size_t depth = 0;
+    bool loaded = false, emitted = false;
+    FileMeta self;
+    std::vector<Entry> files, dirs;
+    size_t fi = 0, di = 0;
+    ~Frame();
+  };
+
+  void Load(Frame &f);
+  bool Selected(const Entry &e, const Frame &f) const;
+  bool ParentExcluded(const std::string &fullName) const;
+  bool FilterActive() const;
+  bool ResumeActive() const { return resume && si_ == resumeSource; }
+  OrderKey KeyOf(size_t depth) const;
+  void PushParent(size_t depth, const FileMeta &meta);
+  void EmitPending();
+  void Passed();  // an item after the resume point was emitted
+
+  size_t si_ = 0;
+  bool started_ = false;
+  std::vector<std::string> comps_;
+  std::vector<std::unique_ptr<Frame>> stack_;
+  std::deque<ScanItem> queue_;
+};
+
+// The full name of the current item's data set (a parent's name, or the
+// child's directory name followed by its terminal name).
+std::string ItemFullName(const Tsa &tsa, const ScanItem &item);
+
+}  // namespace vrksms
+
+#endif

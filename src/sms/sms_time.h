@@ -1,0 +1,17 @@
+// Packed DOS date and time of file times (local time, 2-second steps).
+#ifndef VRK_SMS_SMS_TIME_H
+#define VRK_SMS_SMS_TIME_H
+
+#include <time.h>
+
+#include "sms/smstypes.h"
+
+namespace vrksms {
+
+// A time before 1980 packs as 1980-01-01 00:00:00, one after 2107 as the last
+// packable second, so that comparisons of packed values keep their order.
+UINT32 PackTime(time_t t);
+
+}  // namespace vrksms
+
+#endif

@@ -1,0 +1,258 @@
+// Scans over temporary trees: order and names, one-level scans, exclusions,
+// date filters of the two incremental runs, resumption and refused names.
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include "sms_test_util.h"
+
+using namespace smstest;
+
+namespace {
+
+class ScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = tmp.file("tree");
+    MakeDirs(root + "/a/sub");
+    MakeDirs(root + "/b");
+    Touch(root + "/z.txt", "z");
+    Touch(root + "/B.txt", "B");
+    Touch(root + "/a/f2", "22");
+    Touch(root + "/a/f1", "1");
+    Touch(root + "/a/sub/deep", "deep");
+    Touch(root + "/b/x.tmp", "x");
+    PathWorld(tmp, root);
+    conn = Login();
+    ASSERT_NE(0u, conn);
+  }
+  void TearDown() override { Logout(conn); }
+  TempDir tmp;
+  std::string root;
+  UINT32 conn = 0;
+};
+
+TEST_F(ScanTest, DepthFirstParentsBeforeChildrenInByteOrder) {
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/");
+  std::vector<std::string> want = {"/", "  B.txt", "  z.txt", "/a/", "  f1", "  f2", "/a/sub/", "  deep",
+                                   "/b/", "  x.tmp"};
+  EXPECT_EQ(want, ScanNames(conn, src, Control()));
+  free(src);
+}
+
+TEST_F(ScanTest, NameListHoldsEveryNameSpaceAndAnswersNameSpaceZero) {
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/a");
+  NWSM_SCAN_CONTROL ctl = Control();
+  ctl.returnNameSpaceType = NWSM_ALL_NAME_SPACES_UTF8;
+  UINT32 seq = 0;
+  NWSM_SCAN_INFORMATION *info = nullptr;
+  NWSM_DATA_SET_NAME_LIST *names = nullptr;
+  ASSERT_EQ(0u, NWSMTSScanDataSetBegin(conn, src, &ctl, nullptr, &seq, &info, &names));
+  EXPECT_NE(0u, seq);
+  EXPECT_NE(0xFFFFFFFFu, seq);
+  EXPECT_TRUE(info->parentFlag);
+  EXPECT_EQ(NFSNameSpace, info->creatorNameSpaceNumber);
+  NWSM_DATA_SET_NAME n;
+  for (UINT32 ns : {256u, 258u, 260u}) {
+    ASSERT_EQ(0u, NWSMGetDataSetName(names, ns, &n)) << ns;
+    EXPECT_STREQ("/a/", n.name);
+    NWSMFreeDataSetName(&n);
+  }
+  ASSERT_EQ(0u, NWSMGetDataSetName(names, 0, &n));  // name space 0 is always answered
+  EXPECT_EQ(256u, n.nameSpaceType);
+  NWSMFreeDataSetName(&n);
+  EXPECT_EQ(NWSMUT_NO_MORE_NAMES, NWSMGetDataSetName(names, 4, &n));
+  ASSERT_EQ(0u, NWSMTSScanNextDataSet(conn, &seq, &info, &names));
+  EXPECT_FALSE(info->parentFlag);
+  EXPECT_EQ(1u, info->primaryDataStreamSize);
+  EXPECT_EQ("f1", FirstName(names));
+  EXPECT_EQ(0u, NWSMTSScanDataSetEnd(conn, &seq, &info, &names));
+  EXPECT_EQ(nullptr, info);
+  EXPECT_EQ(nullptr, names);
+  free(src);
+}
+
+TEST_F(ScanTest, OneLevelReturnsSubdirectoriesAsParents) {
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/");
+  NWSM_SCAN_CONTROL ctl = Control();
+  ctl.scanType |= NWSM_DO_NOT_TRAVERSE;
+  std::vector<std::string> want = {"/", "  B.txt", "  z.txt", "/a/", "/b/"};
+  EXPECT_EQ(want, ScanNames(conn, src, ctl));
+  free(src);
+}
+
+TEST_F(ScanTest, ExclusionsByTerminalNameFullNameAndParent) {
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/");
+  NWSM_SELECTION_LIST *sel = nullptr;
+  UINT32 h = 0;
+  ASSERT_EQ(0u, NWSMPutFirstName(&sel, NFSNameSpace, NWSM_CHILD_TO_BE_EXCLUDED, 0, "/", "/", "*.tmp", &h));
+  ASSERT_EQ(0u, NWSMPutNextName(&sel, &h, NFSNameSpace, NWSM_EXCLUDE_CHILD_BY_FULL_NAME, 0, "/", "/", "/a/f*"));
+  ASSERT_EQ(0u, NWSMPutNextName(&sel, &h, NFSNameSpace, NWSM_PARENT_TO_BE_EXCLUDED, 0, "/", "/", "/*/sub/"));
+  EXPECT_EQ(0u, NWSMCloseName(&h));
+  std::vector<std::string> want = {"/", "  B.txt", "  z.txt", "/a/", "/b/"};
+  EXPECT_EQ(want, ScanNames(conn, src, Control(), sel));
+  free(sel);
+  free(src);
+}
+
+TEST_F(ScanTest, FileSourceGivesItsParentThenTheFile) {
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/a/f2");
+  std::vector<std::string> want = {"/a/", "  f2"};
+  EXPECT_EQ(want, ScanNames(conn, src, Control()));
+  free(src);
+}
+
+TEST_F(ScanTest, SymlinksAreChildrenAndNeverFollowedSpecialFilesLeftOut) {
+  MakeDirs(tmp.file("outside"));
+  Touch(tmp.file("outside/secret"), "s");
+  ASSERT_EQ(0, symlink(tmp.file("outside").c_str(), (root + "/b/link").c_str()));
+  ASSERT_EQ(0, mkfifo((root + "/b/fifo").c_str(), 0600));
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/b");
+  std::vector<std::string> want = {"/b/", "  link", "  x.tmp"};
+  EXPECT_EQ(want, ScanNames(conn, src, Control()));
+  free(src);
+  // A path through the link is refused, never followed out of the tree.
+  CCODE rc = 0;
+  src = OneName("/b/link/secret");
+  EXPECT_TRUE(ScanNames(conn, src, Control(), nullptr, &rc).empty());
+  EXPECT_EQ(NWSMTS_INVALID_PATH, rc);
+  free(src);
+}
+
+TEST_F(ScanTest, EscapingAndMalformedNamesAreRefused) {
+  for (const char *bad : {"/../etc", "/a/../../x", "/a//f1", "/./a", "relative"}) {
+    CCODE rc = 0;
+    NWSM_DATA_SET_NAME_LIST *src = OneName(bad);
+    EXPECT_TRUE(ScanNames(conn, src, Control(), nullptr, &rc).empty()) << bad;
+    EXPECT_EQ(NWSMTS_INVALID_PATH, rc) << bad;
+    free(src);
+  }
+}
+
+TEST_F(ScanTest, IncrementalRunsSplitModifiedAndCreatedWithoutDuplicates) {
+  // Reference time T; "old" files modified long before T; one file modified
+  // after T. Every file here was created (birth or change time) after T = 2001.
+  time_t old = 946684800;  // 2000-01-01
+  Touch(root + "/a/f1", "1", old);
+  Touch(root + "/a/f2", "22", old);
+  Touch(root + "/a/sub/deep", "deep", old);
+  Touch(root + "/B.txt", "B", old);
+  Touch(root + "/z.txt", "z", old);
+  Touch(root + "/b/x.tmp", "x", time(nullptr) + 10);
+  UINT32 t = NWSMPackDateTime(2001, 1, 1, 0, 0, 0);
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/");
+  NWSM_SCAN_CONTROL run1 = Control();
+  run1.firstModifiedDateAndTime = t;
+  std::vector<std::string> want1 = {"/", "/b/", "  x.tmp"};
+  EXPECT_EQ(want1, ScanNames(conn, src, run1));
+  NWSM_SCAN_CONTROL run2 = Control();
+  run2.lastModifiedDateAndTime = t;
+  run2.firstCreateDateAndTime = t;
+  run2.firstAccessDateAndTime = t;
+  run2.firstArchivedDateAndTime = t;
+  std::vector<std::string> want2 = {"/", "  B.txt", "  z.txt", "/a/", "  f1", "  f2", "/a/sub/", "  deep"};
+  EXPECT_EQ(want2, ScanNames(conn, src, run2));
+  // Nothing created after a future reference time: only the top parent.
+  NWSM_SCAN_CONTROL none = Control();
+  none.firstModifiedDateAndTime = NWSMPackDateTime(2100, 1, 1, 0, 0, 0);
+  EXPECT_EQ(std::vector<std::string>{"/"}, ScanNames(conn, src, none));
+  free(src);
+}
+
+TEST_F(ScanTest, ContinueResumesStrictlyAfterTheNamedDataSet) {
+  ASSERT_NE(nullptr, NWSMTSScanDataSetContinue);
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/");
+  NWSM_SCAN_CONTROL ctl = Control();
+  struct Case {
+    std::string resume;
+    std::vector<std::string> rest;
+  } cases[] = {
+      {"/a/f1", {"  f2", "/a/sub/", "  deep", "/b/", "  x.tmp"}},
+      {"/a/", {"  f1", "  f2", "/a/sub/", "  deep", "/b/", "  x.tmp"}},
+      {"/a/sub/deep", {"/b/", "  x.tmp"}},
+      {"/z.txt", {"/a/", "  f1", "  f2", "/a/sub/", "  deep", "/b/", "  x.tmp"}},
+      {"/a/f0-vanished", {"  f1", "  f2", "/a/sub/", "  deep", "/b/", "  x.tmp"}},
+  };
+  for (const Case &c : cases) {
+    NWSM_DATA_SET_NAME_LIST *resume = OneName(c.resume);
+    UINT32 seq = 0;
+    NWSM_SCAN_INFORMATION *info = nullptr;
+    NWSM_DATA_SET_NAME_LIST *names = nullptr;
+    std::vector<std::string> got;
+    CCODE rc = NWSMTSScanDataSetContinue(conn, src, &ctl, nullptr, resume, &seq, &info, &names);
+    while (rc == 0) {
+      got.push_back(info->parentFlag ? FirstName(names) : "  " + FirstName(names));
+      rc = NWSMTSScanNextDataSet(conn, &seq, &info, &names);
+    }
+    EXPECT_EQ(c.rest, got) << c.resume;
+    NWSMTSScanDataSetEnd(conn, &seq, &info, &names);
+    free(resume);
+  }
+  free(src);
+}
+
+TEST_F(ScanTest, MissingSourceAndUnsupportedScanType) {
+  CCODE rc = 0;
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/nope");
+  ScanNames(conn, src, Control(), nullptr, &rc);
+  EXPECT_EQ(NWSMTS_INVALID_PATH, rc);
+  free(src);
+  src = OneName("/");
+  NWSM_SCAN_CONTROL ctl = Control();
+  ctl.scanType |= NWSM_EXCLUDE_ARCHIVED_CHILDREN;
+  ScanNames(conn, src, ctl, nullptr, &rc);
+  EXPECT_EQ(NWSMTS_SCAN_TYPE_NOT_SUPPORTED, rc);
+  char text[NWSM_MAX_STRING_LEN];
+  UINT32 req, dis;
+  EXPECT_EQ(NWSMTS_SCAN_TYPE_NOT_SUPPORTED, NWSMTSGetTargetScanTypeString(conn, 1, text, &req, &dis));
+  EXPECT_EQ(NWSMTS_SCAN_TYPE_NOT_SUPPORTED, NWSMTSGetTargetScanTypeString(conn, 23, text, &req, &dis));
+  EXPECT_EQ(0u, NWSMTSGetTargetScanTypeString(conn, 0, text, &req, &dis));
+  free(src);
+}
+
+TEST(ScanLarge, HundredThousandFilesInOrder) {
+  TempDir tmp;
+  std::string root = tmp.file("big");
+  MakeDirs(root);
+  const int kDirs = 20, kFiles = 5000;
+  for (int d = 0; d < kDirs; ++d) {
+    std::string dir = root + "/d" + std::to_string(d);
+    mkdir(dir.c_str(), 0755);
+    for (int f = 0; f < kFiles; ++f) {
+      int fd = open((dir + "/f" + std::to_string(f)).c_str(), O_CREAT | O_WRONLY, 0644);
+      ASSERT_GE(fd, 0);
+      close(fd);
+    }
+  }
+  PathWorld(tmp, root);
+  UINT32 conn = Login();
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/");
+  NWSM_SCAN_CONTROL ctl = Control();
+  UINT32 seq = 0;
+  NWSM_SCAN_INFORMATION *info = nullptr;
+  NWSM_DATA_SET_NAME_LIST *names = nullptr;
+  size_t children = 0, parents = 0;
+  std::string last;
+  bool ordered = true;
+  CCODE rc = NWSMTSScanDataSetBegin(conn, src, &ctl, nullptr, &seq, &info, &names);
+  while (rc == 0) {
+    if (info->parentFlag) {
+      ++parents;
+      last.clear();
+    } else {
+      std::string n = FirstName(names);
+      ordered = ordered && last < n;
+      last = n;
+      ++children;
+    }
+    rc = NWSMTSScanNextDataSet(conn, &seq, &info, &names);
+  }
+  EXPECT_EQ(NWSMTS_NO_MORE_DATA_SETS, rc);
+  EXPECT_EQ(static_cast<size_t>(kDirs * kFiles), children);
+  EXPECT_EQ(static_cast<size_t>(kDirs + 1), parents);
+  EXPECT_TRUE(ordered);
+  NWSMTSScanDataSetEnd(conn, &seq, &info, &names);
+  free(src);
+  Logout(conn);
+}
+
+}  // namespace
