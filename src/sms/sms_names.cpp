@@ -200,7 +200,9 @@ extern "C" void NWSMFreeDataSetName(NWSM_DATA_SET_NAME *name) {
 }
 
 extern "C" CCODE NWSMFreeNameList(NWSM_NAME_LIST **list) {
-  if (!list) return NWSMUT_INVALID_PARAMETER;
+  Call c("NWSMFreeNameList");
+  if (CCODE rc = c.Begin(kNoConnection)) return c.End(rc);
+  if (!list) return c.End(NWSMUT_INVALID_PARAMETER);
   NWSM_NAME_LIST *p = *list;
   while (p) {
     NWSM_NAME_LIST *next = p->next;
@@ -209,7 +211,7 @@ extern "C" CCODE NWSMFreeNameList(NWSM_NAME_LIST **list) {
     p = next;
   }
   *list = nullptr;
-  return 0;
+  return c.End(0);
 }
 
 extern "C" void NWSMFreeString(void *string) { free(string); }

@@ -203,6 +203,14 @@ TEST_F(RestoreTest, NamesThatWouldLeaveTheResourceAreCreateErrors) {
   EXPECT_NE(0, access(tmp.file("x").c_str(), F_OK));
 }
 
+TEST_F(RestoreTest, FullChildNameWithoutAParentHandleAndItsMissingDirectories) {
+  UINT32 h = 0;
+  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, 0, nullptr, NWSM_DO_NOT_OVERWRITE_CHILD, &h));
+  EXPECT_EQ(0u, WriteAll(h, Stream(vrksms::kSidfFile, "/made/on/the/way.txt", "w", true)));
+  EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &h));
+  EXPECT_EQ("w", ReadFile(root + "/made/on/the/way.txt"));
+}
+
 TEST_F(RestoreTest, NoDataStreamsSetsMetadataButKeepsExistingData) {
   std::vector<DataSet> sets = BackupAll(conn, "/src");
   Touch(root + "/src/a.txt", "kept");
