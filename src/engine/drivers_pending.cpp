@@ -1,4 +1,4 @@
-// PENDING: placeholders of the backup, restore and listing drivers and of the
+// PENDING: placeholders of the backup and listing drivers and of the
 // GroupWise 2012 check; each unit that builds one of them replaces it here.
 #include "engine/drivers_pending.h"
 
@@ -9,9 +9,6 @@ dictionary *gdcGWZEMconf = nullptr;
 
 // PENDING (backup driver): saves nothing, so a backup ends with status 3.
 void Backup(SESSION_INFORMATION *sessionInfo) { (void)sessionInfo; }
-
-// PENDING (restore driver): restores nothing.
-void Restore(SESSION_INFORMATION *sessionInfo) { (void)sessionInfo; }
 
 // PENDING (resource listing): lists nothing.
 void list_resources(SESSION_INFORMATION *sessionInfo, char *szRoot, NWBOOLEAN bGotClusterTSA) {
