@@ -268,8 +268,16 @@ struct RestoreRun {
       trace("%l4 got dir [%s]", recordName.c_str());
       pszCurrentItem = recordName;
       subject = recordName;
+      storedDir = recordName;
     } else if (terminal) {
       trace("%l4 got file [%s]", recordName.c_str());
+      if (parentNotPlaced) {
+        // Its parent has no place: neither has the child.
+        if (level() >= 1) vrk_log(3009, (storedDir + recordName).c_str());
+        spGlobal->sVRKObject.ulSkipped += 1;
+        skip_data_set();
+        return;
+      }
       if (!haveDir) {
         vrk_log(1500, "Restore:  No parent directory for file [%s] set", recordName.c_str());
         stop = true;
