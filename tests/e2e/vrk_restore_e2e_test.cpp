@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -127,6 +128,45 @@ Result Restore(const BackupJob &job, const std::vector<std::string> &args) {
   std::vector<std::string> a{"-r", "-N", kLogin, "-s", "@" + job.saveset()};
   a.insert(a.end(), args.begin(), args.end());
   return job.Run(a);
+}
+
+// A restore that reads the stored object from its standard input.
+int RestoreFromStandardInput(const BackupJob &job, const std::vector<std::string> &args, std::string *err) {
+  const char *binary = VRK_TEST_BINARY_DIR "/src/engine/vrk_nlm";
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e) {
+    std::string v = *e;
+    if (v.rfind("VRK_", 0) == 0 || v.rfind("KV_INI=", 0) == 0 || v.rfind("KORVA_INI=", 0) == 0) continue;
+    env.push_back(v);
+  }
+  env.push_back("VRK_SMS_WORLD=" + job.file("world"));
+  env.push_back("KV_INI=" + job.file("korva.ini"));
+  env.push_back("KORVA_INI=" + job.file("none.ini"));
+  std::vector<std::string> a{"-r", "-N", kLogin, "-s", "-"};
+  a.insert(a.end(), args.begin(), args.end());
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(job.file("").c_str()) != 0) _exit(120);
+    int in = open(job.saveset().c_str(), O_RDONLY);
+    int out = open(job.file("stdin-run.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int errFd = open(job.file("stdin-run.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || errFd < 0) _exit(122);
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(errFd, STDERR_FILENO);
+    std::vector<char *> argv{const_cast<char *>(binary)};
+    for (const std::string &x : a) argv.push_back(const_cast<char *>(x.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (const std::string &x : env) envp.push_back(const_cast<char *>(x.c_str()));
+    envp.push_back(nullptr);
+    execve(binary, argv.data(), envp.data());
+    _exit(121);
+  }
+  int status = -1;
+  waitpid(pid, &status, 0);
+  *err = vrktest::ReadFile(job.file("stdin-run.err"));
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Backs up data/src into the saveset.
@@ -415,6 +455,15 @@ TEST(RestoreE2E, StoredNamesNeverLeaveTheTarget) {
   EXPECT_FALSE(Exists(job.data() + "/safe/a.txt"));
   EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/safe/src/a.txt"));
   EXPECT_TRUE(Has(r.err, "Not processed or incorrectly processed items: [3]")) << r.err;
+}
+
+TEST(RestoreE2E, TheObjectComesFromStandardInput) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  std::string err;
+  EXPECT_EQ(0, RestoreFromStandardInput(job, {"-R", "/piped"}, &err)) << err;
+  EXPECT_EQ("", Diff(Tree(job.data() + "/src"), Tree(job.data() + "/piped/src")));
 }
 
 TEST(RestoreE2E, TheObjectComesBackFromAnFtpStorageNode) {
