@@ -154,7 +154,8 @@ extern "C" CCODE NWSMTSOpenDataSetForBackup(UINT32 connection, UINT32 sequence, 
   Scan *s = FindHandle<Scan>(sequence, connection);
   if (!s || !s->haveCurrent) return c.End(NWSMTS_INVALID_SEQUENCE_NUMBER);
   UINT32 lockMode = openMode & NWSM_OPEN_MODE_MASK;
-  if (lockMode > NWSM_OPEN_READ_ONLY || (openMode & ~(NWSM_OPEN_MODE_MASK | NWSM_PRESERVE_ACCESS_TIME)))
+  if (lockMode > NWSM_OPEN_READ_ONLY || !(s->tsa->openModes & (1u << lockMode)) ||
+      (openMode & ~(NWSM_OPEN_MODE_MASK | NWSM_PRESERVE_ACCESS_TIME)))
     return c.End(NWSMTS_OPTION_NOT_SUPPORTED);
   if ((openMode & NWSM_PRESERVE_ACCESS_TIME) && !s->tsa->preserveAccessTime)
     return c.End(NWSMTS_OPTION_NOT_SUPPORTED);

@@ -77,7 +77,7 @@ extern "C" CCODE NWSMConvertError(UINT32 connection, CCODE code, char *text) {
   if (!text) return c.End(NWSMDR_INVALID_PARAMETER);
   for (const CodeText &t : kTexts) {
     if (t.code == code) {
-      snprintf(text, NWSM_MAX_ERROR_TEXT_LEN, "%s", t.text);
+      BoundedCopy(text, NWSM_MAX_ERROR_TEXT_LEN, t.text);
       return c.End(0);
     }
   }

@@ -11,9 +11,7 @@ using namespace vrksms;
 
 namespace {
 
-void CopyText(char *out, size_t bound, const char *text) {
-  snprintf(out, bound, "%s", text);
-}
+void CopyText(char *out, size_t bound, const char *text) { BoundedCopy(out, bound, text); }
 
 CCODE Version(UINT32 connection, NWSM_MODULE_VERSION_INFO *info, const char *op, const char *module) {
   Call c(op);

@@ -190,6 +190,12 @@ extern "C" CCODE NWSMGetDataSetName(const NWSM_DATA_SET_NAME_LIST *list, UINT32 
   return c.End(NWSMUT_NO_MORE_NAMES);
 }
 
+extern "C" CCODE vrk_sms_check_name_list(const NWSM_DATA_SET_NAME_LIST *list, UINT32 realSize) {
+  if (!list || realSize < 2) return NWSMUT_INVALID_PARAMETER;
+  std::vector<NameEntry> entries;
+  return ParseNameList(list, realSize, entries);
+}
+
 extern "C" void NWSMFreeDataSetName(NWSM_DATA_SET_NAME *name) {
   if (!name) return;
   free(name->name);

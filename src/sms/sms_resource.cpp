@@ -95,7 +95,7 @@ extern "C" CCODE NWSMTSScanTargetServiceResource(UINT32 connection, UINT32 *sequ
   size_t index = (*sequence == 0 || *sequence == 0xFFFFFFFFu) ? 0 : *sequence;
   const std::vector<Resource> &res = conn->tsa->resources;
   if (index >= res.size()) return c.End(NWSMTS_NO_MORE_NAMES);
-  snprintf(resourceName, NWSM_MAX_RESOURCE_LEN, "%s", res[index].name.c_str());
+  BoundedCopy(resourceName, NWSM_MAX_RESOURCE_LEN, res[index].name.c_str());
   *sequence = static_cast<UINT32>(index + 1);
   return c.End(0);
 }
@@ -235,7 +235,7 @@ extern "C" CCODE NWSMTSScanSupportedNameSpaces(UINT32 connection, UINT32 *sequen
   const std::vector<UINT32> &ns = conn->tsa->nameSpaces;
   if (index >= ns.size()) return c.End(NWSMTS_NO_MORE_NAMES);
   *nameSpaceType = ns[index];
-  snprintf(nameSpaceName, NWSM_MAX_NAME_SPACE_LEN, "%s", NameSpaceName(ns[index]));
+  BoundedCopy(nameSpaceName, NWSM_MAX_NAME_SPACE_LEN, NameSpaceName(ns[index]));
   *sequence = static_cast<UINT32>(index + 1);
   return c.End(0);
 }

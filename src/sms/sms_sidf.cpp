@@ -10,8 +10,8 @@ namespace vrksms {
 
 namespace {
 
-void PutN(std::vector<uint8_t> &v, uint64_t x, int bytes) {
-  for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+void PutN(uint8_t *&p, uint64_t x, int bytes) {
+  for (int i = 0; i < bytes; ++i) *p++ = static_cast<uint8_t>(x >> (8 * i));
 }
 uint64_t GetN(const uint8_t *p, int bytes) {
   uint64_t x = 0;
@@ -22,24 +22,25 @@ uint64_t GetN(const uint8_t *p, int bytes) {
 }  // namespace
 
 std::vector<uint8_t> EncodeSidfHeader(const SidfHeader &h) {
-  std::vector<uint8_t> v;
-  v.reserve(kSidfFixedHeader + h.name.size());
-  v.insert(v.end(), {'V', 'S', 'D', 'F'});
-  PutN(v, NWSM_SIDF_VERSION, 2);
-  PutN(v, kSidfFixedHeader + h.name.size(), 2);
-  v.push_back(h.kind);
-  v.push_back(h.flags);
-  PutN(v, 0, 2);
-  PutN(v, h.mode, 4);
-  PutN(v, h.uid, 4);
-  PutN(v, h.gid, 4);
-  PutN(v, static_cast<uint64_t>(h.mtimeSec), 8);
-  PutN(v, h.mtimeNsec, 4);
-  PutN(v, static_cast<uint64_t>(h.atimeSec), 8);
-  PutN(v, h.atimeNsec, 4);
-  PutN(v, h.dataSize, 8);
-  PutN(v, h.name.size(), 2);
-  v.insert(v.end(), h.name.begin(), h.name.end());
+  std::vector<uint8_t> v(kSidfFixedHeader + h.name.size());
+  uint8_t *p = v.data();
+  memcpy(p, "VSDF", 4);
+  p += 4;
+  PutN(p, NWSM_SIDF_VERSION, 2);
+  PutN(p, kSidfFixedHeader + h.name.size(), 2);
+  PutN(p, h.kind, 1);
+  PutN(p, h.flags, 1);
+  PutN(p, 0, 2);
+  PutN(p, h.mode, 4);
+  PutN(p, h.uid, 4);
+  PutN(p, h.gid, 4);
+  PutN(p, static_cast<uint64_t>(h.mtimeSec), 8);
+  PutN(p, h.mtimeNsec, 4);
+  PutN(p, static_cast<uint64_t>(h.atimeSec), 8);
+  PutN(p, h.atimeNsec, 4);
+  PutN(p, h.dataSize, 8);
+  PutN(p, h.name.size(), 2);
+  if (!h.name.empty()) memcpy(p, h.name.data(), h.name.size());
   return v;
 }
 

@@ -3,6 +3,7 @@
 
 #include <stdarg.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "sms/sms_archive.h"
 #include "sms/smsapi.h"
@@ -101,6 +102,13 @@ void DropConnection(UINT32 connection) {
     else ++it;
   }
   g.connections.erase(connection);
+}
+
+void BoundedCopy(char *out, size_t bound, const char *text) {
+  if (!bound) return;
+  size_t n = strnlen(text, bound - 1);
+  memcpy(out, text, n);
+  out[n] = '\0';
 }
 
 UINT32 AddHandle(std::unique_ptr<HandleObject> obj) {

@@ -88,6 +88,8 @@ std::string Format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 CCODE MakeNameList(const std::vector<std::string> &names, const std::vector<UINT32> &types,
                    NWSM_NAME_LIST **out);
 char *DupString(const std::string &s);  // malloc'd copy, NULL without memory
+// Copies text into out of `bound` bytes, cut and always terminated.
+void BoundedCopy(char *out, size_t bound, const char *text);
 
 }  // namespace vrksms
 

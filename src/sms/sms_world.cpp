@@ -245,6 +245,13 @@ bool ReadWorldFile(const std::string &path, World &w, std::string &error) {
         if (word == "archive") t.archive = b;
         else if (word == "fix_name") t.fixName = b;
         else t.preserveAccessTime = b;
+      } else if (word == "open_modes") {
+        t.openModes = 0;
+        for (const std::string &m : Words(value)) {
+          uint32_t x;
+          if (!ParseU32(m, x) || x > 3) return fail("open_modes takes numbers 0 to 3");
+          t.openModes |= 1u << x;
+        }
       } else if (word == "scan_types" || word == "unsupported_backup" || word == "unsupported_restore") {
         uint32_t x;
         if (!ParseU32(value, x)) return fail(word + " needs a number");

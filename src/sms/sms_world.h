@@ -33,6 +33,7 @@ struct Tsa {
   bool archive = true;
   bool fixName = true;
   bool preserveAccessTime = true;
+  uint32_t openModes = 0xFu;  // bit m: backup open mode m (0 to 3) supported
   uint32_t scanTypes = 0x1u | 0x2000u | 0x4000u;
   uint32_t unsupportedBackup = 0, unsupportedRestore = 0;
 };

@@ -152,6 +152,12 @@ char *SMutf8chr(const char *string, UINT32 codePoint);
 int SMutf8cmp(const char *a, const char *b);
 int SMutf8nicmp(const char *a, const char *b, UINT32 length);
 
+/* Checks a name list that arrived from outside (a stored record) against the
+   number of bytes that really hold it: 0, NWSMUT_INVALID_LIST when its size
+   field or any entry disagrees, NWSMUT_INVALID_PARAMETER for NULL or fewer
+   than 2 bytes. Use it before any other call reads such a list. */
+CCODE vrk_sms_check_name_list(const NWSM_DATA_SET_NAME_LIST *list, UINT32 realSize);
+
 /* The stand-in's own control: load the world from a file (NULL: the file
    that VRK_SMS_WORLD names, else the default world), dropping every open
    connection and resetting the call counters. */

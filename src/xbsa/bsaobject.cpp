@@ -6,6 +6,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "runtime/strlib.h"
 #include "xbsa/xbsa_com.h"
 #include "xbsa/xbsa_session.h"
@@ -224,7 +226,8 @@ extern "C" int BSAQueryObject(long bsaHandle, BSA_QueryDescriptor *queryDescript
     xbsalog("BSAQueryObject: Invalid Handle. Exiting.");
     return query_end(BSA_RC_INVALID_HANDLE);
   }
-  if (sp->iLastCall & XBSA_CALL_QUERYOBJECT) {
+  bool bSubsequent = (sp->iLastCall & XBSA_CALL_QUERYOBJECT) != 0;
+  if (bSubsequent) {
     if (sGlobal.iComSession == 0) {
       xbsalog("BSAQueryObject: Invalid calling sequence. Exiting.");
       return query_end(BSA_RC_INVALID_CALL_SEQUENCE);
@@ -252,11 +255,26 @@ extern "C" int BSAQueryObject(long bsaHandle, BSA_QueryDescriptor *queryDescript
     xbsatrace("First init of LL_BSA_ObjectDescriptor");
     sGlobal.LL_BSA_ObjectDescriptor = ConsLL();
   }
-  // The COM_INFO answer appends one descriptor per stored object.
-  xbsatrace("BSAQueryObject: Calling com_intf() for COM_INFO.");
-  if (com_intf(COM_INFO, &sGlobal.sCOM) != 1) {
-    xbsalog("BSAQueryObject: com_intf() call failed.");
-    return query_end(BSA_RC_ACCESS_FAILURE);
+  // One COM_INFO per query: a further call for the same source hands out
+  // the next pending result, so a loop until "no more data" ends.
+  static std::string sQuerySpec;
+  const std::string spec = sGlobal.sCOM.szSrcSpec;
+  bool bPending = bSubsequent && !sQuerySpec.empty() && sQuerySpec == spec;
+  if (bPending) {
+    if (IsEmptyLL(sGlobal.LL_BSA_ObjectDescriptor)) {
+      xbsalog("BSAQueryObject: No more query results.");
+      return query_end(BSA_RC_NO_MORE_DATA);
+    }
+  } else {
+    sQuerySpec.clear();
+    EmptyLL(sGlobal.LL_BSA_ObjectDescriptor);
+    // The COM_INFO answer appends one descriptor per stored object.
+    xbsatrace("BSAQueryObject: Calling com_intf() for COM_INFO.");
+    if (com_intf(COM_INFO, &sGlobal.sCOM) != 1) {
+      xbsalog("BSAQueryObject: com_intf() call failed.");
+      return query_end(BSA_RC_ACCESS_FAILURE);
+    }
+    sQuerySpec = spec;
   }
   t_LL list = sGlobal.LL_BSA_ObjectDescriptor;
   if (IsEmptyLL(list)) {

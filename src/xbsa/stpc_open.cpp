@@ -167,6 +167,8 @@ int xbsa_ftp_open(long bsaHandle, int iMode) {
     xbsatrace("SDATA == ERR");
     sp->iOpStatus = -1;
     if (sGlobal.iComSession != 0) {
+      // No data moved: the job failed, and the program is told so.
+      sms.iOpStatus = 3;
       sGlobal.sCOM.iJobResult = sms.iOpStatus;
       sGlobal.sCOM.iSessionResult = sms.iOpStatus;
       if (iMode == 2) {

@@ -14,5 +14,8 @@ int BSAHttpSendData(_sSession *sctpSession, BSA_DataBlock32 *dataBlockPtr);
 int BSAHttpGetData(_sSession *sctpSession, BSA_DataBlock32 *dataBlockPtr);
 // Ends the transfer: 0 when it ended cleanly with reply "OK", else 1.
 int BSAHttpEndData(_sSession *sctpSession);
+// For the signal handler: makes the session's HTTP(S) transfer fail at its
+// next step. Async-signal-safe.
+void BSAHttpInterrupt(_sSession *sctpSession);
 
 #endif

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include "xbsa/xbsa_session.h"
+#include "xbsa/xbsa_http.h"
 
 _sSession sSession[XBSA_MAX_SESSIONS];
 _sGlobal sGlobal;
@@ -100,6 +101,7 @@ extern "C" int xbsa_session_shutdown(long bsaHandle) {
   int iControl = sp->SControl;
   if (iData >= 0) shutdown(iData, SHUT_RDWR);
   if (iControl >= 0) shutdown(iControl, SHUT_RDWR);
+  BSAHttpInterrupt(sp);
   return 0;
 }
 

@@ -14,6 +14,8 @@ The script is a JSON object; every key is optional:
   cut_after              close the data connection after that many bytes
   no_data_connect        answer 150 but never open the data connection
   long_reply             {"USER": n}: a reply line of n characters
+  long_forms             STOR and RETR name the object by the text before
+                         the first ':' (database owners' long forms)
 Every command received is appended to the log file, one per line, between
 the lines "-- open" and "-- closed" of its connection.
 """
@@ -125,6 +127,8 @@ def serve(sock, script, root, log):
             log(line)
             word, _, arg = line.partition(" ")
             cmd = word.upper()
+            if cmd in ("STOR", "RETR") and script.get("long_forms"):
+                arg = arg.split(":", 1)[0]
             if cmd == "USER":
                 reply(c, cmd, ["331 Password required."])
             elif cmd == "PASS":

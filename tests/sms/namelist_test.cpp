@@ -88,6 +88,12 @@ TEST_F(NameListTest, MalformedListsAreRefused) {
               NWSMGetOneName(reinterpret_cast<const NWSM_DATA_SET_NAME_LIST *>(c.bytes.data()), &n))
         << c.what;
   }
+  // A list from a stored record is checked against the bytes that hold it.
+  const NWSM_DATA_SET_NAME_LIST *g = reinterpret_cast<const NWSM_DATA_SET_NAME_LIST *>(good.data());
+  EXPECT_EQ(0u, vrk_sms_check_name_list(g, static_cast<UINT32>(good.size())));
+  EXPECT_EQ(NWSMUT_INVALID_LIST, vrk_sms_check_name_list(g, static_cast<UINT32>(good.size() - 1)));
+  EXPECT_EQ(NWSMUT_INVALID_LIST, vrk_sms_check_name_list(g, static_cast<UINT32>(good.size() + 4)));
+  EXPECT_EQ(NWSMUT_INVALID_PARAMETER, vrk_sms_check_name_list(g, 1));
   std::string empty("\x04\x00N\x01\x00\x00", 6);
   NWSM_DATA_SET_NAME n;
   EXPECT_EQ(NWSMUT_LIST_EMPTY, NWSMGetOneName(reinterpret_cast<const NWSM_DATA_SET_NAME_LIST *>(empty.data()), &n));

@@ -34,9 +34,13 @@ TEST(DefaultWorld, BacksUpARealDirectoryWithoutSetUp) {
   ASSERT_NE(0u, conn);
   ASSERT_EQ(0u, NWSMTSListTSResources(conn, &l));
   EXPECT_EQ(std::vector<std::string>{"/"}, Names(l));
-  std::vector<DataSet> sets = BackupAll(conn, tmp.path());
+  char *real = realpath(tmp.path().c_str(), nullptr);  // the scan never follows a link
+  ASSERT_NE(nullptr, real);
+  std::string dir = real;
+  free(real);
+  std::vector<DataSet> sets = BackupAll(conn, dir);
   ASSERT_EQ(2u, sets.size());
-  EXPECT_EQ(tmp.path() + "/", sets[0].name);
+  EXPECT_EQ(dir + "/", sets[0].name);
   EXPECT_EQ("f", sets[1].name);
   Logout(conn);
 }
@@ -80,7 +84,7 @@ class VolumeWorld : public ::testing::Test {
                  "[tsa srv.Linux File System]\nresource / = " + tmp.path() + "\n"
                  "[tsa srv.NetWare File System]\napi = 2.5\nutf8 = no\nname_spaces = DOS LONG\n"
                  "user admin = secret\nresource VOL1: = " + vol + "\nblocks VOL1: = 4096 1000 250\n"
-                 "resource SYS: = " + vol + "\nmount SYS: = nfs\narchive = no\nfix_name = no\n");
+                 "resource SYS: = " + vol + "\nmount SYS: = nfs\narchive = no\nfix_name = no\nopen_modes = 3\n");
     ASSERT_EQ(0u, vrk_sms_load_world(p.c_str()));
   }
   TempDir tmp;
@@ -168,6 +172,7 @@ TEST_F(VolumeWorld, ArchiveStatusUnsupported) {
   NWSM_SCAN_INFORMATION *info = nullptr;
   NWSM_DATA_SET_NAME_LIST *names = nullptr;
   ASSERT_EQ(0u, NWSMTSScanDataSetBegin(conn, src, &ctl, nullptr, &seq, &info, &names));
+  EXPECT_EQ(NWSMTS_OPTION_NOT_SUPPORTED, NWSMTSOpenDataSetForBackup(conn, seq, NWSM_OPEN_READ_DENY_WRITE, &h));
   ASSERT_EQ(0u, NWSMTSOpenDataSetForBackup(conn, seq, NWSM_OPEN_READ_ONLY, &h));
   EXPECT_EQ(NWSMTS_UNSUPPORTED_FUNCTION, NWSMTSSetArchiveStatus(conn, h, 3, 0x12345678));
   NWSMTSCloseDataSet(conn, &h);

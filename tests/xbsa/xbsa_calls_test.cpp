@@ -1,9 +1,11 @@
 // XBSA calls without a storage node: calling sequences, handle checks, NULL
 // arguments, the session table limit, environment entries and error texts.
 #include <errno.h>
+#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
+#include "xbsa/com.h"
 #include "xbsa_client.h"
 #include "xbsa_peers.h"
 
@@ -231,25 +233,32 @@ TEST_F(XbsaCallsTest, ServiceHostThroughInit) {
   }
 }
 
-TEST_F(XbsaCallsTest, HttpSessionOpenFailsWhileTransportIsMissing) {
+TEST_F(XbsaCallsTest, HttpSessionOpenFailsWhenTheStorageNodeRefuses) {
   long h = Init({"BSA_SERVICE_HOST=http://127.0.0.1:1/xbsa"});
   BSA_ObjectDescriptor d = Descriptor("obj", ".");
   BSA_DataBlock32 b = {};
   EXPECT_EQ(BSACreateObject(h, &d, &b), 77);
-  EXPECT_NE(LastError().find("HTTP(S) transport not available."), std::string::npos);
+  EXPECT_NE(LastError().find("xbsa_open: Connection error: "), std::string::npos);
   EXPECT_EQ(BSATerminate(h), 0);
 }
 
 TEST_F(XbsaCallsTest, DatabaseOwnersFailWhileCommandInterfaceIsMissing) {
+  std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", "/nonexistent", 1);
+  com_set_ini_file("/nonexistent/korva2000.ini");
   for (const char *owner : {"INFORMIX", "DB2", "CBMR"}) {
     ResetXbsa(3);
+    com_reset_state();
     EnvArray e({"KORVA_SERVER=backupserver", "KORVA_JOB=job1"});
     BSA_ObjectOwner o = Owner(owner);
     long h = 0;
     EXPECT_EQ(BSAInit(&h, nullptr, &o, e.get()), 4) << owner;
     EXPECT_TRUE(TraceHas("ERROR: COM_OPEN_SESSION failed"));
-    EXPECT_NE(LastError().find("Command interface not available"), std::string::npos);
+    EXPECT_NE(LastError().find("vrk_com_interface could not be started"), std::string::npos);
   }
+  setenv("PATH", savedPath.c_str(), 1);
+  com_set_ini_file(nullptr);
+  com_reset_state();
   EXPECT_STREQ(sGlobal.sCOM.szKORVAServer, "backupserver");
   EXPECT_STREQ(sGlobal.sCOM.szJobName, "job1");
   EXPECT_STREQ(sGlobal.sCOM.szInitiator, "BSR_Windows");

@@ -1,0 +1,73 @@
+// HTTP(S) transport internals: the per-transfer context, the reply buffer,
+// the transfer steps, the libcurl callbacks and the transport's helpers.
+#ifndef VRK_XBSA_BSA_HTTP_H
+#define VRK_XBSA_BSA_HTTP_H
+
+#include <signal.h>
+#include <stddef.h>
+
+#include <curl/curl.h>
+
+#include "runtime/vrk_types.h"
+#include "xbsa/circular_buffer.h"
+#include "xbsa/xbsa.h"
+#include "xbsa/xbsa_session.h"
+
+// The download ring: three blocks of 64 KiB.
+#define HTTP_RING_SIZE 196608
+// The scratch block of the end step.
+#define HTTP_BLOCK_SIZE 65536
+
+typedef struct HttpCtx {
+  CURLM *multi_handle;
+  BSA_DataBlock32 *dataBlockPtr;  // upload block being drained; NULL pauses
+  BOOL alive;                     // the transfer still runs
+  CircularBuffer circularBuffer;  // download ring
+  struct curl_slist *headers;     // request headers, freed with the context
+  int iMode;                      // 1 upload, 2 download
+  BOOL bEndOfData;                // upload: the end step asks for the end of the body
+  BOOL bEofSent;                  // upload: libcurl was given the end of the body
+  BOOL bFailed;                   // a step failed: the transfer is over
+  volatile sig_atomic_t *pInterrupted;  // set from signal context
+  long long llLastProgress;       // monotonic ms of the last byte moved
+  long long llBytesSeen;          // bytes moved as libcurl counts them
+} HttpCtx;
+
+// Value of the last "Reply:" response header.
+extern char g_szReply[XBSA_MSG_SIZE];
+// Bytes of the current libcurl write chunk already taken; 0 between chunks.
+extern size_t writeOffset;
+
+int BSAHttpOpen(_sSession *sctpSession, int iMode, char **cpaComands);
+int ProccedBlock(CURL *curl_handle, BSA_DataBlock32 *block, int finish);
+int ReadBlock(CURL *curl_handle, BSA_DataBlock32 *block, int finish);
+int Perform(CURLM *multi_handle, int *still_running);
+int IsHttpError(CURL *curl_handle);
+void Cleanup(CURL *curl_handle);
+char *strnstr(const char *s, const char *find, size_t slen);
+
+size_t ReadCallback(char *ptr, size_t size, size_t nmemb, void *ctx);
+size_t WriteCallback(char *ptr, size_t size, size_t nmemb, void *ctx);
+size_t DebugCallback(char *ptr, size_t size, size_t nmemb, void *ctx);
+size_t BSAHTTPHeaderCallback(char *ptr, size_t size, size_t nmemb, void *userdata);
+int TraceCallback(CURL *handle, curl_infotype type, char *data, size_t size, void *userp);
+void DumpCallback(char *cpDumpLine);
+
+// The header value when line is a "Reply:" header (name without regard to
+// case), without surrounding blanks and the CR LF; NULL for other lines.
+const char *http_reply_value(const char *line, size_t len, size_t *pValueLen);
+
+// Logs "<function>(<line>): XBSA HTTP error "<text>"" and keeps the text as
+// the last error when none is pending.
+void http_error(const char *cpFunc, int iLine, const char *cpFmt, ...) __attribute__((format(printf, 3, 4)));
+#define HTTP_ERROR(...) http_error(__func__, __LINE__, __VA_ARGS__)
+
+// Interrupt flag of a session slot, set by BSAHttpInterrupt.
+volatile sig_atomic_t *http_interrupt_flag(const _sSession *sctpSession);
+// Monotonic milliseconds.
+long long http_now_ms();
+// Notes the bytes libcurl has moved; 1 while the storage node answers within
+// the wait, 0 (logged) when it has been silent longer.
+int http_check_progress(CURL *curl_handle, HttpCtx *ctx, const char *cpFunc);
+
+#endif

@@ -1,0 +1,147 @@
+// Pieces of the HTTP(S) transport without a peer: strnstr, the reply header
+// match, write chunks taken in parts across pauses, and the upload's end.
+#include <string.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "xbsa/bsa_http.h"
+#include "xbsa_client.h"
+
+using namespace vrktest;
+
+namespace {
+
+TEST(StrnstrTest, FindsWithinTheLimit) {
+  struct Case {
+    const char *s, *find;
+    size_t len;
+    int pos;  // -1: NULL
+  } cases[] = {
+      {"Reply: OK", "Reply:", 9, 0},  {"X-Reply: OK", "Reply:", 11, 2}, {"X-Reply: OK", "Reply:", 7, -1},
+      {"X-Reply: OK", "Reply:", 8, 2}, {"abc", "", 0, 0},                {"ab\0Reply:", "Reply:", 9, -1},
+      {"aab", "ab", 3, 1},             {"abc", "abcd", 3, -1},
+  };
+  for (const auto &c : cases) {
+    char *p = strnstr(c.s, c.find, c.len);
+    if (c.pos < 0) {
+      EXPECT_EQ(p, nullptr) << c.s << " / " << c.find << " / " << c.len;
+    } else {
+      EXPECT_EQ(p, c.s + c.pos) << c.s << " / " << c.find << " / " << c.len;
+    }
+  }
+}
+
+TEST(ReplyHeaderTest, NameWithoutRegardToCaseValueTrimmed) {
+  struct Case {
+    const char *line;
+    const char *value;  // NULL: not a reply header
+  } cases[] = {
+      {"Reply: OK\r\n", "OK"},
+      {"reply: OK\r\n", "OK"},
+      {"REPLY:OK\r\n", "OK"},
+      {"Reply:   520 Server signal: disk full  \r\n", "520 Server signal: disk full"},
+      {"Reply:\r\n", ""},
+      {"Reply: OK", "OK"},
+      {"X-Reply: OK\r\n", nullptr},
+      {"Replyx: OK\r\n", nullptr},
+      {"Content-Length: 5\r\n", nullptr},
+      {"Repl", nullptr},
+  };
+  for (const auto &c : cases) {
+    size_t len = 0;
+    const char *v = http_reply_value(c.line, strlen(c.line), &len);
+    if (!c.value) {
+      EXPECT_EQ(v, nullptr) << c.line;
+    } else {
+      ASSERT_NE(v, nullptr) << c.line;
+      EXPECT_EQ(std::string(v, len), c.value) << c.line;
+    }
+  }
+}
+
+TEST(ReplyHeaderTest, CallbackKeepsTheValue) {
+  char szReply[XBSA_MSG_SIZE] = "stale";
+  std::string line = "reply: 520 no space\r\n";
+  EXPECT_EQ(BSAHTTPHeaderCallback(&line[0], 1, line.size(), szReply), line.size());
+  EXPECT_STREQ(szReply, "520 no space");
+  std::string other = "Content-Type: text/plain\r\n";
+  EXPECT_EQ(BSAHTTPHeaderCallback(&other[0], 1, other.size(), szReply), other.size());
+  EXPECT_STREQ(szReply, "520 no space");
+}
+
+class HttpCallbackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetXbsa(0);
+    memset(&ctx_, 0, sizeof ctx_);
+    writeOffset = 0;
+  }
+  void TearDown() override {
+    buffer_clear(&ctx_.circularBuffer);
+    writeOffset = 0;
+  }
+  HttpCtx ctx_;
+};
+
+TEST_F(HttpCallbackTest, ChunkLargerThanTheRoomIsTakenInPartsWithoutLossOrRepetition) {
+  ASSERT_EQ(buffer_init(16, &ctx_.circularBuffer), 0);
+  std::string chunk = "ABCDEFGHIJKLMNOPQRST";  // 20 bytes, the ring takes 15
+  EXPECT_EQ(WriteCallback(&chunk[0], 1, chunk.size(), &ctx_), (size_t)CURL_WRITEFUNC_PAUSE);
+  EXPECT_EQ(writeOffset, 15u);
+  std::string out(10, '\0');
+  EXPECT_EQ(buffer_read(&out[0], 10, &ctx_.circularBuffer), 10u);
+  EXPECT_EQ(out, "ABCDEFGHIJ");
+  // libcurl delivers the same chunk again after the resume.
+  EXPECT_EQ(WriteCallback(&chunk[0], 1, chunk.size(), &ctx_), chunk.size());
+  EXPECT_EQ(writeOffset, 0u);
+  std::string next = "uvw";
+  EXPECT_EQ(WriteCallback(&next[0], 1, next.size(), &ctx_), next.size());
+  std::string rest(20, '\0');
+  rest.resize(buffer_read(&rest[0], rest.size(), &ctx_.circularBuffer));
+  EXPECT_EQ(rest, "KLMNOPQRSTuvw");
+}
+
+TEST_F(HttpCallbackTest, FullRingPausesAtOnce) {
+  ASSERT_EQ(buffer_init(8, &ctx_.circularBuffer), 0);
+  std::string chunk = "1234567";
+  EXPECT_EQ(WriteCallback(&chunk[0], 1, chunk.size(), &ctx_), chunk.size());
+  std::string more = "89";
+  EXPECT_EQ(WriteCallback(&more[0], 1, more.size(), &ctx_), (size_t)CURL_WRITEFUNC_PAUSE);
+  EXPECT_EQ(writeOffset, 0u);
+}
+
+TEST_F(HttpCallbackTest, UploadEndsOnlyAtTheEndStep) {
+  char buf[16];
+  EXPECT_EQ(ReadCallback(buf, 1, sizeof buf, &ctx_), (size_t)CURL_READFUNC_PAUSE);
+  BSA_DataBlock32 empty;
+  memset(&empty, 0, sizeof empty);
+  ctx_.dataBlockPtr = &empty;
+  EXPECT_EQ(ReadCallback(buf, 1, sizeof buf, &ctx_), (size_t)CURL_READFUNC_PAUSE);
+  std::string data = "0123456789abcdefXYZ";
+  BSA_DataBlock32 block;
+  memset(&block, 0, sizeof block);
+  block.bufferLen = block.numBytes = (BSA_UInt32)data.size();
+  block.bufferPtr = &data[0];
+  ctx_.dataBlockPtr = &block;
+  EXPECT_EQ(ReadCallback(buf, 1, sizeof buf, &ctx_), 16u);
+  EXPECT_EQ(std::string(buf, 16), "0123456789abcdef");
+  EXPECT_EQ(ReadCallback(buf, 1, sizeof buf, &ctx_), 3u);
+  EXPECT_EQ(std::string(buf, 3), "XYZ");
+  EXPECT_EQ(ctx_.dataBlockPtr, nullptr);
+  ctx_.bEndOfData = TRUE;
+  EXPECT_EQ(ReadCallback(buf, 1, sizeof buf, &ctx_), 0u);
+  EXPECT_TRUE(ctx_.bEofSent);
+}
+
+TEST_F(HttpCallbackTest, InterruptedTransferAbortsBothCallbacks) {
+  volatile sig_atomic_t flag = 1;
+  ctx_.pInterrupted = &flag;
+  ASSERT_EQ(buffer_init(16, &ctx_.circularBuffer), 0);
+  char buf[4] = "abc";
+  EXPECT_EQ(ReadCallback(buf, 1, sizeof buf, &ctx_), (size_t)CURL_READFUNC_ABORT);
+  EXPECT_EQ(WriteCallback(buf, 1, 3, &ctx_), 0u);
+}
+
+}  // namespace
