@@ -426,6 +426,29 @@ TEST_F(DEStreamTest, RecordWithoutNameListIsRefused) {
   EXPECT_EQ(ReadFile(tmp_.file("set")), Marker());
 }
 
+TEST_F(DEStreamTest, SaveSessionInfoOpensTheBackupStream) {
+  int fd = open(tmp_.file("set").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  spGlobal->sLocalSaveset.iFilDes = fd;
+  // The storage client's own trace reaches the log as trace lines.
+  spGlobal->iLogLevel = 4;
+  CaptureStderr();
+  EXPECT_EQ(SaveSessionInfo(session_), 0);
+  std::string log = GetCapturedStderr();
+  EXPECT_NE(log.find("vrk-4000: Trace:    BSAInit"), std::string::npos) << log;
+  EXPECT_NE(log.find("prepare timestamps"), std::string::npos) << log;
+  CloseDEFiles(session_);
+  EXPECT_EQ(ReadFile(tmp_.file("set")), Marker());
+
+  spGlobal->iLogLevel = 1;
+  WriteFile(tmp_.file("ro"), "");
+  spGlobal->sLocalSaveset.iFilDes = open(tmp_.file("ro").c_str(), O_RDONLY);
+  CaptureStderr();
+  EXPECT_EQ(SaveSessionInfo(session_), 1);
+  log = GetCapturedStderr();
+  EXPECT_NE(log.find("Error:    SaveSessionInfo: returning 1"), std::string::npos) << log;
+}
+
 TEST_F(DEStreamTest, OpenTwiceMakesNothing) {
   ASSERT_EQ(OpenFile('w', tmp_.file("set")), 0u);
   CaptureStderr();
