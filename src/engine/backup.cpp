@@ -93,7 +93,9 @@ Step AddDirectorySources(SESSION_INFORMATION *si, UINT32 nameSpaceType, NWSM_DAT
   _sVRKObject *o = &spGlobal->sVRKObject;
   UINT32 handle = 0;
   Step step = Step::kOk;
-  for (int i = 0; i < VRK_MAX_ITEMS && o->cpItem[i] != nullptr; ++i) {
+  // A listing scans its one path; the second item names the TSA's kind.
+  const int iItems = spGlobal->eOPERATION == LIST_RESOURCES ? 1 : VRK_MAX_ITEMS;
+  for (int i = 0; i < iItems && o->cpItem[i] != nullptr; ++i) {
     const char *item = o->cpItem[i];
     if (strlen(item) > BACKUP_ITEM_MAX) {
       vrk_log(1500, "Backup source longer than %d characters refused: [%.64s...]", BACKUP_ITEM_MAX, item);

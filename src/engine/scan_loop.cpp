@@ -128,7 +128,9 @@ void SetArchiveStatus(ScanRun &run, UINT32 dataHandle) {
   }
 }
 
-void Progress(ScanRun &run) {
+}  // namespace
+
+void ScanProgress(ScanRun &run) {
   if (spGlobal->iAlarm != 1) return;
   time_t now = time(nullptr);
   double elapsed = difftime(now, run.tIntervalStart);
@@ -150,6 +152,8 @@ void Progress(ScanRun &run) {
     vrk_log(3006, size, rate);
   }
 }
+
+namespace {
 
 // The first scan start, with one reconnect after a recoverable code.
 CCODE StartScan(ScanRun &run) {
@@ -272,6 +276,9 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
     size_t colon = pszCurrDir.find(':');
     if (giAddSlashToResource && colon != std::string::npos) pszCurrDir.replace(colon, 1, ":/");
     if (listing) {
+      // The line names the directory without its trailing '/'; the children's
+      // lines add one.
+      if (!pszCurrDir.empty() && pszCurrDir.back() == '/') pszCurrDir.pop_back();
       if (info != nullptr) ListingAddDirectory(pszCurrDir, info, run.pszInfo);
       pszCurrDir += "/";
     }
@@ -400,7 +407,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
 
   *run.putotal += total;
   strlcpy(o->szItem, pszCurrItem.c_str(), sizeof(o->szItem));
-  Progress(run);
+  ScanProgress(run);
 
   if (bWriteStarted && WriteDEFiles(nullptr, DE_END_OF_RECORD, 0, 0, 0, 0, si, nullptr) != 0) {
     vrk_log(3500, "WriteDEFiles(END_OF_RECORD_MARKER) failed");

@@ -51,6 +51,10 @@ struct ScanRun {
 // restart point. 0 with the next data set current, or the loop's result.
 CCODE RecoverScan(ScanRun &run, FailPoint point, bool bWriteStarted, const std::string &pszCurrItem);
 
+// The progress message that SIGALRM asked for (iAlarm), after a data set;
+// the rate of an interval shorter than a second counts one second.
+void ScanProgress(ScanRun &run);
+
 // Ends the scan when one is held.
 void EndScan(ScanRun &run);
 
