@@ -294,7 +294,7 @@ TEST(RestoreE2E, AFileInUseIsErasedAndWrittenOnceMore) {
   BackupSrc(job);
   Write(job.data() + "/src/a.txt", "open elsewhere\n", 1900000000);
   job.SetWorld("in_use = /src/a.txt\n");
-  Result r = Restore(job, {"-o", "overwrite"});
+  Result r = Restore(job, {"-o", "overwrite,noacl"});
   EXPECT_EQ(0, r.exitCode()) << r.err;
   EXPECT_TRUE(Has(r.err, "Overwrite file [/src/a.txt] which is currently in use.")) << r.err;
   EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/src/a.txt"));
@@ -313,6 +313,17 @@ TEST(RestoreE2E, AFileInUseIsErasedAndWrittenOnceMore) {
   }
   EXPECT_EQ(lastOpen, retry);
   EXPECT_TRUE(Has(retry, "names=no")) << retry;
+
+  EXPECT_TRUE(Has(retry, "mode=0x3C01")) << "the NOACL bits on every open: " << retry;
+
+  // A selected child whose parent was passed over is opened by its full
+  // name; so is its retry.
+  Write(job.data() + "/src/a.txt", "open elsewhere\n", 1900000000);
+  job.SetWorld("in_use = /src/a.txt\n");
+  r = Restore(job, {"-o", "overwrite", "/src/a.txt"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/src/a.txt"));
+  EXPECT_EQ(2u, job.Calls("NWSMTSOpenDataSetForRestore").size());
 
   // The erase fails: the second "in use" is one data set not restored.
   Write(job.data() + "/src/a.txt", "open elsewhere\n", 1900000000);
@@ -455,6 +466,20 @@ TEST(RestoreE2E, StoredNamesNeverLeaveTheTarget) {
   EXPECT_FALSE(Exists(job.data() + "/safe/a.txt"));
   EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/safe/src/a.txt"));
   EXPECT_TRUE(Has(r.err, "Not processed or incorrectly processed items: [3]")) << r.err;
+}
+
+TEST(RestoreE2E, TheSavedCounterNeverFallsBelowZero) {
+  // No leading marker, and a refused data set: more data sets not restored
+  // than markers met.
+  BackupJob job;
+  Hostile h;
+  h.record(true, "/../up/", std::string(10, 'x'));
+  h.marker();
+  vrktest::WriteFile(job.saveset(), h.object().substr(8));
+  Result r = Restore(job, {"-R", "/x"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Items processed correctly: [0]. Not processed or incorrectly processed items: [1]"))
+      << r.err;
 }
 
 TEST(RestoreE2E, TheObjectComesFromStandardInput) {
