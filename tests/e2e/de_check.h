@@ -221,6 +221,7 @@ inline void Walk(const std::string &root, const std::string &rel, std::map<std::
   lstat(dir.c_str(), &st);
   out[rel].kind = 2;
   out[rel].mode = st.st_mode & 07777;
+  out[rel].mtime = st.st_mtime;
   DIR *d = opendir(dir.c_str());
   if (!d) return;
   while (struct dirent *de = readdir(d)) {
