@@ -41,6 +41,19 @@ void free_env() {
   }
 }
 
+// The client's data wait also bounds how long the storage client waits for
+// a silent storage node; without it a node that stops answering would hold
+// the job for the library's own wait, whatever VRK_DATA_WAIT says.
+void add_data_wait() {
+  if (spGlobal->iDataWait <= 0) return;
+  for (int i = 0; i < DE_BSA_ENV_ROWS - 1; ++i) {
+    if (cpBSAEnv[i] != nullptr) continue;
+    std::string entry = "BSA_TIMEOUT=" + std::to_string(spGlobal->iDataWait);
+    cpBSAEnv[i] = strdup(entry.c_str());
+    return;
+  }
+}
+
 const char *env_entry(int i) { return cpBSAEnv[i] != nullptr ? cpBSAEnv[i] : ""; }
 
 // Copies a text into a fixed field; an entry that does not fit is refused
@@ -99,6 +112,7 @@ CCODE open_xbsa(char mode) {
     bErrRet = TRUE;
     return 1;
   }
+  add_data_wait();
   if (!describe_object()) return 1;
 
   long lHandle = 0;

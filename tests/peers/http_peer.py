@@ -15,6 +15,7 @@ every key is optional:
   body          response body of an upload
   cut_after     close the connection (reset) after that many body bytes
   stall_after   stop reading (upload) or sending (download) after that many body bytes
+  fail_after    upload: after that many body bytes answer "status" (default 500) and close
   hold_response upload: read the whole body, then never answer
   silent        accept the connection, never read or answer
   hold          seconds a stalled or silent connection is held (default 60)
@@ -147,8 +148,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.log_request_headers()
         cut = SCRIPT.get("cut_after")
         stall = SCRIPT.get("stall_after")
-        limit = cut if cut is not None else stall
+        fail = SCRIPT.get("fail_after")
+        limit = cut if cut is not None else stall if stall is not None else fail
         data, complete = self.read_body(limit)
+        if fail is not None:
+            log("-- failed after %d" % len(data))
+            self.answer(SCRIPT.get("status", 500), b"<html>internal error</html>\n")
+            self.close_connection = True
+            return
         if cut is not None:
             log("-- cut after %d" % len(data))
             reset(self.connection)

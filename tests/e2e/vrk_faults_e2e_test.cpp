@@ -1,0 +1,261 @@
+// End-to-end tests of whole jobs under faults: storage nodes that die, fail
+// or fall silent, a full device, a lost TSA connection, signals, and
+// restores from damaged or random savesets.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "../xbsa/xbsa_http_peer.h"
+#include "backup_job.h"
+#include "de_check.h"
+#include "watched_run.h"
+
+namespace {
+
+using e2e::BackupJob;
+using e2e::Result;
+
+const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
+
+std::string Bytes(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    s[i] = (char)(x >> 16);
+  }
+  return s;
+}
+
+void Write(const std::string &path, const std::string &data, int64_t mtime) {
+  vrktest::WriteFile(path, data);
+  struct timeval tv[2] = {{(time_t)mtime, 0}, {(time_t)mtime, 0}};
+  utimes(path.c_str(), tv);
+}
+
+// data/src: small files around an 8 MiB one, so that a fault in the middle
+// of the transfer falls inside a file.
+void MakeTree(const std::string &data) {
+  std::string src = data + "/src";
+  mkdir(src.c_str(), 0755);
+  mkdir((src + "/sub").c_str(), 0755);
+  Write(src + "/a.txt", "alpha\n", 1200000000);
+  Write(src + "/big.bin", Bytes(8 * 1024 * 1024 + 5, 1), 1300000000);
+  Write(src + "/sub/c.bin", Bytes(300000, 2), 1400000000);
+  Write(src + "/sub/d.txt", "delta\n", 1500000000);
+}
+
+bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
+
+bool Exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// The reference-time markers a backup commits when it ends well.
+bool MarkerCommitted(const BackupJob &job) {
+  return Exists(job.file("times/job.I")) || Exists(job.file("times/job.D"));
+}
+
+std::set<std::string> Names(const std::string &dir) {
+  std::set<std::string> out;
+  DIR *d = opendir(dir.c_str());
+  if (!d) return out;
+  while (struct dirent *de = readdir(d)) {
+    std::string n = de->d_name;
+    if (n != "." && n != "..") out.insert(n);
+  }
+  closedir(d);
+  return out;
+}
+
+std::string Diff(const std::map<std::string, decheck::Entry> &want, const std::map<std::string, decheck::Entry> &got) {
+  std::string why;
+  for (const auto &kv : want) {
+    auto g = got.find(kv.first);
+    if (g == got.end()) {
+      why += kv.first + ": missing\n";
+    } else if (g->second.kind != kv.second.kind || g->second.data != kv.second.data ||
+               g->second.mode != kv.second.mode) {
+      why += kv.first + ": differs\n";
+    }
+  }
+  for (const auto &kv : got)
+    if (!want.count(kv.first)) why += kv.first + ": not expected\n";
+  return why;
+}
+
+std::vector<std::string> HttpBackup(const vrktest::HttpPeer &node) {
+  return {"-l", "FULL", "-S", node.url(), "-O", "obj1", "/src"};
+}
+
+// A watch that acts once the storage node has logged `what`.
+e2e::Watch WhenNodeLogs(const vrktest::HttpPeer &node, const std::string &what,
+                        std::function<void(pid_t)> act) {
+  return [&node, what, act](pid_t pid, const std::string &) {
+    if (!Has(node.log(), what)) return false;
+    act(pid);
+    return true;
+  };
+}
+
+TEST(FaultsE2E, TheStorageNodeKilledInTheMiddleOfAnUpload) {
+  vrktest::HttpPeer node(R"({"stall_after": 3000000, "hold": 30})");
+  ASSERT_NE(0, node.port()) << node.output();
+  BackupJob job;
+  MakeTree(job.data());
+  vrktest::HttpPeer *pNode = &node;
+  Result r = e2e::RunWatched(job, [&] {
+    std::vector<std::string> a{"-b", "-j", "job", "-N", kLogin};
+    for (const std::string &x : HttpBackup(node)) a.push_back(x);
+    return a;
+  }(), WhenNodeLogs(node, "-- stalled after", [pNode](pid_t) { pNode->Stop(); }));
+  EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+  EXPECT_TRUE(Has(r.err, "XBSA HTTP error") || Has(r.err, "Transfer interrupted")) << r.err;
+  EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
+  EXPECT_FALSE(MarkerCommitted(job));
+}
+
+TEST(FaultsE2E, StorageNodesThatFailOrFallSilent) {
+  struct Case {
+    const char *name;
+    const char *script;
+    const char *why;  // in the job's messages
+  } cases[] = {
+      {"500 in the middle of the upload", R"({"fail_after": 2000000, "status": 500})", "Server return code 500"},
+      {"connection reset in the middle", R"({"cut_after": 2000000})", "Perform: Transfer interrupted"},
+      {"stops reading", R"({"stall_after": 2000000, "hold": 60})", "no answer from the storage node within 2 seconds"},
+      {"never answers the end", R"({"hold_response": true, "hold": 60})",
+       "no answer from the storage node within 2 seconds"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    vrktest::HttpPeer node(c.script);
+    ASSERT_NE(0, node.port()) << node.output();
+    BackupJob job;
+    // A short data wait: the silent node must end the job within it.
+    vrktest::WriteFile(job.file("korva.ini"), vrktest::ReadFile(job.file("korva.ini")) + "VRK_DATA_WAIT=2\n");
+    MakeTree(job.data());
+    Result r = job.Backup(HttpBackup(node));
+    EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+    EXPECT_TRUE(Has(r.err, c.why)) << r.err;
+    EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
+    EXPECT_FALSE(MarkerCommitted(job));
+  }
+}
+
+TEST(FaultsE2E, ALocalSavesetOnAFullDevice) {
+  if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  BackupJob job;
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@/dev/full", "/src"});
+  EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+  EXPECT_TRUE(Has(r.err, "No space left on device")) << r.err;
+  EXPECT_FALSE(MarkerCommitted(job));
+}
+
+TEST(FaultsE2E, ATsaConnectionLostInTheMiddleOfAFileLosesNothing) {
+  // Reads: the parent, a.txt, then big.bin in blocks of 64 KiB.
+  BackupJob job("lose NWSMTSReadDataSet = 40 0xFFFDFFAF\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+  EXPECT_EQ(1, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Fail Over / Fail Back...")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Write end of file index record for item [/src/big.bin")) << r.err;
+
+  job.SetWorld("");
+  r = job.Run({"-r", "-N", kLogin, "-s", "@" + job.saveset(), "-R", "/back"});
+  EXPECT_EQ("", Diff(decheck::Tree(job.data() + "/src/"), decheck::Tree(job.data() + "/back/src/"))) << r.err;
+  EXPECT_EQ(std::set<std::string>({"src", "back"}), Names(job.data()));
+}
+
+TEST(FaultsE2E, SignalsInTheMiddleOfATransfer) {
+  struct Case {
+    int sig;
+    bool endsBySignal;
+  } cases[] = {{SIGINT, false}, {SIGTERM, true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.sig);
+    vrktest::HttpPeer node(R"({"stall_after": 3000000, "hold": 30})");
+    ASSERT_NE(0, node.port()) << node.output();
+    BackupJob job;
+    MakeTree(job.data());
+    std::vector<std::string> a{"-b", "-j", "job", "-N", kLogin};
+    for (const std::string &x : HttpBackup(node)) a.push_back(x);
+    int sig = c.sig;
+    Result r = e2e::RunWatched(job, a, WhenNodeLogs(node, "-- stalled after", [sig](pid_t pid) { kill(pid, sig); }));
+    if (c.endsBySignal) {
+      EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == c.sig) << r.status << r.err;
+    } else {
+      EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+      EXPECT_TRUE(Has(r.err, "Termination signal received!")) << r.err;
+    }
+    EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
+    EXPECT_FALSE(MarkerCommitted(job));
+  }
+}
+
+// Names of leftover temporary files anywhere below root.
+std::string Leftovers(const std::string &root) {
+  std::string found;
+  for (const std::string &n : Names(root)) {
+    std::string full = root + "/" + n;
+    if (n.rfind(".vrk-restore-", 0) == 0) found += full + "\n";
+    struct stat st;
+    if (lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) found += Leftovers(full);
+  }
+  return found;
+}
+
+TEST(FaultsE2E, RestoresFromDamagedOrRandomSavesets) {
+  BackupJob job;
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+  ASSERT_EQ(0, r.exitCode()) << r.err;
+  std::string whole = vrktest::ReadFile(job.saveset());
+  size_t bigAt = whole.find("big.bin");
+  ASSERT_NE(std::string::npos, bigAt);
+  struct Case {
+    const char *what;
+    std::string object;
+  } cases[] = {
+      {"truncated inside a file", whole.substr(0, bigAt + 3000000)},
+      {"one bit flipped in a file", whole},
+      {"random bytes", Bytes(300000, 7)},
+      {"random bytes behind a valid leading marker", std::string("\0\0\xff\xff\xff\xff\0\0", 8) + Bytes(300000, 8)},
+  };
+  cases[1].object[bigAt + 4000000] ^= 0x10;
+  std::map<std::string, decheck::Entry> source = decheck::Tree(job.data() + "/src/");
+  std::set<std::string> jobFiles = Names(job.file(""));
+  std::set<std::string> want{"src"};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    vrktest::WriteFile(job.saveset(), c.object);
+    std::string target = "t" + std::to_string(&c - cases);
+    r = job.Run({"-r", "-N", kLogin, "-s", "@" + job.saveset(), "-R", "/" + target});
+    EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+    // Nothing outside the target, nothing half-written inside it: every
+    // file there is a whole copy of its source.
+    if (Exists(job.data() + "/" + target)) want.insert(target);
+    EXPECT_EQ(want, Names(job.data()));
+    EXPECT_EQ(jobFiles, Names(job.file("")));
+    EXPECT_EQ("", Leftovers(job.data()));
+    if (!Exists(job.data() + "/" + target + "/src")) continue;
+    for (const auto &kv : decheck::Tree(job.data() + "/" + target + "/src/")) {
+      auto s = source.find(kv.first);
+      if (kv.second.kind == 2) continue;
+      EXPECT_TRUE(s != source.end() && s->second.data == kv.second.data) << kv.first;
+    }
+  }
+  EXPECT_FALSE(Exists(job.data() + "/t1/src/big.bin")) << "the flipped copy is never put in place";
+}
+
+}  // namespace
