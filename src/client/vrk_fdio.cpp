@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -74,9 +75,33 @@ class Deadline {
   struct timespec end_;
 };
 
+// A regular file is always ready: it is read and written straight, without
+// the flag changes and the poll that a pipe, socket or device needs (four
+// system calls less on every block of a saveset file).
+bool is_regular(int iFildes) {
+  struct stat st;
+  return fstat(iFildes, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 ssize_t vrk_read(int iFildes, void *cpBuf, size_t sizeNbyte, int iTimeout) {
+  if (is_regular(iFildes)) {
+    char *cp = static_cast<char *>(cpBuf);
+    size_t total = 0;
+    while (total < sizeNbyte) {
+      ssize_t n = read(iFildes, cp + total, sizeNbyte - total);
+      if (n > 0) {
+        total += (size_t)n;
+      } else if (n == 0) {
+        break;
+      } else if (errno != EINTR) {
+        FDIO_TRACE("vrk_read: read() failed.");
+        return -1;
+      }
+    }
+    return (ssize_t)total;
+  }
   NonBlocking nb(iFildes);
   if (nb.Enter("vrk_read: fcntl() failed.") != 0) return -1;
 
@@ -122,6 +147,22 @@ ssize_t vrk_read(int iFildes, void *cpBuf, size_t sizeNbyte, int iTimeout) {
 }
 
 ssize_t vrk_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int iTimeout) {
+  if (is_regular(iFildes)) {
+    const char *cp = static_cast<const char *>(cpBuf);
+    size_t total = 0;
+    while (total < sizeNbyte) {
+      ssize_t n = write(iFildes, cp + total, sizeNbyte - total);
+      if (n > 0) {
+        total += (size_t)n;
+      } else if (n == 0) {
+        errno = ENOSPC;
+        return -1;
+      } else if (errno != EINTR) {
+        return -1;
+      }
+    }
+    return (ssize_t)total;
+  }
   NonBlocking nb(iFildes);
   if (nb.Enter("vrk_write:fcntl() failed.") != 0) return -1;
 

@@ -6,9 +6,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include "client/vrk_global.h"
+#include "runtime/vrk_adler32.h"
 #include "runtime/vrk_log.h"
 #include "runtime/x_mem_timer.h"
 #include "xbsa/xbsa.h"
@@ -24,12 +24,10 @@ double *transfer_bytes() {
   return dp != nullptr ? dp : &gdLocalBytes;
 }
 
-// Folds a block into the running checksum; zlib's length type is wider than
-// any block, so blocks of 4 GiB and more are folded whole.
+// Folds a block into the running checksum (Adler-32, as zlib computes it).
 void fold_checksum(const void *cpBuf, size_t size) {
   if (size == 0) return;
-  spGlobal->lChkSum =
-      (uint32_t)adler32_z((uLong)spGlobal->lChkSum, static_cast<const Bytef *>(cpBuf), (z_size_t)size);
+  spGlobal->lChkSum = vrk_adler32((uint32_t)spGlobal->lChkSum, static_cast<const uint8_t *>(cpBuf), size);
 }
 
 // State of one direction's progress report; lives for the whole run.

@@ -20,6 +20,9 @@ namespace {
 struct Table {
   bool loaded = false;
   std::unordered_map<std::string, ArchiveRecord> records;
+  // Kept open for the appends of one world: one write per data set instead
+  // of the directories made, the file probed, opened and closed each time.
+  FILE *out = nullptr;
 };
 
 std::map<std::string, Table> &Tables() {
@@ -93,20 +96,31 @@ bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, 
 bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec) {
   std::string file = FileFor(tsa, res);
   Table &t = Load(file);
-  if (!MakeDirs(StateDir())) return false;
-  bool fresh = access(file.c_str(), F_OK) != 0;
-  FILE *f = fopen(file.c_str(), "a");
-  if (!f) return false;
-  if (fresh) fprintf(f, "# vrk_sms archive state of TSA \"%s\" resource \"%s\"\n", tsa.name.c_str(), res.name.c_str());
+  if (!t.out) {
+    if (!MakeDirs(StateDir())) return false;
+    bool fresh = access(file.c_str(), F_OK) != 0;
+    t.out = fopen(file.c_str(), "a");
+    if (!t.out) return false;
+    if (fresh)
+      fprintf(t.out, "# vrk_sms archive state of TSA \"%s\" resource \"%s\"\n", tsa.name.c_str(), res.name.c_str());
+  }
+  FILE *f = t.out;
   fprintf(f, "A %08x %lld %u %zu:", rec.archived, static_cast<long long>(rec.cleanSec), rec.cleanNsec, key.size());
   fwrite(key.data(), 1, key.size(), f);
   fputc('\n', f);
-  bool ok = fflush(f) == 0;
-  ok = fclose(f) == 0 && ok;
+  bool ok = fflush(f) == 0 && !ferror(f);
+  if (!ok) {
+    fclose(f);
+    t.out = nullptr;
+  }
   if (ok) t.records[key] = rec;
   return ok;
 }
 
-void ResetArchiveCache() { Tables().clear(); }
+void ResetArchiveCache() {
+  for (auto &kv : Tables())
+    if (kv.second.out) fclose(kv.second.out);
+  Tables().clear();
+}
 
 }  // namespace vrksms

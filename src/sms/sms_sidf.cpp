@@ -2,6 +2,8 @@
 // Adler-32 checksum over the stream.
 #include "sms/sms_sidf.h"
 
+#include "runtime/vrk_adler32.h"
+
 #include <string.h>
 
 #include "sms/smsdefs.h"
@@ -86,27 +88,6 @@ bool DecodeSidfTrailer(const uint8_t in[kSidfTrailer], uint64_t &total, uint32_t
   return true;
 }
 
-uint32_t Adler32(uint32_t adler, const uint8_t *p, size_t n) {
-  const uint32_t kBase = 65521;
-  const size_t kNmax = 5552;
-  uint32_t a = adler & 0xFFFF, b = adler >> 16;
-  while (n > 0) {
-    size_t k = n < kNmax ? n : kNmax;
-    n -= k;
-    while (k >= 8) {
-      a += p[0]; b += a; a += p[1]; b += a; a += p[2]; b += a; a += p[3]; b += a;
-      a += p[4]; b += a; a += p[5]; b += a; a += p[6]; b += a; a += p[7]; b += a;
-      p += 8;
-      k -= 8;
-    }
-    while (k--) {
-      a += *p++;
-      b += a;
-    }
-    a %= kBase;
-    b %= kBase;
-  }
-  return (b << 16) | a;
-}
+uint32_t Adler32(uint32_t adler, const uint8_t *p, size_t n) { return vrk_adler32(adler, p, n); }
 
 }  // namespace vrksms
