@@ -42,6 +42,17 @@ std::string xbsa_header(const char *cpCommand) {
   return h;
 }
 
+// Sends what small blocks gathered; 0 or -1.
+int flush_stage(CURL *h, HttpCtx *ctx) {
+  if (ctx->uiStaged == 0) return 0;
+  BSA_DataBlock32 block;
+  memset(&block, 0, sizeof block);
+  block.bufferPtr = ctx->pStage;
+  block.bufferLen = block.numBytes = (BSA_UInt32)ctx->uiStaged;
+  ctx->uiStaged = 0;
+  return ProccedBlock(h, &block, 0) != 0 ? -1 : 0;
+}
+
 int fail_step(HttpCtx *ctx) {
   ctx->bFailed = TRUE;
   ctx->dataBlockPtr = NULL;
@@ -344,6 +355,29 @@ int BSAHttpSendData(_sSession *sctpSession, BSA_DataBlock32 *dataBlockPtr) {
   }
   // Nothing to send is not the end of the object.
   if (dataBlockPtr->bufferLen == 0) return 0;
+  if (interrupted(ctx, "Perform")) {
+    fail_step(ctx);
+    return -1;
+  }
+  if (ctx->bFailed) {
+    HTTP_ERROR("BSAHttpSendData: an earlier error ended the transfer");
+    return -1;
+  }
+  // A record header or a name block is a few bytes: one step of the
+  // transfer (a wait, a perform, a chunk on the wire) for each would cost
+  // more than the bytes. They are gathered; large blocks go as they are.
+  size_t n = dataBlockPtr->bufferLen;
+  if (ctx->uiStaged + n > HTTP_STAGE_SIZE && flush_stage(h, ctx) != 0) return -1;
+  if (n < HTTP_STAGE_SIZE) {
+    if (!ctx->pStage) ctx->pStage = (char *)malloc(HTTP_STAGE_SIZE);
+    if (!ctx->pStage) {
+      HTTP_ERROR("BSAHttpSendData: can't allocate %d bytes", HTTP_STAGE_SIZE);
+      return -1;
+    }
+    memcpy(ctx->pStage + ctx->uiStaged, dataBlockPtr->bufferPtr, n);
+    ctx->uiStaged += n;
+    return 0;
+  }
   BSA_DataBlock32 block = *dataBlockPtr;
   block.numBytes = block.bufferLen;
   return ProccedBlock(h, &block, 0) != 0 ? -1 : 0;
@@ -383,7 +417,8 @@ int BSAHttpEndData(_sSession *sctpSession) {
   if (ctx && ctx->iMode == 1) {
     BSA_DataBlock32 block;
     memset(&block, 0, sizeof block);
-    iRc = ProccedBlock(h, &block, 1);
+    iRc = flush_stage(h, ctx);
+    if (iRc == 0) iRc = ProccedBlock(h, &block, 1);
   } else if (ctx) {
     // A download takes what is left into one scratch block; more than that
     // ends the transfer unread instead of waiting for it.
@@ -426,6 +461,7 @@ void Cleanup(CURL *curl_handle) {
   if (ctx) {
     buffer_clear(&ctx->circularBuffer);
     curl_slist_free_all(ctx->headers);
+    free(ctx->pStage);
     free(ctx);
   }
   writeOffset = 0;

@@ -17,6 +17,8 @@
 #define HTTP_RING_SIZE 196608
 // The scratch block of the end step.
 #define HTTP_BLOCK_SIZE 65536
+// Uploads gather blocks smaller than this into one step of the transfer.
+#define HTTP_STAGE_SIZE 65536
 
 typedef struct HttpCtx {
   CURLM *multi_handle;
@@ -31,6 +33,8 @@ typedef struct HttpCtx {
   volatile sig_atomic_t *pInterrupted;  // set from signal context
   long long llLastProgress;       // monotonic ms of the last byte moved
   long long llBytesSeen;          // bytes moved as libcurl counts them
+  char *pStage;                   // upload: small blocks gathered into one send
+  size_t uiStaged;                // bytes waiting in pStage
 } HttpCtx;
 
 // Value of the last "Reply:" response header.

@@ -112,7 +112,7 @@ TEST_P(XbsaHttpRoundTrip, StoresAndReadsBackTheObject) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BlockSizes, XbsaHttpRoundTrip,
-                         ::testing::Values(RoundTrip{false, 1000}, RoundTrip{false, 65536},
+                         ::testing::Values(RoundTrip{false, 13}, RoundTrip{false, 1000}, RoundTrip{false, 65535}, RoundTrip{false, 65536},
                                            RoundTrip{false, 65537}, RoundTrip{false, 262144},
                                            RoundTrip{false, 1048576}, RoundTrip{true, 4096},
                                            RoundTrip{true, 65536}, RoundTrip{true, 300000}),
