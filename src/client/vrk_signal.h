@@ -1,0 +1,12 @@
+// The one signal handler of the client: stop flags, socket cut, generator
+// stop, process-group pass-on of SIGTERM and SIGHUP, and the progress alarm.
+#ifndef VRK_CLIENT_VRK_SIGNAL_H
+#define VRK_CLIENT_VRK_SIGNAL_H
+
+#include <signal.h>
+
+// The SA_SIGINFO handler for SIGPIPE, SIGINT, SIGTERM, SIGHUP and SIGALRM
+// (and SIGUSR1, which main does not install).
+void vrk_sigaction_handler(int iSig, siginfo_t *pSigInfo, void *pContext);
+
+#endif

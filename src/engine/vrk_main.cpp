@@ -1,0 +1,54 @@
+// The entry point of vrk_nlm: set-up of the global client state, one session
+// under the job name, and the operation status as the exit status.
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "client/vrk_env.h"
+#include "client/vrk_global.h"
+#include "client/vrk_options.h"
+#include "engine/engine_globals.h"
+#include "engine/main_run.h"
+#include "runtime/vrk_log.h"
+#include "xbsa/xbsa_session.h"
+
+int main(int argc, char **argv) {
+  static char szInterpreter[] = "sidf";
+  moduleName = "DE";
+  buildDateAndTime = __DATE__ " " __TIME__;
+  moduleVersion = "v4.10";
+
+  vrk_install_signal_handler();
+  spGlobal->sVRKObject.iVrkPid = (int)getpid();
+
+  bool bArgsOk = true;
+  if (argc == 2 && strcmp(argv[1], "-i") == 0) {
+    vrk_nlm_interactive = 1;
+    spGlobal->iLogLevel = 2;
+    printf("Entering interactive mode\n");
+    fflush(stdout);
+  } else {
+    vrk_nlm_interactive = 0;
+    vrk_reset_global();
+    spGlobal->spXBSAGlobal = reinterpret_cast<struct _sGlobal *>(&sGlobal);
+    vrk_setdefaults();
+    spGlobal->sSMS.cpInter = szInterpreter;
+    vrk_getenv();
+    spGlobal->argc = argc;
+    spGlobal->argv = argv;
+    if (vrk_analyze_opt(argc, argv) == -1) {
+      vrk_log(1500, "Error(s) in arguments - vrk_nlm exiting.");
+      bArgsOk = false;
+    }
+  }
+
+  if (bArgsOk) {
+    vrk_log_start_time();
+    char sName[SESSION_NAME_MAX + 1];
+    vrk_session_name(spGlobal->szJobName, sName);
+    vrk_log(3500, "Starting Session \"%s\" ...", sName);
+    StartSession(sName);
+    if (spGlobal->iLogLevel >= 3) vrk_log(3500, "Started Session \"%s\" ...\n", sName);
+  }
+  return vrk_end_of_run();
+}
