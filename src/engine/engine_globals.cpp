@@ -1,4 +1,5 @@
-// Definitions of the engine's process-wide state (see engine_globals.h).
+// Definitions of the engine's process-wide state: module identification,
+// interactive flag, start time, session count, listing lists and flags.
 #include "engine/engine_globals.h"
 
 const char *moduleName = nullptr;

@@ -1,4 +1,5 @@
-// Writing the collected listing lines of a list to a stream.
+// Writing the collected listing lines of a list to a stream, each line
+// unchanged with its own newline.
 #include "engine/listing_lines.h"
 
 void WriteListLines(t_LL list, FILE *out) {

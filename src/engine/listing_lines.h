@@ -1,4 +1,5 @@
-// Writing the collected listing lines (each with its own newline) to a stream.
+// Writing the collected listing lines (each with its own newline) to a
+// stream such as standard output.
 #ifndef VRK_ENGINE_LISTING_LINES_H
 #define VRK_ENGINE_LISTING_LINES_H
 

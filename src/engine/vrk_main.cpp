@@ -1,6 +1,7 @@
 // The entry point of vrk_nlm: set-up of the global client state, one session
 // under the job name, and the operation status as the exit status.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -13,7 +14,6 @@
 #include "xbsa/xbsa_session.h"
 
 int main(int argc, char **argv) {
-  static char szInterpreter[] = "sidf";
   moduleName = "DE";
   buildDateAndTime = __DATE__ " " __TIME__;
   moduleVersion = "v4.10";
@@ -32,7 +32,12 @@ int main(int argc, char **argv) {
     vrk_reset_global();
     spGlobal->spXBSAGlobal = reinterpret_cast<struct _sGlobal *>(&sGlobal);
     vrk_setdefaults();
-    spGlobal->sSMS.cpInter = szInterpreter;
+    // The record owns its strings: the default label is replaced, not leaked.
+    char *cpInter = strdup("sidf");
+    if (cpInter != nullptr) {
+      free(spGlobal->sSMS.cpInter);
+      spGlobal->sSMS.cpInter = cpInter;
+    }
     vrk_getenv();
     spGlobal->argc = argc;
     spGlobal->argv = argv;

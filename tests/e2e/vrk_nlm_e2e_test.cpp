@@ -321,3 +321,18 @@ TEST(Signals, InterruptStopsTheConnectTries) {
   EXPECT_NE(r.err.find("Termination signal received!"), std::string::npos);
   EXPECT_NE(r.err.find("Connection denied."), std::string::npos);
 }
+
+// The "-i" road runs without defaults: the generator fields are 0, and an
+// interrupt must stop only the connect tries, not signal the process group.
+TEST(Signals, InterruptOnTheInteractiveRoadEndsWithThree) {
+  Job job;
+  Result r = job.Run({"-i"}, "1", [](pid_t pid, const std::string &err) {
+    if (err.find("Delay  ") == std::string::npos) return false;
+    kill(pid, SIGINT);
+    return true;
+  });
+  EXPECT_EQ(r.exitCode(), 3) << r.status << "\n" << r.err;
+  EXPECT_EQ(r.signal(), 0);
+  EXPECT_LT(job.Calls("NWSMConnectToTSA").size(), 5u);
+  EXPECT_NE(r.err.find("Exiting."), std::string::npos);
+}

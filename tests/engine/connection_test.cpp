@@ -298,3 +298,13 @@ TEST(RandomDelayTest, StaysWithinItsBounds) {
     EXPECT_LE(d, 10500);
   }
 }
+
+TEST_F(ConnectionTest, OverLongTsaNameIsRefusedNotCut) {
+  World w(OneTsa());
+  std::string longName = std::string(kTsa) + std::string(300, 'x');
+  strcpy(spGlobal->sVRKNlm.szTSA, longName.c_str());
+  Capture cap;
+  EXPECT_EQ(Connect(cap), 0xFFFDFFDDu);
+  EXPECT_NE(cap.err().find("TSA name too long"), std::string::npos) << cap.err();
+  EXPECT_EQ(w.Calls("NWSMConnectToTSA").size(), 0u);
+}
