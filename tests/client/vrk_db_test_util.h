@@ -48,6 +48,7 @@ class DbTest : public ClientTest {
   }
   void TearDown() override {
     for (const char *name : kDbEnv) unsetenv(name);
+    spGlobal->iLogLevel = 0;
     vrk_regfree_all();
     ClientTest::TearDown();
   }

@@ -31,6 +31,13 @@ static void record(const char *cpFormat, ...) {
   fclose(fp);
 }
 
+/* Where and as whom the module was loaded (once per process). */
+__attribute__((constructor)) static void loaded(void) {
+  char szCwd[1024] = "";
+  if (getcwd(szCwd, sizeof(szCwd)) == NULL) strcpy(szCwd, "?");
+  record("load uid=%d cwd=%s", (int)geteuid(), szCwd);
+}
+
 static const char *env_text(const char *cpName, const char *cpDefault) {
   const char *cp = getenv(cpName);
   return cp != NULL ? cp : cpDefault;
@@ -82,9 +89,13 @@ int DB_InitOperation(DB_OPERATION_TYPE eType, DB_OPERATION_LEVEL eLevel, char **
   if (getcwd(szCwd, sizeof(szCwd)) == NULL) strcpy(szCwd, "?");
   gid_t groups[64];
   int nGroups = getgroups(64, groups);
-  record("ids uid=%d euid=%d gid=%d egid=%d groups=%d first=%d cwd=%s", (int)getuid(),
-         (int)geteuid(), (int)getgid(), (int)getegid(), nGroups,
-         nGroups > 0 ? (int)groups[0] : -1, szCwd);
+  char szGroups[512] = "";
+  for (int i = 0; i < nGroups; ++i) {
+    size_t n = strlen(szGroups);
+    snprintf(szGroups + n, sizeof(szGroups) - n, "%s%d", i ? "," : "", (int)groups[i]);
+  }
+  record("ids uid=%d euid=%d gid=%d egid=%d groups=%s cwd=%s", (int)getuid(), (int)geteuid(),
+         (int)getgid(), (int)getegid(), szGroups, szCwd);
   record("env PATH=%s", env_text("PATH", ""));
   const char *cpLog = getenv("VRKDB_LOG");
   if (cpLog != NULL) {
