@@ -163,7 +163,10 @@ BOOL vrk_db_load(const char *cpDBModule, const char *cpBaseDir) {
   TYPE_DB_Info sInfo;
   memset(&sInfo, 0, sizeof(sInfo));
   g_fpDB_GetInfo(&sInfo);
-  int iType = (int)sInfo.eDBType;
+  // The module may answer any number: read it as one, not as the enumeration.
+  int iType = 0;
+  static_assert(sizeof(iType) == sizeof(sInfo.eDBType), "DB_TYPE is an int");
+  memcpy(&iType, &sInfo.eDBType, sizeof(iType));
   trace("DB module: [%s], version [%s], released [%s], type [%s]", vrk_db_str(sInfo.cpDBClient),
         vrk_db_str(sInfo.cpDBVersion), vrk_db_str(sInfo.cpDBRelDate), type_word(iType));
 
