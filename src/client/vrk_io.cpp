@@ -56,9 +56,10 @@ struct Progress {
       if (dTotalSize != 0.0) vrk_log(3259, (dBytes / 1024 / 1024) / dTotalSize * 100);
     }
     double dMB = (dBytes - uTransfered) / 1024 / 1024;
-    unsigned long ulSecs = (t - lSeconds) / 1000;
-    // Within a second of the last report the rate is not finite; it is printed so.
-    double dRate = dMB / (double)ulSecs * 3600;
+    // The rate uses the elapsed milliseconds, so a report within a second of
+    // the last one still gives a finite figure; no time at all gives 0.
+    double dSecs = (double)(t - lSeconds) / 1000.0;
+    double dRate = dSecs > 0 ? dMB / dSecs * 3600 : 0.0;
     vrk_log(3250, dBytes / 1024 / 1024, dRate);
     lSeconds = t;
     if (spGlobal->iLogLevel == 0 && spGlobal->sVRKObject.szItem[0] != '\0')

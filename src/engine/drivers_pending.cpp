@@ -1,4 +1,4 @@
-// PENDING: placeholders of the backup, restore and listing drivers and of the
+// PENDING: placeholders of the listing driver and of the
 // GroupWise 2012 check; each unit that builds one of them replaces it here.
 #include "engine/drivers_pending.h"
 
@@ -6,9 +6,6 @@
 
 dictionary *gdcGWHAconf = nullptr;
 dictionary *gdcGWZEMconf = nullptr;
-
-// PENDING (restore driver): restores nothing.
-void Restore(SESSION_INFORMATION *sessionInfo) { (void)sessionInfo; }
 
 // PENDING (resource listing): lists nothing.
 void list_resources(SESSION_INFORMATION *sessionInfo, char *szRoot, NWBOOLEAN bGotClusterTSA) {

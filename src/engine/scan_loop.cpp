@@ -271,6 +271,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
   }
 
   if (run.isParent) {
+    run.parentNotStored = false;
     run.parentName = run.name;
     pszCurrDir = run.name;
     size_t colon = pszCurrDir.find(':');
@@ -299,6 +300,12 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
     NWSMFreeDataSetName(&longName);
     return PassEnd::kNext;
   }
+  if (!run.isParent && run.parentNotStored) {
+    NWSMFreeDataSetName(&longName);
+    ++o->ulNotSaved;
+    vrk_log(2012, pszCurrItem.c_str(), "Parent directory not saved");
+    return PassEnd::kNext;
+  }
 
   if (spGlobal->iLogLevel >= 3)
     vrk_log(3500, (info->attributes & NWSM_ATTR_MODIFIED) ? "System Modify Bit Set" : "System Modify Bit Reset");
@@ -323,6 +330,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
       ++o->ulNotSaved;
       vrk_log(2012, pszCurrItem.c_str(), "Count as warning");
     }
+    if (run.isParent) run.parentNotStored = true;
     PrintCode(0, ccOpen, "NWSMTSOpenDataSetForBackup", 0, si);
     return PassEnd::kNext;
   }
@@ -395,6 +403,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
     PrintCode(0, ccRead, "NWSMTSReadDataSet", 0, si);
     if (spGlobal->iLogLevel >= 1) vrk_log(3009, run.name.c_str());
     ++o->ulNotSaved;
+    if (run.isParent) run.parentNotStored = true;
   } else {
     SetArchiveStatus(run, dataHandle);
     if (spGlobal->iLogLevel >= 1) vrk_log(3010, pszCurrItem.c_str());

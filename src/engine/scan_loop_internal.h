@@ -39,6 +39,10 @@ struct ScanRun {
 
   // The current data set.
   bool isParent = false;
+  // The current parent could not be stored: its children, which the stream
+  // names by terminal name only, would be restored beneath the previous
+  // parent, so they are not stored either.
+  bool parentNotStored = false;
   std::string name;  // its name in DnameSpaceType (or the primary one)
   UINT32 nameSpaceOfName = 0;
   NWBOOLEAN reverseOfName = 0;

@@ -169,8 +169,8 @@ inline bool Occurrences(const std::vector<Record> &recs, std::vector<Occurrence>
       open = false;
       continue;
     }
-    if (r.names.size() != 1) {
-      why = "a record without exactly one name at " + std::to_string(i);
+    if (r.names.empty()) {
+      why = "a record without a name at " + std::to_string(i);
       return false;
     }
     std::string path = r.parent ? r.names[0].name : dir + r.names[0].name;
@@ -221,6 +221,7 @@ inline void Walk(const std::string &root, const std::string &rel, std::map<std::
   lstat(dir.c_str(), &st);
   out[rel].kind = 2;
   out[rel].mode = st.st_mode & 07777;
+  out[rel].mtime = st.st_mtime;
   DIR *d = opendir(dir.c_str());
   if (!d) return;
   while (struct dirent *de = readdir(d)) {

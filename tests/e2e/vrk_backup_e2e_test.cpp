@@ -365,4 +365,105 @@ TEST(BackupE2E, TheObjectGoesToAnFtpStorageNode) {
   EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
 }
 
+
+TEST(BackupE2E, ReadErrorsAndSpecialFiles) {
+  struct Case {
+    const char *name;
+    std::string world;
+    std::vector<std::string> gone;  // not stored completely
+    const char *partial;            // stored in part, ended with a marker
+    int notSaved, exitCode;
+    size_t failedOpens;
+  } cases[] = {
+      // A first read that fails: no record, no marker.
+      {"first read", "fault NWSMTSReadDataSet = 12 0xFFFDFFEB\n", {"/sub/deep/d.bin"}, nullptr, 1, 1, 0},
+      // A read that fails after a block: the block and a marker stay.
+      {"later read", "fault NWSMTSReadDataSet = 13 0xFFFDFFEB\n", {"/sub/deep/d.bin"}, "/sub/deep/d.bin", 1, 1, 0},
+      // A special file of the TSA that cannot be opened is no loss.
+      {"special file", "in_use = /sub/AUDIT.LOG\n", {"/sub/AUDIT.LOG"}, nullptr, 0, 1, 1},
+      // A directory that cannot be opened: its children, which the stream
+      // names by terminal name only, would be restored into /sub; they are
+      // counted as not saved instead.
+      {"parent in use", "in_use = /sub/deep/\n", {"/sub/deep/", "/sub/deep/d.bin", "/sub/deep/up"}, nullptr, 3, 1, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job(c.world);
+    MakeTree(job.data());
+    // Added only here: the read numbers above count MakeTree's data sets.
+    if (!c.gone.empty() && c.gone[0] == "/sub/AUDIT.LOG") Write(job.data() + "/sub/AUDIT.LOG", "audit\n");
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+    EXPECT_EQ(c.exitCode, r.exitCode()) << r.err;
+    EXPECT_TRUE(Has(r.err, "Not processed or incorrectly processed items: [" + std::to_string(c.notSaved) + "]."))
+        << r.err;
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    std::vector<Occurrence> complete;
+    for (const Occurrence &o : s.occ) {
+      if (o.stream.complete) {
+        complete.push_back(o);
+        continue;
+      }
+      EXPECT_TRUE(c.partial != nullptr && o.path == c.partial) << o.path;
+      EXPECT_TRUE(o.ended);
+      EXPECT_EQ(1u, o.records);
+    }
+    EXPECT_EQ("", decheck::CheckStored(complete, Without(decheck::Tree(job.data()), c.gone)));
+    // Every data set that opened is closed again.
+    EXPECT_EQ(job.Calls("NWSMTSOpenDataSetForBackup").size() - c.failedOpens, job.Calls("NWSMTSCloseDataSet").size());
+  }
+}
+
+TEST(BackupE2E, AnUnreadableExcludeFileIsReportedAndTheBackupGoesOn) {
+  BackupJob job;
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-X", job.data() + "/sub", "-x", "*.tmp", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Read exclude patterns from file failed with error [Read of exclude file failed: Is a directory]"))
+      << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, Without(decheck::Tree(job.data()), {"/sub/b.tmp"})));
+}
+
+
+TEST(BackupE2E, AFirstSourceEndingInAColonBacksUpThatOneResource) {
+  BackupJob job;
+  vrktest::WriteFile(job.file("world"),
+                     "[world]\nlog = " + job.file("calls.log") + "\n[smdr srv1]\n[tsa srv1.Linux File System]\n"
+                     "resource VOL1: = " + job.data() + "\nresource VOL2: = " + job.file("tmp") + "\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "VOL1:", "VOL2:"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Given target [VOL1:] is a resource")) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  std::map<std::string, decheck::Entry> want;
+  for (auto &kv : decheck::Tree(job.data())) want["VOL1:" + kv.first.substr(1)] = kv.second;
+  EXPECT_EQ("", decheck::CheckStored(s.occ, want));
+}
+
+
+// Name lookups per data set: the long name, then the name in the job's name
+// space; /sub/a.txt is the seventh data set.
+TEST(BackupE2E, AFailedNameLookupNeverCarriesThePreviousName) {
+  BackupJob job("fault NWSMGetDataSetName = 13-14 0xFFFBFFF8\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-v", "1", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Finish processing item: [/sub/a.txt]...")) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+  // Without its long name the record carries the scan's whole name list.
+  EXPECT_TRUE(Has(r.err, "NWSMGetDataSetName: (LONG): (0XFFFBFFF8)")) << r.err;
+  size_t seen = 0;
+  for (const decheck::Record &rec : s.records)
+    if (!rec.marker && rec.names[0].name == "a.txt") {
+      ++seen;
+      EXPECT_EQ(3u, rec.names.size());
+    }
+  EXPECT_EQ(1u, seen);
+}
+
 }  // namespace

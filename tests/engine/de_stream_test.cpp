@@ -14,12 +14,14 @@
 #include <gtest/gtest.h>
 
 #include "client/vrk_client_fixture.h"
+#include "client/vrk_signal.h"
 #include "engine/de_codec.h"
 #include "engine/de_stream.h"
 #include "engine/engine_globals.h"
 #include "engine/session.h"
 #include "runtime/strlib.h"
 #include "sms/smsapi.h"
+#include "xbsa/xbsa_http_peer.h"
 #include "xbsa/xbsa_peers.h"
 #include "xbsa/xbsa_session.h"
 
@@ -586,6 +588,53 @@ TEST_F(DEStreamFtpTest, RefusedCreateLeavesNoMarkers) {
   EXPECT_NE(log.find("OpenDEFiles: BSACreateObject call failed: "), std::string::npos) << log;
   EXPECT_NE(access(tmp_.file("job.I").c_str(), F_OK), 0);
   EXPECT_EQ(session_->dataFile, nullptr);
+}
+
+TEST_F(DEStreamFtpTest, InterruptDuringTransferFailsTheJob) {
+  FtpPeer peer;
+  ASSERT_GT(peer.port(), 0) << peer.output();
+  UseNode(peer.port(), ".", "interrupted");
+  struct sigaction sa, old;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_sigaction = vrk_sigaction_handler;
+  sa.sa_flags = SA_SIGINFO | SA_RESTART;
+  sigemptyset(&sa.sa_mask);
+  ASSERT_EQ(sigaction(SIGINT, &sa, &old), 0);
+  spGlobal->sVRKObject.iVrkPid = getpid();
+  const std::string list = List("VOL1:/big");
+  const std::string block = Pattern(65536, 9);
+  ASSERT_EQ(OpenDEFiles('w', session_, 0), 0u);
+  EXPECT_EQ(Write(block, list), 0u);
+  CaptureStderr();
+  raise(SIGINT);
+  CCODE rc = Write(block, list);
+  CloseDEFiles(session_);
+  std::string log = GetCapturedStderr();
+  sigaction(SIGINT, &old, nullptr);
+  EXPECT_EQ(rc, 1u);
+  EXPECT_EQ(spGlobal->sVRKObject.iSigRecv, 1);
+  EXPECT_NE(log.find("Termination signal received!"), std::string::npos) << log;
+  EXPECT_NE(log.find("XBSA Call failed with message: "), std::string::npos) << log;
+  EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_ERR_BEF_SAV);
+  EXPECT_EQ(spGlobal->lBSAHandle, 0);
+}
+
+TEST_F(DEStreamFtpTest, StoresAndReadsBackOverHttp) {
+  for (bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "https" : "http");
+    if (tls && !TestCertificate::Get().ok()) continue;
+    HttpPeer peer("{}", tls);
+    ASSERT_GT(peer.port(), 0) << peer.output();
+    UseNode(peer.port(), "backups/host1", "4711");
+    SetText(spGlobal->sSMS.cpHost, peer.url());
+    std::string expect;
+    std::string log = StoreSample(&expect);
+    // The empty data part of the last data set did not end the upload early.
+    EXPECT_TRUE(ReadFile(peer.root() + "/backups/host1/4711") == expect) << log << peer.log();
+    EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_OK) << log;
+    ReadSample();
+    EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_OK);
+  }
 }
 
 TEST_F(DEStreamFtpTest, VsftpdStoresAndReadsBack) {
