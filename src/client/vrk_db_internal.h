@@ -1,5 +1,5 @@
 // Helpers shared by the database-module loader's files: loading against a
-// given base directory, checked copies into fixed buffers and unit messages.
+// given base directory, checked copies into fixed buffers and the Notes set-up.
 #ifndef VRK_CLIENT_VRK_DB_INTERNAL_H
 #define VRK_CLIENT_VRK_DB_INTERNAL_H
 

@@ -127,13 +127,13 @@ TEST_F(DbLoaderTest, MissingEntryPointsAndModulesFailWith1143AndLeaveNoEntryPoin
 }
 
 TEST_F(DbLoaderTest, AModuleWithoutDirectoryIsTriedAgainUnderTheAbsoluteProgramDirectory) {
-  char *cwd = getcwd(nullptr, 0);
-  ASSERT_EQ(0, chdir(DbModuleDir().c_str()));
+  char real[PATH_MAX];
+  ASSERT_NE(nullptr, realpath(DbModuleDir().c_str(), real));
   free(spGlobal->sDirs.cpBin);
   spGlobal->sDirs.cpBin = Dup(".");
   snprintf(spGlobal->szDB_Module, sizeof(spGlobal->szDB_Module), "vrkdb_file.so");
-  char real[PATH_MAX];
-  ASSERT_NE(nullptr, realpath(DbModuleDir().c_str(), real));
+  char *cwd = getcwd(nullptr, 0);
+  ASSERT_EQ(0, chdir(real));
   spGlobal->eOPERATION = RESTORE;
   DbRun r = Run();
   ASSERT_EQ(0, chdir(cwd));
