@@ -155,6 +155,12 @@ TEST_F(DbLoaderTest, AnUnknownModuleTypeIsRefused) {
 }
 
 TEST_F(DbLoaderTest, ForwardersOfUnresolvedEntriesAnswerAnErrorWithoutACall) {
+  // A file module loaded first: its item entry points must not survive.
+  std::string first = DbModule("vrkdb_prepare");
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(TRUE, LoadDBModule(&first[0]));
+  testing::internal::GetCapturedStderr();
+  ASSERT_NE(nullptr, g_fpDB_GetItem);
   UseModule("vrkdb_stream");
   spGlobal->eOPERATION = RESTORE;
   ASSERT_EQ(0, Run().rc);
