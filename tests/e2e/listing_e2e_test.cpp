@@ -194,10 +194,16 @@ TEST(GroupWiseListing, RootListsTheComponentsWithTheirHomes) {
 // which the scan then lists; an unknown component is an error.
 TEST(GroupWiseListing, ComponentPathMapsToItsHome) {
   std::unique_ptr<Job> job(GroupWiseJob());
+  job->DataDir("dom1/sub");
+  job->DataDir("dom1/sub/inner");
+  vrktest::WriteFile(job->file("data/dom1/sub/f.txt"), "x");
   Result r = job->Run({"-D", std::string("/NetWare/") + kGW + "/2[DOM]dom1:/sub", "-v", "4"});
   EXPECT_EQ(r.exitCode(), 0) << r.err;
   EXPECT_NE(r.err.find("push dir (4) [\"/dom1/sub\" dm"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("check cpItem[1] 2[DOM]dom1:/sub, cpItem[0] /dom1/sub"), std::string::npos);
+  // The scan of the home directory lists what lies below it.
+  EXPECT_NE(r.out.find("inner\" d_"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("f.txt\" f_"), std::string::npos) << r.out;
 
   r = job->Run({"-D", std::string("/NetWare/") + kGW + "/1[PO]nosuch:", "-v", "4"});
   EXPECT_EQ(r.exitCode(), 3);
