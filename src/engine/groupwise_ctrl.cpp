@@ -1,6 +1,7 @@
 // The server's control program for GroupWise files and disk-usage queries:
 // started with an argument vector (node names and paths are never parsed by
 // a shell), its output captured, and ini texts loaded through standard input.
+#include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -34,7 +35,14 @@ int GW_RunCtrl(const std::vector<std::string> &argv, std::string *out) {
   X_RUN_REQUEST req;
   req.argv = argv;
   req.output = &output;
+  // The control program reads nothing: standard input may carry a saveset.
+  int saved = dup(STDIN_FILENO);
+  int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (saved >= 0 && devnull >= 0) dup2(devnull, STDIN_FILENO);
   int iRet = x_RunProgram(req);
+  if (saved >= 0 && devnull >= 0) dup2(saved, STDIN_FILENO);
+  if (devnull >= 0) close(devnull);
+  if (saved >= 0) close(saved);
   if (iRet == X_RUN_NOT_STARTED) {
     trace("%l4 Command [%s] failed", text.c_str());
     return -1;
@@ -53,7 +61,6 @@ dictionary *GW_LoadIniText(const std::string &text) {
     return nullptr;
   }
   rewind(tmp);
-  fflush(stdout);
   int saved = dup(STDIN_FILENO);
   if (saved < 0) {
     fclose(tmp);

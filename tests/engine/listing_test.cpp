@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -210,8 +211,23 @@ class GroupWiseCheck : public ::testing::Test {
 
 TEST_F(GroupWiseCheck, NodeWithComponentsGetsThePseudoTsa) {
   vrktest::GroupWiseNode(*ctrl_);
+  // Standard input carries data of its own (a saveset) that must stay unread.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(write(fds[1], "SAVESET\n", 8), 8);
+  close(fds[1]);
+  int savedIn = dup(STDIN_FILENO);
+  dup2(fds[0], STDIN_FILENO);
+  close(fds[0]);
   NWBOOLEAN bRet = FALSE;
   std::vector<std::string> names = Check({"srv1.SQL Agent", "srv1.Linux File System"}, &bRet);
+  char buf[16] = "";
+  ssize_t got = read(STDIN_FILENO, buf, sizeof(buf) - 1);
+  dup2(savedIn, STDIN_FILENO);
+  close(savedIn);
+  EXPECT_EQ(got, 8);
+  EXPECT_STREQ(buf, "SAVESET\n");
+  EXPECT_EQ(ctrl_->args().find("STDIN"), std::string::npos) << ctrl_->args();
   EXPECT_TRUE(bRet) << err_;
   EXPECT_EQ(names.back(), "srv1.GroupWise System 2012");
   // Both files came through standard input, one after the other.

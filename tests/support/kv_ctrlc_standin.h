@@ -30,6 +30,7 @@ class CtrlStandIn {
         "fix='" + root_ + "'\n"
         "{ printf 'ARGS'; for a in \"$@\"; do printf ' <%s>' \"$a\"; done; printf '\\n'; }"
         " >> \"$fix/args.log\"\n"
+        "if IFS= read -r line; then printf 'STDIN <%s>\\n' \"$line\" >> \"$fix/args.log\"; fi\n"
         "[ \"$1\" = -l ] && [ \"$2\" = root ] && [ \"$4\" = kv_client ] && [ \"$5\" = -f ] || exit 3\n"
         "case \"$6\" in\n"
         "u) [ \"$7\" = -m ] && [ \"$8\" = r ] && [ \"$9\" = -n ] && [ $# -eq 10 ] || exit 3\n"
