@@ -138,6 +138,14 @@ TEST(ResourceListing, VolumeLinesWithTheirUsedSizes) {
   EXPECT_EQ(r.out, Res("VOL1:", "3072000") + Res("VOL2:", "0") + Res("VOL3:", "0") +
                        Res("VOL4:", "262144000000"));
   EXPECT_NE(r.err.find("Resource: [VOL4:]"), std::string::npos);
+
+  // At log level 5 the name spaces of every resource are logged.
+  r = job.Run({"-D", "/NetWare/srv1.NetWare File System", "-v", "5"});
+  EXPECT_EQ(r.exitCode(), 0) << r.err;
+  EXPECT_NE(r.err.find("supported nameSpaces of [VOL3:]"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("default   : [0X002: NFS]"), std::string::npos);
+  EXPECT_NE(r.err.find("supported : [0X004: LONG]"), std::string::npos);
+  EXPECT_NE(r.err.find("end of supported nameSpaces of [VOL4:]"), std::string::npos);
 }
 
 // Below the top of a cluster file system only NSS volumes are listed, and
