@@ -102,6 +102,11 @@ const std::string &vrk_fuzz_sandbox() {
   if (!work.empty()) return work;
   char cwd[PATH_MAX];
   if (getcwd(cwd, sizeof cwd) == nullptr) die("getcwd");
+  // The private /tmp would hide a start directory beneath it.
+  if (under(cwd, "/tmp")) {
+    errno = EINVAL;
+    die("start the target outside /tmp, not in", cwd);
+  }
   enter_namespace();
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) die("cannot make mounts private");
   remount_all_read_only();
