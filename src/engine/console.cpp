@@ -18,7 +18,8 @@ namespace {
 bool gbCursesTried = false;
 bool gbCursesUp = false;
 bool gbInputEnded = false;
-clock_t begin_time = 0;
+// Wall-clock start of the timed phase; clock() would count CPU time only.
+struct timespec begin_time = {0, 0};
 const char *const kRcsId = "console.cpp,v 4.10 engine console";
 
 // Sets up curses once, before its first use; stays off without a terminal.
@@ -173,9 +174,13 @@ void getPW(char *password) {
   password[2 + n] = '\0';
 }
 
-void StartTimer(void) { begin_time = clock(); }
+void StartTimer(void) { clock_gettime(CLOCK_MONOTONIC, &begin_time); }
 
-UINT32 ElapsedTime(void) { return (UINT32)((clock() - begin_time) / 1000000); }
+UINT32 ElapsedTime(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (UINT32)(now.tv_sec - begin_time.tv_sec);
+}
 
 char GetBCommand(NWBOOLEAN backup, char *prompt, NWBOOLEAN *resource) {
   trace("%l4 GetBCommand: Start");

@@ -1,4 +1,4 @@
-// PENDING: placeholders of the backup, restore and listing drivers and of the
+// PENDING: placeholders of the listing driver and of the
 // GroupWise 2012 check; each unit that builds one of them replaces it here.
 #include "engine/drivers_pending.h"
 
@@ -6,12 +6,6 @@
 
 dictionary *gdcGWHAconf = nullptr;
 dictionary *gdcGWZEMconf = nullptr;
-
-// PENDING (backup driver): saves nothing, so a backup ends with status 3.
-void Backup(SESSION_INFORMATION *sessionInfo) { (void)sessionInfo; }
-
-// PENDING (restore driver): restores nothing.
-void Restore(SESSION_INFORMATION *sessionInfo) { (void)sessionInfo; }
 
 // PENDING (resource listing): lists nothing.
 void list_resources(SESSION_INFORMATION *sessionInfo, char *szRoot, NWBOOLEAN bGotClusterTSA) {
@@ -25,6 +19,14 @@ NWBOOLEAN bCheck_GW2012(SESSION_INFORMATION *sessionInfo, NWSM_NAME_LIST **plist
   (void)sessionInfo;
   (void)plist;
   return 0;
+}
+
+// PENDING (GroupWise 2012): no component is known, so no source is mapped.
+char *szMapGWComponent2Path(dictionary *dcGW, dictionary *dcGWZEM, char *cpComponent) {
+  (void)dcGW;
+  (void)dcGWZEM;
+  (void)cpComponent;
+  return nullptr;
 }
 
 // Moves to the resource listing unit with it.

@@ -14,6 +14,8 @@ void Restore(SESSION_INFORMATION *sessionInfo);
 void list_resources(SESSION_INFORMATION *sessionInfo, char *szRoot, NWBOOLEAN bGotClusterTSA);
 // TRUE when the GroupWise 2012 pseudo TSA was appended to the list.
 NWBOOLEAN bCheck_GW2012(SESSION_INFORMATION *sessionInfo, NWSM_NAME_LIST **plist);
+// The home directory of a GroupWise component (owned by the dictionary), or NULL.
+char *szMapGWComponent2Path(dictionary *dcGW, dictionary *dcGWZEM, char *cpComponent);
 // Byte order of two listing lines.
 int i_COMPARE_LINE(const void *cpFirst, const void *cpSecond);
 

@@ -128,6 +128,25 @@ bool ParentExcluded(const std::vector<NameEntry> &sel, const std::string &full) 
   return false;
 }
 
+// Records the times just given to a restored directory.
+void RememberDirTimes(UINT32 connection, int fd, const struct timespec ts[2]) {
+  auto it = G().connections.find(connection);
+  struct stat st;
+  if (it == G().connections.end() || fstat(fd, &st) != 0) return;
+  it->second.dirTimes[{(uint64_t)st.st_dev, (uint64_t)st.st_ino}] = {ts[0], ts[1]};
+}
+
+// Puts the recorded times back on a directory in which an entry was just made.
+void KeepDirTimes(UINT32 connection, int fd) {
+  auto it = G().connections.find(connection);
+  struct stat st;
+  if (it == G().connections.end() || it->second.dirTimes.empty() || fstat(fd, &st) != 0) return;
+  auto t = it->second.dirTimes.find({(uint64_t)st.st_dev, (uint64_t)st.st_ino});
+  if (t == it->second.dirTimes.end()) return;
+  struct timespec ts[2] = {t->second.first, t->second.second};
+  futimens(fd, ts);
+}
+
 CCODE RestoreHandle::Decide(Connection &conn) {
   const bool fullInStream = (h.flags & kSidfFullName) != 0;
   RestoreHandle *parent = nullptr;
@@ -181,6 +200,7 @@ CCODE RestoreHandle::Decide(Connection &conn) {
         close(pfd);
         return Bad(NWSMTS_CREATE_ERROR);
       }
+      KeepDirTimes(connection, pfd);
       made = true;
     }
     selfFd = openat(pfd, last, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -310,7 +330,10 @@ CCODE RestoreHandle::Close() {
     if (applyDirMeta && selfFd >= 0) {
       if (root && fchown(selfFd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
       if (fchmod(selfFd, h.mode & 07777) != 0) rc = NWSMTS_WRITE_ERROR;
-      if (futimens(selfFd, ts) != 0) rc = NWSMTS_WRITE_ERROR;
+      if (futimens(selfFd, ts) != 0)
+        rc = NWSMTS_WRITE_ERROR;
+      else
+        RememberDirTimes(connection, selfFd, ts);
     }
     Discard();
     return rc;
@@ -354,6 +377,7 @@ CCODE RestoreHandle::Close() {
   }
   tmpName.clear();
   tmpLinked = false;
+  KeepDirTimes(connection, dirFd);
   Discard();
   return 0;
 }

@@ -1,0 +1,137 @@
+// A backup job of the end-to-end tests: a run directory with the main ini
+// file, a stand-in world over a source tree and its call log, and the client
+// binary run in a process group of its own.
+#ifndef VRK_TESTS_E2E_BACKUP_JOB_H
+#define VRK_TESTS_E2E_BACKUP_JOB_H
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vrk_test_util.h"
+
+extern char **environ;
+
+namespace e2e {
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+  int exitCode() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+};
+
+class BackupJob {
+ public:
+  // worldExtra goes into the [world] section (faults, switches); tsaExtra
+  // into the TSA section.
+  explicit BackupJob(const std::string &worldExtra = "", const std::string &tsaExtra = "") {
+    for (const char *d : {"tmp", "times", "log", "data"}) mkdir(dir_.file(d).c_str(), 0755);
+    vrktest::WriteFile(dir_.file("korva.ini"), "gv_rw_tmp=" + dir_.file("tmp") + "\n" +
+                                                   "gv_rw_vrk_times=" + dir_.file("times") + "\n" +
+                                                   "gv_rw_vrk_log=" + dir_.file("log") + "\n");
+    SetWorld(worldExtra, tsaExtra);
+  }
+  void SetWorld(const std::string &worldExtra, const std::string &tsaExtra = "") {
+    vrktest::WriteFile(dir_.file("world"), "[world]\nlog = " + dir_.file("calls.log") + "\nstate = " +
+                                               dir_.file("state") + "\n" + worldExtra +
+                                               "[smdr srv1]\n[tsa srv1.Linux File System]\nresource / = " +
+                                               dir_.file("data") + "\n" + tsaExtra);
+  }
+  std::string file(const std::string &name) const { return dir_.file(name); }
+  std::string data() const { return dir_.file("data"); }
+  std::string saveset() const { return dir_.file("saveset"); }
+
+  // Lines of the call log for one operation.
+  std::vector<std::string> Calls(const std::string &op) const {
+    std::vector<std::string> out;
+    std::istringstream in(vrktest::ReadFile(dir_.file("calls.log")));
+    std::string line;
+    while (std::getline(in, line))
+      if (line.compare(0, op.size() + 1, op + "(") == 0) out.push_back(line);
+    return out;
+  }
+
+  // vrk_nlm -b with the SMS login, the job name "job" and the arguments.
+  Result Backup(const std::vector<std::string> &args) const {
+    std::vector<std::string> a{"-b", "-j", "job", "-N", "srv1:srv1.Linux File System:srv1:u:p:0"};
+    a.insert(a.end(), args.begin(), args.end());
+    return Run(a);
+  }
+
+  Result Run(const std::vector<std::string> &args) const {
+    const char *binary = VRK_TEST_BINARY_DIR "/src/engine/vrk_nlm";
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return Result();
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) {
+      std::string v = *e;
+      if (v.rfind("VRK_", 0) == 0 || v.rfind("KV_INI=", 0) == 0 || v.rfind("KORVA_INI=", 0) == 0) continue;
+      env.push_back(v);
+    }
+    env.push_back("VRK_SMS_WORLD=" + dir_.file("world"));
+    env.push_back("KV_INI=" + dir_.file("korva.ini"));
+    env.push_back("KORVA_INI=" + dir_.file("none.ini"));
+    env.push_back("VRK_TEST_DELAY_SCALE=0.001");
+    // Truncate the call log of an earlier run.
+    vrktest::WriteFile(dir_.file("calls.log"), "");
+    pid_t pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      if (chdir(dir_.path().c_str()) != 0) _exit(120);
+      dup2(outPipe[1], STDOUT_FILENO);
+      dup2(errPipe[1], STDERR_FILENO);
+      int devnull = open("/dev/null", O_RDONLY);
+      dup2(devnull, STDIN_FILENO);
+      for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], devnull}) close(fd);
+      std::vector<char *> argv{const_cast<char *>(binary)};
+      for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      argv.push_back(nullptr);
+      std::vector<char *> envp;
+      for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+      envp.push_back(nullptr);
+      execve(binary, argv.data(), envp.data());
+      _exit(121);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    Result r;
+    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+      if (poll(fds, 2, 120000) <= 0) {
+        kill(-pid, SIGKILL);
+        break;
+      }
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+        char buf[65536];
+        ssize_t n = read(fds[i].fd, buf, sizeof(buf));
+        if (n <= 0) {
+          close(fds[i].fd);
+          fds[i].fd = -1;
+          --open;
+          continue;
+        }
+        (i == 0 ? r.out : r.err).append(buf, (size_t)n);
+      }
+    }
+    for (struct pollfd &f : fds)
+      if (f.fd >= 0) close(f.fd);
+    waitpid(pid, &r.status, 0);
+    return r;
+  }
+
+ private:
+  vrktest::TempDir dir_;
+};
+
+}  // namespace e2e
+
+#endif

@@ -1,0 +1,469 @@
+// End-to-end tests of vrk_nlm -b against stand-in worlds: the stored object
+// on a local saveset, standard output and vsftpd, read back with the tests'
+// own DE reader and compared with the source tree; levels, exclusions, open
+// failures and the TSA fail-over table.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../xbsa/xbsa_peers.h"
+#include "backup_job.h"
+#include "de_check.h"
+
+namespace {
+
+using decheck::Occurrence;
+using e2e::BackupJob;
+using e2e::Result;
+
+const int64_t kOld = 1000000000;  // 2001-09-09: far before every reference time
+
+void Write(const std::string &path, const std::string &data, int64_t mtime = kOld) {
+  vrktest::WriteFile(path, data);
+  struct timeval tv[2] = {{(time_t)mtime, 0}, {(time_t)mtime, 0}};
+  utimes(path.c_str(), tv);
+}
+
+std::string Bytes(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    s[i] = (char)(x >> 16);
+  }
+  return s;
+}
+
+// Stream bytes of a file's data set besides its data: header of 58 bytes
+// and the name, trailer of 16.
+size_t StreamOverhead(const std::string &name) { return 58 + name.size() + 16; }
+
+// A tree of nested directories, symbolic links, an empty file and a file
+// whose data-set stream is exactly one read buffer.
+void MakeTree(const std::string &root) {
+  Write(root + "/exact", Bytes(65536 - StreamOverhead("exact"), 1));
+  Write(root + "/empty", "");
+  mkdir((root + "/sub").c_str(), 0755);
+  Write(root + "/sub/a.txt", "hello\n");
+  Write(root + "/sub/b.tmp", "scratch\n");
+  if (symlink("a.txt", (root + "/sub/link").c_str()) != 0) ADD_FAILURE() << "symlink";
+  mkdir((root + "/sub/deep").c_str(), 0700);
+  Write(root + "/sub/deep/d.bin", Bytes(150000, 2));
+  if (symlink("..", (root + "/sub/deep/up").c_str()) != 0) ADD_FAILURE() << "symlink";
+  mkdir((root + "/skip").c_str(), 0755);
+  Write(root + "/skip/x", "x\n");
+}
+
+struct Stored {
+  std::vector<decheck::Record> records;
+  std::vector<Occurrence> occ;
+  std::string why;
+};
+
+Stored Read(const std::string &object) {
+  Stored s;
+  if (!decheck::ParseObject(object, s.records, s.why)) return s;
+  decheck::Occurrences(s.records, s.occ, s.why);
+  return s;
+}
+
+const Occurrence *Find(const Stored &s, const std::string &path) {
+  const Occurrence *last = nullptr;
+  for (const Occurrence &o : s.occ)
+    if (o.path == path) last = &o;
+  return last;
+}
+
+std::map<std::string, decheck::Entry> Without(std::map<std::string, decheck::Entry> t,
+                                              const std::vector<std::string> &gone) {
+  for (const std::string &g : gone) t.erase(g);
+  return t;
+}
+
+bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
+
+TEST(BackupE2E, FullBackupToALocalSavesetStoresTheWholeTree) {
+  BackupJob job;
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+  EXPECT_EQ(s.occ.size(), decheck::Tree(job.data()).size()) << "every data set once";
+
+  const Occurrence *exact = Find(s, "/exact");
+  ASSERT_NE(nullptr, exact);
+  EXPECT_EQ((std::vector<size_t>{65536, 0}), exact->sizes) << "a full block, an empty one, then the marker";
+  const Occurrence *empty = Find(s, "/empty");
+  ASSERT_NE(nullptr, empty);
+  EXPECT_EQ(1u, empty->records);
+  const Occurrence *big = Find(s, "/sub/deep/d.bin");
+  ASSERT_NE(nullptr, big);
+  EXPECT_EQ(3u, big->records);
+
+  // Records carry the long name only, with both dates, and the terminal flag.
+  for (const decheck::Record &rec : s.records) {
+    if (rec.marker) continue;
+    ASSERT_EQ(1u, rec.names.size());
+    EXPECT_EQ(260u, rec.names[0].nameSpace);
+    EXPECT_EQ(1, rec.terminal);
+    EXPECT_NE(0u, rec.modified);
+  }
+  EXPECT_TRUE(Has(r.err, "Total read:")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Items processed correctly: [" + std::to_string(s.occ.size()) + "]")) << r.err;
+  // Archive status after every data set of a full backup; the markers committed.
+  EXPECT_EQ(s.occ.size(), job.Calls("NWSMTSSetArchiveStatus").size());
+  struct stat st;
+  EXPECT_EQ(0, stat(job.file("times/job.I").c_str(), &st));
+}
+
+
+TEST(BackupE2E, StandardOutputCarriesTheSameObject) {
+  BackupJob job;
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "-", "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  Stored s = Read(r.out);
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+}
+
+TEST(BackupE2E, ExcludesOfEverySelectionType) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    std::string excludeFile;
+    std::vector<std::string> gone;
+  } cases[] = {
+      // No parent part: children excluded by name, anywhere.
+      {"by name", {"-x", "*.tmp"}, "", {"/sub/b.tmp"}},
+      // A parent part: the child by its full name only.
+      {"by full name", {"-x", "/sub/a.txt"}, "", {"/sub/a.txt"}},
+      // A parent part ending in a slash: the directory and its subtree too.
+      {"directory", {"-x", "/skip/"}, "", {"/skip/", "/skip/x"}},
+      {"list", {"-x", "*.tmp,/skip/"}, "", {"/sub/b.tmp", "/skip/", "/skip/x"}},
+      // The exclude file adds its lines behind the -x items.
+      {"file", {"-x", "*.tmp"}, "/sub/deep/\n\n/exact\n", {"/sub/b.tmp", "/exact", "/sub/deep/",
+                                                               "/sub/deep/d.bin", "/sub/deep/up"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job;
+    MakeTree(job.data());
+    std::vector<std::string> args{"-l", "FULL", "-s", "@" + job.saveset()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (!c.excludeFile.empty()) {
+      vrktest::WriteFile(job.file("exclude"), c.excludeFile);
+      args.push_back("-X");
+      args.push_back(job.file("exclude"));
+    }
+    args.push_back("/");
+    Result r = job.Backup(args);
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, Without(decheck::Tree(job.data()), c.gone)));
+  }
+}
+
+TEST(BackupE2E, AnItemThatCannotBeOpenedIsAWarningAndNotSaved) {
+  BackupJob job("in_use = /sub/a.txt\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(1, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Unable to open item [/sub/a.txt]: [Count as warning].")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Not processed or incorrectly processed items: [1].")) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, Without(decheck::Tree(job.data()), {"/sub/a.txt"})));
+}
+
+
+// Only the files of a tree (directories may be stored once per run).
+std::map<std::string, decheck::Entry> FilesOf(const std::map<std::string, decheck::Entry> &t) {
+  std::map<std::string, decheck::Entry> out;
+  for (auto &kv : t)
+    if (kv.second.kind != 2) out.insert(kv);
+  return out;
+}
+
+std::string Stamp(time_t t) {
+  struct tm tm;
+  localtime_r(&t, &tm);
+  char buf[32];
+  strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &tm);
+  return buf;
+}
+
+void Touch(const std::string &path, time_t t) {
+  vrktest::WriteFile(path, "");
+  struct timeval tv[2] = {{t, 0}, {t, 0}};
+  utimes(path.c_str(), tv);
+}
+
+TEST(BackupE2E, LevelsFilterByTheReferenceTimeAndSetArchiveStatusWhereTheyShould) {
+  const time_t now = time(nullptr);
+  const time_t future = now + 2 * 86400, ahead = now + 86400, behind = now - 86400;
+  enum Expect { kAll, kNewOnly };
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    const char *marker;  // times/ marker written before the run
+    time_t markerTime;
+    Expect stored;
+    bool archive, committed;
+  } cases[] = {
+      {"FULL", {"-l", "FULL"}, nullptr, 0, kAll, true, true},
+      {"COPY", {"-l", "COPY"}, nullptr, 0, kAll, false, false},
+      // Reference time ahead of every creation: the first run takes the files
+      // modified since, the second run finds no file created since.
+      {"INCREMENTAL", {"-l", "INCR"}, "job.I", ahead, kNewOnly, true, true},
+      {"DIFFERENTIAL", {"-l", "DIFF"}, "job.D", ahead, kNewOnly, false, true},
+      {"SINCE", {"-T", Stamp(ahead)}, nullptr, 0, kNewOnly, true, true},
+      // Reference time behind the creation of the tree: the second run takes
+      // every file that was created since and not modified since.
+      {"INCREMENTAL created since", {"-l", "INCR"}, "job.I", behind, kAll, true, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job("", "scan_types = 0x806003\n");
+    MakeTree(job.data());
+    Write(job.data() + "/new1", "new one\n", future);
+    Write(job.data() + "/sub/deep/new2", Bytes(70000, 9), future);
+    if (c.marker != nullptr) Touch(job.file(std::string("times/") + c.marker), c.markerTime);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-s", "@" + job.saveset(), "/"});
+    Result r = job.Backup(args);
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    auto tree = decheck::Tree(job.data());
+    bool twoRuns = c.marker != nullptr || c.args[0] == "-T";
+    if (c.stored == kAll && !twoRuns) {
+      EXPECT_EQ("", decheck::CheckStored(s.occ, tree));
+    } else {
+      auto want = FilesOf(tree);
+      if (c.stored == kNewOnly) want = {{"/new1", want["/new1"]}, {"/sub/deep/new2", want["/sub/deep/new2"]}};
+      std::vector<Occurrence> files;
+      for (const Occurrence &o : s.occ)
+        if (!o.parent) files.push_back(o);
+      EXPECT_EQ("", decheck::CheckStored(files, want));
+      EXPECT_EQ("", decheck::CheckStored(s.occ, tree, false, true));
+      EXPECT_TRUE(Has(r.err, "Call ScanAndReadDataSets() Second Run (created items)")) << r.err;
+    }
+    size_t archived = job.Calls("NWSMTSSetArchiveStatus").size();
+    if (c.archive) EXPECT_EQ(s.occ.size(), archived);
+    else EXPECT_EQ(0u, archived);
+    struct stat st;
+    bool have = stat(job.file("times/job.I").c_str(), &st) == 0;
+    EXPECT_EQ(c.committed, have && st.st_mtime >= now - 5 && st.st_mtime < ahead);
+  }
+}
+
+TEST(BackupE2E, AReferenceTimeBefore1980ScansNothing) {
+  BackupJob job("", "scan_types = 0x806003\n");
+  MakeTree(job.data());
+  Touch(job.file("times/job.I"), 297043200);  // 1979-06-01
+  Result r = job.Backup({"-l", "INCR", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "DOS packed time does not support year before 1980: 1979")) << r.err;
+  EXPECT_TRUE(job.Calls("NWSMTSScanDataSetBegin").empty());
+  EXPECT_FALSE(Has(r.err, "Total read:")) << r.err;
+}
+
+
+// Read calls of MakeTree's data sets in scan order: / 1, /empty 2, /exact 3-4,
+// /skip/ 5, /skip/x 6, /sub/ 7, /sub/a.txt 8, /sub/b.tmp 9, /sub/link 10,
+// /sub/deep/ 11, /sub/deep/d.bin 12-14, /sub/deep/up 15.
+TEST(BackupE2E, AFailOverLosesNothing) {
+  const std::string lost = " 0xFFFDFFAF\n";
+  struct Case {
+    const char *name;
+    std::string world;
+    const char *cut;  // a data set stored partly before the fail-over
+    bool resumed;     // the scan goes on with NWSMTSScanDataSetContinue
+  } cases[] = {
+      {"at the scan start", "lose NWSMTSScanDataSetBegin = 1" + lost, nullptr, false},
+      {"at the open of the first data set", "lose NWSMTSOpenDataSetForBackup = 1" + lost, nullptr, false},
+      {"at the open of a later data set", "lose NWSMTSOpenDataSetForBackup = 7" + lost, nullptr, true},
+      {"at a first read, behind a child", "lose NWSMTSReadDataSet = 3" + lost, nullptr, true},
+      {"in a read with a block written", "lose NWSMTSReadDataSet = 13" + lost, "/sub/deep/d.bin", true},
+      {"at the first child behind a parent", "lose NWSMTSReadDataSet = 8" + lost, nullptr, true},
+      {"at the next data set", "lose NWSMTSScanNextDataSet = 5" + lost, nullptr, true},
+      // Without a resumable scan the scan begins again and skips to the restart point.
+      {"without resumable scans", "optional_calls = no\nlose NWSMTSReadDataSet = 13" + lost, "/sub/deep/d.bin",
+       false},
+      {"without resumable scans, behind a child", "optional_calls = no\nlose NWSMTSReadDataSet = 9" + lost,
+       nullptr, false},
+      // A resumable scan that fails: begin again and skip.
+      {"resumed scan refused", "lose NWSMTSReadDataSet = 9" + lost + "fault NWSMTSScanDataSetContinue = 1 0xFFFDFFDC\n",
+       nullptr, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job(c.world);
+    MakeTree(job.data());
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+    EXPECT_EQ(1, r.exitCode()) << r.err;
+    EXPECT_TRUE(Has(r.err, "Fail Over / Fail Back...")) << r.err;
+    EXPECT_EQ(c.resumed, !job.Calls("NWSMTSScanDataSetContinue").empty());
+    bool skipped = Has(c.name, "without") || Has(c.name, "refused");
+    EXPECT_EQ(skipped, Has(r.err, "Restart the scan and skip to [")) << r.err;
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+    size_t partial = 0;
+    for (const Occurrence &o : s.occ)
+      if (!o.stream.complete) {
+        ++partial;
+        EXPECT_TRUE(c.cut != nullptr && o.path == c.cut) << o.path;
+        EXPECT_TRUE(o.ended) << "a cut data set is ended with a marker";
+      }
+    EXPECT_EQ(c.cut != nullptr ? 1u : 0u, partial);
+    if (c.cut != nullptr) {
+      EXPECT_TRUE(Has(r.err, std::string("Write end of file index record for item [") + c.cut)) << r.err;
+    }
+  }
+}
+
+TEST(BackupE2E, AFailedReconnectEndsTheJobWithAnError) {
+  BackupJob job("lose NWSMTSReadDataSet = 8 0xFFFDFFAF\nfault NWSMConnectToTSA = 2-100 0xFFFDFFBA\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Error Reconnecting after Retries")) << r.err;
+  EXPECT_EQ(11u, job.Calls("NWSMConnectToTSA").size()) << "the first connect and ten reconnect tries";
+  // What was stored before stays readable and complete.
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data()), false));
+  EXPECT_EQ(6u, s.occ.size()) << "the data sets before /sub/a.txt";
+}
+
+
+TEST(BackupE2E, TheObjectGoesToAnFtpStorageNode) {
+  if (!vrktest::VsftpdPeer::Available()) GTEST_SKIP() << "vsftpd needs /usr/sbin/vsftpd, root and the ftp user";
+  vrktest::VsftpdPeer node;
+  ASSERT_TRUE(node.ready()) << node.log();
+  BackupJob job;
+  MakeTree(job.data());
+  int start = vrktest::RangeStart();
+  Result r = job.Backup({"-l", "FULL", "-S",
+                         "127.0.0.1:" + std::to_string(node.port()) + "," + std::to_string(start) + "-" +
+                             std::to_string(start + 40),
+                         "-d", "incoming", "-O", "object1", "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err << node.log();
+  // The completed data argument names the object.
+  Stored s = Read(vrktest::ReadFile(node.incoming() + "/object1:"));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+}
+
+
+TEST(BackupE2E, ReadErrorsAndSpecialFiles) {
+  struct Case {
+    const char *name;
+    std::string world;
+    std::vector<std::string> gone;  // not stored completely
+    const char *partial;            // stored in part, ended with a marker
+    int notSaved, exitCode;
+    size_t failedOpens;
+  } cases[] = {
+      // A first read that fails: no record, no marker.
+      {"first read", "fault NWSMTSReadDataSet = 12 0xFFFDFFEB\n", {"/sub/deep/d.bin"}, nullptr, 1, 1, 0},
+      // A read that fails after a block: the block and a marker stay.
+      {"later read", "fault NWSMTSReadDataSet = 13 0xFFFDFFEB\n", {"/sub/deep/d.bin"}, "/sub/deep/d.bin", 1, 1, 0},
+      // A special file of the TSA that cannot be opened is no loss.
+      {"special file", "in_use = /sub/AUDIT.LOG\n", {"/sub/AUDIT.LOG"}, nullptr, 0, 1, 1},
+      // A directory that cannot be opened: its children, which the stream
+      // names by terminal name only, would be restored into /sub; they are
+      // counted as not saved instead.
+      {"parent in use", "in_use = /sub/deep/\n", {"/sub/deep/", "/sub/deep/d.bin", "/sub/deep/up"}, nullptr, 3, 1, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job(c.world);
+    MakeTree(job.data());
+    // Added only here: the read numbers above count MakeTree's data sets.
+    if (!c.gone.empty() && c.gone[0] == "/sub/AUDIT.LOG") Write(job.data() + "/sub/AUDIT.LOG", "audit\n");
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+    EXPECT_EQ(c.exitCode, r.exitCode()) << r.err;
+    EXPECT_TRUE(Has(r.err, "Not processed or incorrectly processed items: [" + std::to_string(c.notSaved) + "]."))
+        << r.err;
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    std::vector<Occurrence> complete;
+    for (const Occurrence &o : s.occ) {
+      if (o.stream.complete) {
+        complete.push_back(o);
+        continue;
+      }
+      EXPECT_TRUE(c.partial != nullptr && o.path == c.partial) << o.path;
+      EXPECT_TRUE(o.ended);
+      EXPECT_EQ(1u, o.records);
+    }
+    EXPECT_EQ("", decheck::CheckStored(complete, Without(decheck::Tree(job.data()), c.gone)));
+    // Every data set that opened is closed again.
+    EXPECT_EQ(job.Calls("NWSMTSOpenDataSetForBackup").size() - c.failedOpens, job.Calls("NWSMTSCloseDataSet").size());
+  }
+}
+
+TEST(BackupE2E, AnUnreadableExcludeFileIsReportedAndTheBackupGoesOn) {
+  BackupJob job;
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-X", job.data() + "/sub", "-x", "*.tmp", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Read exclude patterns from file failed with error [Read of exclude file failed: Is a directory]"))
+      << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, Without(decheck::Tree(job.data()), {"/sub/b.tmp"})));
+}
+
+
+TEST(BackupE2E, AFirstSourceEndingInAColonBacksUpThatOneResource) {
+  BackupJob job;
+  vrktest::WriteFile(job.file("world"),
+                     "[world]\nlog = " + job.file("calls.log") + "\n[smdr srv1]\n[tsa srv1.Linux File System]\n"
+                     "resource VOL1: = " + job.data() + "\nresource VOL2: = " + job.file("tmp") + "\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "VOL1:", "VOL2:"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Given target [VOL1:] is a resource")) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  std::map<std::string, decheck::Entry> want;
+  for (auto &kv : decheck::Tree(job.data())) want["VOL1:" + kv.first.substr(1)] = kv.second;
+  EXPECT_EQ("", decheck::CheckStored(s.occ, want));
+}
+
+
+// Name lookups per data set: the long name, then the name in the job's name
+// space; /sub/a.txt is the seventh data set.
+TEST(BackupE2E, AFailedNameLookupNeverCarriesThePreviousName) {
+  BackupJob job("fault NWSMGetDataSetName = 13-14 0xFFFBFFF8\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-v", "1", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Finish processing item: [/sub/a.txt]...")) << r.err;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+  // Without its long name the record carries the scan's whole name list.
+  EXPECT_TRUE(Has(r.err, "NWSMGetDataSetName: (LONG): (0XFFFBFFF8)")) << r.err;
+  size_t seen = 0;
+  for (const decheck::Record &rec : s.records)
+    if (!rec.marker && rec.names[0].name == "a.txt") {
+      ++seen;
+      EXPECT_EQ(3u, rec.names.size());
+    }
+  EXPECT_EQ(1u, seen);
+}
+
+}  // namespace

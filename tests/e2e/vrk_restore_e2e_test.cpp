@@ -1,0 +1,518 @@
+// End-to-end tests of vrk_nlm -r: trees backed up and restored through the
+// binary (relocated, onto the original, selected, renamed), data sets in use,
+// listings, and stored objects that are empty, cut, corrupt or hostile.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../xbsa/xbsa_peers.h"
+#include "backup_job.h"
+#include "de_check.h"
+#include "sms/smsapi.h"
+
+namespace {
+
+using decheck::Entry;
+using e2e::BackupJob;
+using e2e::Result;
+
+const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
+
+void Write(const std::string &path, const std::string &data, int64_t mtime, mode_t mode = 0644) {
+  vrktest::WriteFile(path, data);
+  chmod(path.c_str(), mode);
+  struct timeval tv[2] = {{(time_t)mtime, 0}, {(time_t)mtime, 0}};
+  utimes(path.c_str(), tv);
+}
+
+std::string Pattern(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = (char)(seed >> 16);
+  }
+  return s;
+}
+
+// The sample tree below data/src: empty, exactly one read buffer, several
+// MiB, blanks and non-ASCII names, nested directories, links, modes, times.
+void MakeTree(const std::string &data) {
+  std::string src = data + "/src";
+  for (const char *d : {"", "/sub", "/sub/deep", "/with blank", "/\xc3\xa4rger \xe6\x97\xa5\xe6\x9c\xac"})
+    mkdir((src + d).c_str(), 0755);
+  Write(src + "/empty", "", 1100000000, 0600);
+  Write(src + "/exact", Pattern(65536, 1), 1200000000, 0640);
+  Write(src + "/a.txt", "alpha\n", 1300000000);
+  Write(src + "/sub/b.txt", "beta\n", 1310000000, 0444);
+  Write(src + "/sub/deep/big.bin", Pattern(3 * 1024 * 1024 + 17, 2), 1400000000, 0755);
+  Write(src + "/with blank/file with blanks.txt", "blanks\n", 1500000000);
+  Write(src + "/\xc3\xa4rger \xe6\x97\xa5\xe6\x9c\xac/gr\xc3\xbc\xc3\x9f.txt", "utf8\n", 1600000000, 0600);
+  symlink("a.txt", (src + "/link").c_str());
+  symlink("../sub/deep", (src + "/with blank/dirlink").c_str());
+  struct timespec ts[2] = {{1700000000, 0}, {1700000000, 0}};
+  utimensat(AT_FDCWD, (src + "/link").c_str(), ts, AT_SYMLINK_NOFOLLOW);
+  chmod((src + "/sub/deep").c_str(), 0750);
+  // Directories get old times of their own, deepest first, so that a restore
+  // which moves a directory's time (by making entries in it later) shows.
+  int64_t when = 1000000000;
+  for (const char *d : {"/sub/deep", "/sub", "/with blank", "/\xc3\xa4rger \xe6\x97\xa5\xe6\x9c\xac", ""}) {
+    struct timespec dt[2] = {{(time_t)when, 0}, {(time_t)when, 0}};
+    utimensat(AT_FDCWD, (src + d).c_str(), dt, 0);
+    when += 1000;
+  }
+}
+
+// Every file and link of root with bytes, mode and modification time; the
+// directories with their modes and modification times.
+std::map<std::string, Entry> Tree(const std::string &root) { return decheck::Tree(root + "/"); }
+
+std::string Diff(const std::map<std::string, Entry> &want, const std::map<std::string, Entry> &got) {
+  std::string why;
+  for (const auto &kv : want) {
+    auto g = got.find(kv.first);
+    if (g == got.end()) {
+      why += kv.first + ": missing\n";
+      continue;
+    }
+    if (g->second.kind != kv.second.kind) why += kv.first + ": kind differs\n";
+    if (g->second.mode != kv.second.mode) why += kv.first + ": mode differs\n";
+    if (g->second.data != kv.second.data) why += kv.first + ": data differs\n";
+    if (g->second.mtime != kv.second.mtime) why += kv.first + ": time differs\n";
+  }
+  for (const auto &kv : got)
+    if (!want.count(kv.first)) why += kv.first + ": not expected\n";
+  return why;
+}
+
+bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
+
+int CountOf(const std::string &text, const std::string &what) {
+  int n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+  std::vector<std::string> out;
+  size_t p = 0;
+  while (p < text.size()) {
+    size_t nl = text.find('\n', p);
+    if (nl == std::string::npos) nl = text.size();
+    out.push_back(text.substr(p, nl - p));
+    p = nl + 1;
+  }
+  return out;
+}
+
+bool Exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Names of leftover temporary files anywhere below root.
+std::string Leftovers(const std::string &root) {
+  std::string found;
+  DIR *d = opendir(root.c_str());
+  if (!d) return found;
+  while (struct dirent *de = readdir(d)) {
+    std::string n = de->d_name;
+    if (n == "." || n == "..") continue;
+    if (n.rfind(".vrk-restore-", 0) == 0) found += root + "/" + n + "\n";
+    if (de->d_type == DT_DIR) found += Leftovers(root + "/" + n);
+  }
+  closedir(d);
+  return found;
+}
+
+Result Restore(const BackupJob &job, const std::vector<std::string> &args) {
+  std::vector<std::string> a{"-r", "-N", kLogin, "-s", "@" + job.saveset()};
+  a.insert(a.end(), args.begin(), args.end());
+  return job.Run(a);
+}
+
+// A restore that reads the stored object from its standard input.
+int RestoreFromStandardInput(const BackupJob &job, const std::vector<std::string> &args, std::string *err) {
+  const char *binary = VRK_TEST_BINARY_DIR "/src/engine/vrk_nlm";
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e) {
+    std::string v = *e;
+    if (v.rfind("VRK_", 0) == 0 || v.rfind("KV_INI=", 0) == 0 || v.rfind("KORVA_INI=", 0) == 0) continue;
+    env.push_back(v);
+  }
+  env.push_back("VRK_SMS_WORLD=" + job.file("world"));
+  env.push_back("KV_INI=" + job.file("korva.ini"));
+  env.push_back("KORVA_INI=" + job.file("none.ini"));
+  std::vector<std::string> a{"-r", "-N", kLogin, "-s", "-"};
+  a.insert(a.end(), args.begin(), args.end());
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(job.file("").c_str()) != 0) _exit(120);
+    int in = open(job.saveset().c_str(), O_RDONLY);
+    int out = open(job.file("stdin-run.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int errFd = open(job.file("stdin-run.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || errFd < 0) _exit(122);
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(errFd, STDERR_FILENO);
+    std::vector<char *> argv{const_cast<char *>(binary)};
+    for (const std::string &x : a) argv.push_back(const_cast<char *>(x.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (const std::string &x : env) envp.push_back(const_cast<char *>(x.c_str()));
+    envp.push_back(nullptr);
+    execve(binary, argv.data(), envp.data());
+    _exit(121);
+  }
+  int status = -1;
+  waitpid(pid, &status, 0);
+  *err = vrktest::ReadFile(job.file("stdin-run.err"));
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Backs up data/src into the saveset.
+void BackupSrc(const BackupJob &job) {
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+  ASSERT_EQ(0, r.exitCode()) << r.err;
+}
+
+int DataSets(const BackupJob &job) {
+  std::vector<decheck::Record> recs;
+  std::string why;
+  EXPECT_TRUE(decheck::ParseObject(vrktest::ReadFile(job.saveset()), recs, why)) << why;
+  int markers = 0;
+  for (const auto &r : recs) markers += r.marker ? 1 : 0;
+  return markers - 1;
+}
+
+TEST(RestoreE2E, RelocatedRoundTripKeepsBytesModesAndTimes) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  Result r = Restore(job, {"-R", "/restored"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_EQ("", Diff(Tree(job.data() + "/src"), Tree(job.data() + "/restored/src")));
+  int n = DataSets(job);
+  EXPECT_EQ(14, n);
+  EXPECT_TRUE(Has(r.err, "Number of resources restored: " + std::to_string(n))) << r.err;
+  EXPECT_TRUE(Has(r.err, "Items processed correctly: [" + std::to_string(n) + "]")) << r.err;
+  EXPECT_EQ("", Leftovers(job.data()));
+}
+
+TEST(RestoreE2E, OntoTheOriginalKeepsExistingFilesUnlessOverwrite) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  std::map<std::string, Entry> before = Tree(job.data() + "/src");
+  Write(job.data() + "/src/a.txt", "changed\n", 1900000000);
+  ASSERT_EQ(0, unlink((job.data() + "/src/sub/b.txt").c_str()));
+
+  Result r = Restore(job, {});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_EQ("changed\n", vrktest::ReadFile(job.data() + "/src/a.txt")) << "kept without OVERWRITE";
+  EXPECT_EQ("beta\n", vrktest::ReadFile(job.data() + "/src/sub/b.txt")) << "a missing file is restored";
+  int n = DataSets(job);
+  // Every data set but b.txt exists already: parents and children skipped.
+  EXPECT_EQ(n - 1, CountOf(r.err, "already exists. Skipping overwrite")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Skipped items: [" + std::to_string(n - 1) + "]")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Items processed correctly: [1]")) << r.err;
+
+  r = Restore(job, {"-o", "overwrite"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_EQ("", Diff(before, Tree(job.data() + "/src")));
+  EXPECT_FALSE(Has(r.err, "already exists")) << r.err;
+}
+
+TEST(RestoreE2E, SourcePatternsSelectDataSets) {
+  struct Case {
+    std::vector<std::string> items;
+    std::vector<std::string> present, absent;
+  } cases[] = {
+      // A pattern with a leading '/' against names that begin with '/'.
+      {{"/src/sub/*"}, {"/sel/src/sub/b.txt", "/sel/src/sub/deep/big.bin"}, {"/sel/src/a.txt", "/sel/src/empty"}},
+      // Files whose parent does not match are still placed beneath it.
+      {{"*.txt"},
+       {"/sel/src/a.txt", "/sel/src/sub/b.txt", "/sel/src/with blank/file with blanks.txt"},
+       {"/sel/src/empty", "/sel/src/sub/deep/big.bin", "/sel/src/link"}},
+      {{"/nomatch*", "/src/e*"}, {"/sel/src/empty", "/sel/src/exact"}, {"/sel/src/a.txt", "/sel/src/sub"}},
+  };
+  for (const Case &c : cases) {
+    BackupJob job;
+    MakeTree(job.data());
+    BackupSrc(job);
+    std::vector<std::string> args{"-R", "/sel"};
+    args.insert(args.end(), c.items.begin(), c.items.end());
+    Result r = Restore(job, args);
+    EXPECT_EQ(0, r.exitCode()) << c.items[0] << r.err;
+    for (const std::string &p : c.present) EXPECT_TRUE(Exists(job.data() + p)) << c.items[0] << ": " << p << r.err;
+    for (const std::string &p : c.absent) EXPECT_FALSE(Exists(job.data() + p)) << c.items[0] << ": " << p;
+    EXPECT_TRUE(Has(r.err, "Item found: [")) << r.err;
+    if (c.present.size() > 1) {
+      EXPECT_EQ(vrktest::ReadFile(job.data() + "/src" + c.present[0].substr(8)),
+                vrktest::ReadFile(job.data() + c.present[0]));
+    }
+  }
+}
+
+TEST(RestoreE2E, RenamePairsFirstApplyingPairWins) {
+  struct Case {
+    std::string reloc;
+    std::vector<std::string> present, absent;
+  } cases[] = {
+      {"/src/sub==::==/moved==::==/src==::==/other",
+       {"/moved/b.txt", "/moved/deep/big.bin", "/other/a.txt", "/other/with blank/file with blanks.txt"},
+       {"/other/sub"}},
+      // The shorter pair added first takes the longer one's names too.
+      {"/src==::==/first==::==/src/sub==::==/second", {"/first/a.txt", "/first/sub/deep/big.bin"}, {"/second"}},
+      // Letter case does not matter; "/" takes what no earlier pair took.
+      {"/SRC/SUB==::==/moved==::==/==::==/rest", {"/moved/b.txt", "/rest/src/a.txt"}, {"/rest/src/sub"}},
+  };
+  for (const Case &c : cases) {
+    BackupJob job;
+    MakeTree(job.data());
+    BackupSrc(job);
+    Result r = Restore(job, {"-R", c.reloc});
+    EXPECT_EQ(0, r.exitCode()) << c.reloc << r.err;
+    for (const std::string &p : c.present) EXPECT_TRUE(Exists(job.data() + p)) << c.reloc << ": " << p << r.err;
+    for (const std::string &p : c.absent) EXPECT_FALSE(Exists(job.data() + p)) << c.reloc << ": " << p;
+  }
+}
+
+TEST(RestoreE2E, PlainRestorePutsFilesIntoTheTargetItself) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  Result r = Restore(job, {"-o", "plain", "-R", "/flat", "/src/sub/*.txt"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_EQ("beta\n", vrktest::ReadFile(job.data() + "/flat/b.txt"));
+  EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/flat/a.txt"));
+  EXPECT_FALSE(Exists(job.data() + "/flat/src"));
+}
+
+TEST(RestoreE2E, AFileInUseIsErasedAndWrittenOnceMore) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  Write(job.data() + "/src/a.txt", "open elsewhere\n", 1900000000);
+  job.SetWorld("in_use = /src/a.txt\n");
+  Result r = Restore(job, {"-o", "overwrite,noacl"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Overwrite file [/src/a.txt] which is currently in use.")) << r.err;
+  EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/src/a.txt"));
+  ASSERT_EQ(1u, job.Calls("NWSMTSDeleteDataSet").size());
+  EXPECT_TRUE(Has(job.Calls("NWSMTSDeleteDataSet")[0], "/src/a.txt")) << job.Calls("NWSMTSDeleteDataSet")[0];
+  // One open per data set and the retry, which repeats the first open's
+  // arguments: under the parent, without a name.
+  EXPECT_EQ((size_t)DataSets(job) + 1, job.Calls("NWSMTSOpenDataSetForRestore").size());
+  std::string lastOpen, retry;
+  bool erased = false;
+  for (const std::string &line : Lines(vrktest::ReadFile(job.file("calls.log")))) {
+    if (line.rfind("NWSMTSDeleteDataSet(", 0) == 0) erased = true;
+    if (line.rfind("NWSMTSOpenDataSetForRestore(", 0) != 0) continue;
+    if (erased && retry.empty()) retry = line;
+    if (!erased) lastOpen = line;
+  }
+  EXPECT_EQ(lastOpen, retry);
+  EXPECT_TRUE(Has(retry, "names=no")) << retry;
+
+  EXPECT_TRUE(Has(retry, "mode=0x3C01")) << "the NOACL bits on every open: " << retry;
+
+  // A selected child whose parent was passed over is opened by its full
+  // name; so is its retry.
+  Write(job.data() + "/src/a.txt", "open elsewhere\n", 1900000000);
+  job.SetWorld("in_use = /src/a.txt\n");
+  r = Restore(job, {"-o", "overwrite", "/src/a.txt"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/src/a.txt"));
+  EXPECT_EQ(2u, job.Calls("NWSMTSOpenDataSetForRestore").size());
+
+  // The erase fails: the second "in use" is one data set not restored.
+  Write(job.data() + "/src/a.txt", "open elsewhere\n", 1900000000);
+  job.SetWorld("in_use = /src/a.txt\nfault NWSMTSDeleteDataSet = 1 0xFFFDFFEE\n");
+  r = Restore(job, {"-o", "overwrite"});
+  EXPECT_EQ(1, r.exitCode()) << r.err;
+  EXPECT_EQ("open elsewhere\n", vrktest::ReadFile(job.data() + "/src/a.txt"));
+  EXPECT_TRUE(Has(r.err, "Item processed with failure: [/src/a.txt]")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Not processed or incorrectly processed items: [1]")) << r.err;
+}
+
+TEST(RestoreE2E, ListLevelOpensNothing) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  Result r = Restore(job, {"-l", "LIST", "-R", "/listed"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_EQ(0u, job.Calls("NWSMTSOpenDataSetForRestore").size());
+  EXPECT_EQ(DataSets(job), CountOf(r.err, "Item found: ["));
+  EXPECT_FALSE(Exists(job.data() + "/listed"));
+}
+
+TEST(RestoreE2E, ASavesetWithOnlyTheLeadingMarkerRestoresNothing) {
+  BackupJob job;
+  vrktest::WriteFile(job.saveset(), std::string("\0\0\xff\xff\xff\xff\0\0", 8));
+  Result r = Restore(job, {"-R", "/x"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Number of resources restored: 0")) << r.err;
+  EXPECT_EQ(0u, job.Calls("NWSMTSOpenDataSetForRestore").size());
+}
+
+TEST(RestoreE2E, CutOrCorruptSavesetsEndWithAnErrorAndLeaveNoHalfFile) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  std::string whole = vrktest::ReadFile(job.saveset());
+  size_t bigAt = whole.find("big.bin");
+  ASSERT_NE(std::string::npos, bigAt);
+  struct Case {
+    const char *what;
+    std::string object;
+  } cases[] = {
+      {"cut inside a record", whole.substr(0, bigAt + 200000)},
+      {"cut at a record boundary", ""},
+      {"a flipped data byte", whole},
+  };
+  // The boundary after the first record of big.bin: header, name block, data.
+  {
+    std::vector<decheck::Record> recs;
+    std::string why;
+    ASSERT_TRUE(decheck::ParseObject(whole, recs, why)) << why;
+    size_t p = 0;
+    for (const decheck::Record &rec : recs) {
+      if (rec.marker) {
+        p += 8;
+        continue;
+      }
+      p += 8 + decheck::U16(whole, p + 6) + rec.data.size();
+      if (!rec.names.empty() && rec.names[0].name == "big.bin") break;
+    }
+    cases[1].object = whole.substr(0, p);
+  }
+  cases[2].object[bigAt + 100000] ^= 0x55;
+  for (const Case &c : cases) {
+    vrktest::WriteFile(job.saveset(), c.object);
+    std::string target = "/cut" + std::to_string(&c - cases);
+    Result r = Restore(job, {"-R", target});
+    EXPECT_EQ(3, r.exitCode()) << c.what << r.err;
+    EXPECT_FALSE(Exists(job.data() + target + "/src/sub/deep/big.bin")) << c.what;
+    EXPECT_EQ("", Leftovers(job.data())) << c.what;
+    // What came before the damage is restored.
+    EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + target + "/src/a.txt")) << c.what;
+  }
+}
+
+// A stored object built by hand: records of one name each.
+class Hostile {
+ public:
+  Hostile() { marker(); }
+  void marker() { obj_ += std::string("\0\0\xff\xff\xff\xff\0\0", 8); }
+  void record(bool parent, const std::string &name, const std::string &data, bool validList = true) {
+    NWSM_DATA_SET_NAME_LIST *list = nullptr;
+    EXPECT_EQ(0u, NWSMPutOneName(&list, 260, 0, 0, "/", "/", name.c_str()));
+    std::string l(reinterpret_cast<const char *>(list), NWSM_LIST_TOTAL_SIZE(list));
+    free(list);
+    if (!validList) l[2] = 'X';
+    std::string h(8, '\0');
+    h[0] = parent ? 1 : 0;
+    h[1] = 1;
+    uint32_t size = (uint32_t)data.size();
+    for (int i = 0; i < 4; ++i) h[2 + i] = (char)(size >> (8 * i));
+    uint16_t ns = (uint16_t)(l.size() + 8);
+    h[6] = (char)(ns & 0xFF);
+    h[7] = (char)(ns >> 8);
+    obj_ += h + std::string(8, '\0') + l + data;
+  }
+  const std::string &object() const { return obj_; }
+
+ private:
+  std::string obj_;
+};
+
+TEST(RestoreE2E, StoredNamesNeverLeaveTheTarget) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  // Streams of real data sets, stored under hostile names.
+  std::vector<decheck::Record> recs;
+  std::string why;
+  ASSERT_TRUE(decheck::ParseObject(vrktest::ReadFile(job.saveset()), recs, why)) << why;
+  std::string dirStream, fileStream;
+  for (const decheck::Record &rec : recs) {
+    if (rec.marker || rec.names.empty()) continue;
+    if (rec.names[0].name == "/src/") dirStream = rec.data;
+    if (rec.names[0].name == "a.txt") fileStream = rec.data;
+  }
+  ASSERT_FALSE(dirStream.empty());
+  ASSERT_FALSE(fileStream.empty());
+  Hostile h;
+  h.record(true, "/src/../../escape/", dirStream);
+  h.marker();
+  h.record(false, "a.txt", fileStream);
+  h.marker();
+  h.record(true, "/src/", dirStream);
+  h.marker();
+  h.record(false, "../../a.txt", fileStream);
+  h.marker();
+  h.record(false, "a.txt", fileStream, false);
+  h.marker();
+  h.record(false, "a.txt", fileStream);
+  h.marker();
+  vrktest::WriteFile(job.saveset(), h.object());
+  Result r = Restore(job, {"-R", "/safe"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_EQ(2, CountOf(r.err, "would leave the restore target")) << r.err;
+  EXPECT_TRUE(Has(r.err, "NWSMGetOneName")) << r.err;
+  EXPECT_FALSE(Exists(job.data() + "/../escape"));
+  EXPECT_FALSE(Exists(job.data() + "/escape"));
+  EXPECT_FALSE(Exists(job.data() + "/a.txt"));
+  EXPECT_FALSE(Exists(job.data() + "/safe/a.txt"));
+  EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/safe/src/a.txt"));
+  EXPECT_TRUE(Has(r.err, "Not processed or incorrectly processed items: [3]")) << r.err;
+}
+
+TEST(RestoreE2E, TheSavedCounterNeverFallsBelowZero) {
+  // No leading marker, and a refused data set: more data sets not restored
+  // than markers met.
+  BackupJob job;
+  Hostile h;
+  h.record(true, "/../up/", std::string(10, 'x'));
+  h.marker();
+  vrktest::WriteFile(job.saveset(), h.object().substr(8));
+  Result r = Restore(job, {"-R", "/x"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Items processed correctly: [0]. Not processed or incorrectly processed items: [1]"))
+      << r.err;
+}
+
+TEST(RestoreE2E, TheObjectComesFromStandardInput) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  std::string err;
+  EXPECT_EQ(0, RestoreFromStandardInput(job, {"-R", "/piped"}, &err)) << err;
+  EXPECT_EQ("", Diff(Tree(job.data() + "/src"), Tree(job.data() + "/piped/src")));
+}
+
+TEST(RestoreE2E, TheObjectComesBackFromAnFtpStorageNode) {
+  if (!vrktest::VsftpdPeer::Available()) GTEST_SKIP() << "vsftpd needs /usr/sbin/vsftpd, root and the ftp user";
+  vrktest::VsftpdPeer node;
+  ASSERT_TRUE(node.ready()) << node.log();
+  BackupJob job;
+  MakeTree(job.data());
+  int start = vrktest::RangeStart();
+  std::string server = "127.0.0.1:" + std::to_string(node.port()) + "," + std::to_string(start) + "-" +
+                       std::to_string(start + 40);
+  Result r = job.Backup({"-l", "FULL", "-S", server, "-d", "incoming", "-O", "object1", "/src"});
+  ASSERT_EQ(0, r.exitCode()) << r.err << node.log();
+  r = job.Run({"-r", "-N", kLogin, "-S", server, "-d", "incoming", "-O", "object1", "-R", "/fromftp"});
+  EXPECT_EQ(0, r.exitCode()) << r.err << node.log();
+  EXPECT_EQ("", Diff(Tree(job.data() + "/src"), Tree(job.data() + "/fromftp/src")));
+}
+
+}  // namespace
