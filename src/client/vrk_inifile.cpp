@@ -3,10 +3,12 @@
 #include "client/vrk_inifile.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -101,20 +103,36 @@ void vrk_parse_inifile(const char *cpPath) {
     vrk_log(3037, cpPath, "too many ini files chained through KV_INI");
     return;
   }
-  FILE *fp = fopen(cpPath, "r");
-  if (fp == nullptr) {
+  // Opened without waiting: a FIFO without a writer must not hang the start.
+  int fd = open(cpPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     vrk_log(3037, cpPath, strerror(errno));
     return;
   }
   struct stat st;
-  if (fstat(fileno(fp), &st) == 0) {
-    for (const auto &f : g_chain) {
-      if (f.first == st.st_dev && f.second == st.st_ino) {
-        vrk_log(3037, cpPath, "ini file already read in this KV_INI chain");
-        fclose(fp);
-        return;
-      }
+  if (fstat(fd, &st) != 0) {
+    vrk_log(3037, cpPath, strerror(errno));
+    close(fd);
+    return;
+  }
+  // A device or pipe never ends (/dev/zero would fill the memory).
+  if (!S_ISREG(st.st_mode)) {
+    vrk_log(3037, cpPath, "not a regular file");
+    close(fd);
+    return;
+  }
+  for (const auto &f : g_chain) {
+    if (f.first == st.st_dev && f.second == st.st_ino) {
+      vrk_log(3037, cpPath, "ini file already read in this KV_INI chain");
+      close(fd);
+      return;
     }
+  }
+  FILE *fp = fdopen(fd, "r");
+  if (fp == nullptr) {
+    vrk_log(3037, cpPath, strerror(errno));
+    close(fd);
+    return;
   }
   g_chain.emplace_back(st.st_dev, st.st_ino);
 

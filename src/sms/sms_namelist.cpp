@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "sms/smsdefs.h"
 #include "sms/smserrors.h"
 
@@ -103,6 +105,8 @@ CCODE EncodeNameList(const std::vector<NameEntry> &entries, NWSM_DATA_SET_NAME_L
 CCODE ParseNameList(const void *list, size_t realSize, std::vector<NameEntry> &out) {
   out.clear();
   if (!list) return NWSMUT_INVALID_PARAMETER;
+  // A real size too short for the size field itself holds no list.
+  if (realSize == 1) return NWSMUT_INVALID_LIST;
   const uint8_t *b = static_cast<const uint8_t *>(list);
   size_t n = b[0] | (static_cast<size_t>(b[1]) << 8);
   if (realSize && realSize != n + 2) return NWSMUT_INVALID_LIST;
@@ -111,7 +115,8 @@ CCODE ParseNameList(const void *list, size_t realSize, std::vector<NameEntry> &o
   uint32_t sig, ver, count;
   if (!r.Get8(sig) || !r.Get8(ver) || !r.Get16(count)) return NWSMUT_INVALID_LIST;
   if (sig != NWSM_NAME_LIST_SIGNATURE || ver != NWSM_NAME_LIST_VERSION) return NWSMUT_INVALID_LIST;
-  out.reserve(count);
+  // The count is the list's own claim: room only for the entries its bytes can hold.
+  out.reserve(std::min<size_t>(count, n / kEntryFixedSize));
   for (uint32_t i = 0; i < count; ++i) {
     NameEntry e;
     uint32_t rev, reserved;

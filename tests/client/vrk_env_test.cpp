@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -168,6 +169,22 @@ TEST_F(Env, IniCycleIsDetected) {
   EXPECT_NE(std::string::npos, err.find("vrk-3037")) << err;
   EXPECT_STREQ("/b/log", spGlobal->sDirs.cpLog);
   EXPECT_STREQ("/a/work", spGlobal->sDirs.cpWork);
+}
+
+TEST_F(Env, ChainedIniThatIsNoRegularFileIsRefused) {
+  // /dev/zero never ends a line; a FIFO without a writer would block the open.
+  std::string fifo = dir_.file("fifo.ini");
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  for (const std::string &target : {std::string("/dev/zero"), fifo, dir_.path()}) {
+    std::string ini = dir_.file("main.ini");
+    WriteFile(ini, "KV_INI " + target + "\ngv_rw_work /after/work\n");
+    setenv("KV_INI", ini.c_str(), 1);
+    free(spGlobal->sDirs.cpWork);
+    spGlobal->sDirs.cpWork = strdup("/korva/work");
+    std::string err = Run();
+    EXPECT_NE(std::string::npos, err.find("[" + target + "]:[not a regular file]")) << target << ": " << err;
+    EXPECT_STREQ("/after/work", spGlobal->sDirs.cpWork) << target;
+  }
 }
 
 TEST_F(Env, IniChainDepthIsBounded) {

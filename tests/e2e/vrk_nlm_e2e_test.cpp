@@ -336,3 +336,28 @@ TEST(Signals, InterruptOnTheInteractiveRoadEndsWithThree) {
   EXPECT_LT(job.Calls("NWSMConnectToTSA").size(), 5u);
   EXPECT_NE(r.err.find("Exiting."), std::string::npos);
 }
+
+// An option error prints the banner, the message, the help text and the
+// system description, and ends the run with 3 before any connection.
+TEST(ExitStatus, OptionErrorsPrintTheHelpAndEndWith3) {
+  Job job;
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"-b", "-Q"}, "vrk-1002: Error:    Unrecognized option: -Q."},
+      // A missing last argument counts as an unknown option.
+      {{"-b", "-l"}, "vrk-1002: Error:    Unrecognized option: -l."},
+      {{"-b", "-l", "-x"}, "vrk-1001: Error:    Option -l requires an argument."},
+      {{"-b", "-B", "0", "/x"}, "vrk-1038: Error:    Invalid argument [0] for switch -B."},
+  };
+  for (const Case &c : cases) {
+    Result r = job.Run(c.args);
+    EXPECT_EQ(r.exitCode(), 3) << c.args[1] << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("vrk-3036: Info:     # "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("vrk-3019: Info:     OS info:"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Error(s) in arguments - vrk_nlm exiting."), std::string::npos) << r.err;
+    EXPECT_EQ(job.Calls("NWSMConnectToTSA").size(), 0u);
+  }
+}

@@ -1,5 +1,6 @@
 // Name lists: the frozen byte layout, round trips through Put and Get, the
 // checks against malformed lists, the size bound, and name-list nodes.
+#include "sms/sms_namelist.h"
 #include "sms_test_util.h"
 
 using namespace smstest;
@@ -94,6 +95,10 @@ TEST_F(NameListTest, MalformedListsAreRefused) {
   EXPECT_EQ(NWSMUT_INVALID_LIST, vrk_sms_check_name_list(g, static_cast<UINT32>(good.size() - 1)));
   EXPECT_EQ(NWSMUT_INVALID_LIST, vrk_sms_check_name_list(g, static_cast<UINT32>(good.size() + 4)));
   EXPECT_EQ(NWSMUT_INVALID_PARAMETER, vrk_sms_check_name_list(g, 1));
+  // One byte cannot hold the size field: refused without a read past it.
+  std::vector<uint8_t> one(1, 0);
+  std::vector<vrksms::NameEntry> entries;
+  EXPECT_EQ(NWSMUT_INVALID_LIST, vrksms::ParseNameList(one.data(), one.size(), entries));
   std::string empty("\x04\x00N\x01\x00\x00", 6);
   NWSM_DATA_SET_NAME n;
   EXPECT_EQ(NWSMUT_LIST_EMPTY, NWSMGetOneName(reinterpret_cast<const NWSM_DATA_SET_NAME_LIST *>(empty.data()), &n));
