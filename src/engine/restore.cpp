@@ -8,6 +8,7 @@
 #include <string.h>
 #include <time.h>
 
+#include <set>
 #include <string>
 
 #include "client/vrk_global.h"
@@ -17,6 +18,7 @@
 #include "engine/namespace.h"
 #include "engine/rename_list.h"
 #include "runtime/vrk_log.h"
+#include "sms/smserrors.h"
 
 namespace {
 
@@ -74,6 +76,10 @@ struct RestoreRun {
   uint64_t resourceCount = 0;
   bool inDataSet = false;
   bool stop = false;
+  // Data sets whose stored copy was cut short (a fail-over during the backup
+  // ends the cut copy with its marker and stores the data set again after
+  // it): counted as not restored until a whole copy of the same name follows.
+  std::set<std::string> cutCopies;
 
   void not_saved(const std::string &item) {
     if (level() >= 1) vrk_log(3109, item.c_str());
@@ -87,11 +93,26 @@ struct RestoreRun {
     dataSetHandle = 0;
     // An incomplete or unwritable data set is not restored; the TSA kept
     // the target as it was.
-    if (ccode != 0 && !dataSetCounted) {
+    if (ccode == NWSMTS_INVALID_DATA && !dataSetCounted) {
+      vrk_log(3500, "Incomplete copy of [%s] in the saveset passed over", pszCurrentItem.c_str());
+      if (cutCopies.insert(pszCurrentItem).second) spGlobal->sVRKObject.ulNotSaved += 1;
+    } else if (ccode != 0 && !dataSetCounted) {
       PrintCode(TRUE, ccode, "NWSMTSCloseDataSet", 0, si);
       not_saved(pszCurrentItem);
+    } else if (ccode == 0 && !dataSetCounted && cutCopies.erase(pszCurrentItem) > 0) {
+      vrk_log(3500, "Whole copy of [%s] restored", pszCurrentItem.c_str());
+      if (spGlobal->sVRKObject.ulNotSaved > 0) spGlobal->sVRKObject.ulNotSaved -= 1;
     }
     dataSetCounted = true;
+  }
+
+  // A cut copy without a whole copy behind it is a data set lost.
+  void report_cut_copies(void) {
+    for (const std::string &item : cutCopies) {
+      vrk_log(1500, "No whole copy of [%s] in the saveset: not restored", item.c_str());
+      if (level() >= 1) vrk_log(3109, item.c_str());
+    }
+    cutCopies.clear();
   }
 
   void close_parent(void) {
@@ -551,6 +572,7 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
   if (run.dataSetHandle != 0) trace("%l4 Restore: Terminate > Close dataset");
   run.close_data_set();
   run.close_parent();
+  run.report_cut_copies();
   CloseDEFiles(sessionInfo);
 
   if (command == 'R') {
