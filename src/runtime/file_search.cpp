@@ -8,6 +8,7 @@
 
 #include "runtime/cm_kernel.h"
 #include "runtime/strlib.h"
+#include "runtime/glbv.h"
 #include "runtime/vrk_log.h"
 
 int i_SEEK_STRING(FILE *fpTest, char *pszSl, int iLength, const char *cpString1,
@@ -81,10 +82,14 @@ FILE *open_named(const char *who, const char *cpFile) {
           cpFile);
     return nullptr;
   }
-  FILE *fp = fopen(cpFile, "r");
+  // Named-value references in the name ("name:rest") are resolved first.
+  char szFile[FILE_NAME_BUF];
+  strlcpy(szFile, cpFile, sizeof(szFile));
+  resolve_glbv(szFile, sizeof(szFile));
+  FILE *fp = fopen(szFile, "r");
   if (fp == nullptr) {
     int err = errno;
-    trace("%l0 %s: fopen(%s) failed with: (%d) %s", who, cpFile, err, strerror(err));
+    trace("%l0 %s: fopen(%s) failed with: (%d) %s", who, szFile, err, strerror(err));
   }
   return fp;
 }
