@@ -1,5 +1,5 @@
 // Regular-expression scanning with captured groups over PCRE2, the scan that
-// splits the storage-node specification.
+// splits the storage-node argument.
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 #include <stdlib.h>

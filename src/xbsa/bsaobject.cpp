@@ -258,8 +258,8 @@ extern "C" int BSAQueryObject(long bsaHandle, BSA_QueryDescriptor *queryDescript
   // One COM_INFO per query: a further call for the same source hands out
   // the next pending result, so a loop until "no more data" ends.
   static std::string sQuerySpec;
-  const std::string spec = sGlobal.sCOM.szSrcSpec;
-  bool bPending = bSubsequent && !sQuerySpec.empty() && sQuerySpec == spec;
+  const std::string srcText = sGlobal.sCOM.szSrcSpec;
+  bool bPending = bSubsequent && !sQuerySpec.empty() && sQuerySpec == srcText;
   if (bPending) {
     if (IsEmptyLL(sGlobal.LL_BSA_ObjectDescriptor)) {
       xbsalog("BSAQueryObject: No more query results.");
@@ -274,7 +274,7 @@ extern "C" int BSAQueryObject(long bsaHandle, BSA_QueryDescriptor *queryDescript
       xbsalog("BSAQueryObject: com_intf() call failed.");
       return query_end(BSA_RC_ACCESS_FAILURE);
     }
-    sQuerySpec = spec;
+    sQuerySpec = srcText;
   }
   t_LL list = sGlobal.LL_BSA_ObjectDescriptor;
   if (IsEmptyLL(list)) {

@@ -1,5 +1,5 @@
 // Command interface internals: the step machine of the command session, the
-// program lookup, the answer parser and the storage-node host spec.
+// program lookup, the answer parser and the storage-node host entry.
 #ifndef VRK_XBSA_COM_H
 #define VRK_XBSA_COM_H
 
@@ -28,7 +28,7 @@
 #define COM_ANSWER_MAX (COM_ANSWER_BUFFER - 1)
 // Longest value of an answer line.
 #define COM_VALUE_MAX 511
-// Port of the storage node when the host spec names none.
+// Port of the storage node when the host entry names none.
 #define COM_DEFAULT_PORT "11001"
 // User that makes the FTP-like transport log in with its secure login.
 #define COM_SECURE_USER "KORVA_SECURE_AUTHENTICATION"
@@ -51,7 +51,7 @@ int find_com_intf(char *cpCOMCMD, unsigned int *uipCOMCMDLen);
 int parse_com_answer(char *I_bypBuff, unsigned int I_uiBuffLen, STUCT_COM_INPUT *I_spCOMInput);
 
 // Splits "host[:port[:user[:password]]]" into bounded outputs; FALSE when
-// the spec is empty, has no host, more than four fields, a user without a
+// the entry is empty, has no host, more than four fields, a user without a
 // password, or a field that does not fit its buffer.
 BOOL ParseCLIHostSpec(const char *cpHostSpecStr, char *cpHost, size_t uiHostLen, char *cpPort, size_t uiPortLen,
                       char *cpUser, size_t uiUserLen, char *cpPasswd, size_t uiPasswdLen);

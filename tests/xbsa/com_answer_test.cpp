@@ -1,5 +1,5 @@
 // Answers of the command-interface program and the storage node's host
-// spec, as tables; query results, trace masking and the environment road.
+// entry, as tables; query results, trace masking and the environment road.
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -43,7 +43,7 @@ TEST_F(ComAnswerTest, ResultOfAnswers) {
       {"keyword with more letters", "reply=OK\njobnames=x\n", 0},
       {"keyword without '='", "reply=OK\nsegment 3\n", 0},
       {"tape without ':'", "reply=OK\ntape=LABEL\n", 0},
-      {"bad host spec", "reply=OK\ntape_server=:21\n", 0},
+      {"bad host entry", "reply=OK\ntape_server=:21\n", 0},
       {"port not a number", "reply=OK\ntape_server=h:abc:u:p\n", 0},
       {"value at 511", "reply=OK\nmessage=" + std::string(511, 'm') + "\n", 1},
       {"value over 511", "reply=OK\nmessage=" + std::string(512, 'm') + "\n", 0},
@@ -160,7 +160,7 @@ TEST_F(ComAnswerTest, QueryAnswerListsOneResultPerObject) {
 
 TEST(ComHostSpecTest, FieldsDefaultsAndBounds) {
   struct Case {
-    const char *spec;
+    const char *text;
     BOOL rc;
     const char *host, *port, *user, *pass;
   } cases[] = {
@@ -181,9 +181,9 @@ TEST(ComHostSpecTest, FieldsDefaultsAndBounds) {
       {"averyveryverylonghostname:1", FALSE, "", "", "", ""},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.text);
     char host[16] = "x", port[8] = "x", user[32] = "x", pass[16] = "x";
-    EXPECT_EQ(ParseCLIHostSpec(c.spec, host, sizeof host, port, sizeof port, user, sizeof user, pass, sizeof pass),
+    EXPECT_EQ(ParseCLIHostSpec(c.text, host, sizeof host, port, sizeof port, user, sizeof user, pass, sizeof pass),
               c.rc);
     if (c.rc) {
       EXPECT_STREQ(host, c.host);

@@ -1,4 +1,4 @@
-// The storage node's host spec of a command-interface answer:
+// The storage node's host entry of a command-interface answer:
 // "host[:port[:user[:password]]]" with the default port and secure login.
 #include <string.h>
 
@@ -32,7 +32,7 @@ BOOL ParseCLIHostSpec(const char *cpHostSpecStr, char *cpHost, size_t uiHostLen,
       fields.back() += *cp;
     }
   }
-  // A fifth field would be a password holding ':' or a malformed spec:
+  // A fifth field would be a password holding ':' or a malformed entry:
   // never cut it silently.
   size_t uiFields = fields.size();
   if (uiFields > 4) return FALSE;
