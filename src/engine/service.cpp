@@ -2,6 +2,8 @@
 // the TSA connection, and the SMS component version report.
 #include <string.h>
 
+#include <string>
+
 #include "client/vrk_global.h"
 #include "engine/connection.h"
 #include "runtime/vrk_log.h"
@@ -107,43 +109,40 @@ void CloseTarget(SESSION_INFORMATION *sessionInfo) {
   sessionInfo->connection = 0;
 }
 
+namespace {
+
+// Asks one SMS module for its version; FALSE (after the error lines) when
+// the query fails.
+bool QueryVersion(SESSION_INFORMATION *sessionInfo, CCODE (*query)(UINT32, NWSM_MODULE_VERSION_INFO *),
+                  const char *name, NWSM_MODULE_VERSION_INFO *info) {
+  memset(info, 0, sizeof(*info));
+  CCODE ccode = query(sessionInfo->connection, info);
+  if (ccode != 0) {
+    std::string routine = std::string("GetSMDRVersionInfo: ") + name;
+    PrintCode(1, ccode, routine.c_str(), 0, sessionInfo);
+    vrk_log(1500, "Error %s 0X%lX", name, (unsigned long)ccode);
+    return false;
+  }
+  info->moduleFileName[sizeof(info->moduleFileName) - 1] = '\0';
+  info->OSName[sizeof(info->OSName) - 1] = '\0';
+  return true;
+}
+
+}  // namespace
+
 void GetSMDRVersionInfo(SESSION_INFORMATION *sessionInfo) {
   NWSM_MODULE_VERSION_INFO info;
-  memset(&info, 0, sizeof(info));
-  CCODE ccode = NWSMGetRequestorVersionInfo(sessionInfo->connection, &info);
-  if (ccode != 0) {
-    PrintCode(1, ccode, "GetSMDRVersionInfo: NWSMGetRequestorVersionInfo", 0, sessionInfo);
-    vrk_log(1500, "Error NWSMGetRequestorVersionInfo 0X%lX", (unsigned long)ccode);
-    return;
-  }
-  info.moduleFileName[sizeof(info.moduleFileName) - 1] = '\0';
-  info.OSName[sizeof(info.OSName) - 1] = '\0';
+  if (!QueryVersion(sessionInfo, NWSMGetRequestorVersionInfo, "NWSMGetRequestorVersionInfo", &info)) return;
   vrk_log(3500, "Requestor %s version %u.%u.%u (%s %u.%u.%u)", info.moduleFileName,
           info.moduleMajorVersion, info.moduleMinorVersion, info.moduleRevisionLevel, info.OSName,
           info.OSMajorVersion, info.OSMinorVersion, info.OSRevisionLevel);
 
-  memset(&info, 0, sizeof(info));
-  ccode = NWSMGetResponderVersionInfo(sessionInfo->connection, &info);
-  if (ccode != 0) {
-    PrintCode(1, ccode, "GetSMDRVersionInfo: NWSMGetResponderVersionInfo", 0, sessionInfo);
-    vrk_log(1500, "Error NWSMGetResponderVersionInfo 0X%lX", (unsigned long)ccode);
-    return;
-  }
-  info.moduleFileName[sizeof(info.moduleFileName) - 1] = '\0';
-  info.OSName[sizeof(info.OSName) - 1] = '\0';
+  if (!QueryVersion(sessionInfo, NWSMGetResponderVersionInfo, "NWSMGetResponderVersionInfo", &info)) return;
   vrk_log(3500, "Responder %s version %u.%u.%u (%s %u.%u.%u)", info.moduleFileName,
           info.moduleMajorVersion, info.moduleMinorVersion, info.moduleRevisionLevel, info.OSName,
           info.OSMajorVersion, info.OSMinorVersion, info.OSRevisionLevel);
 
-  memset(&info, 0, sizeof(info));
-  ccode = NWSMGetSMSModuleVersionInfo(sessionInfo->connection, &info);
-  if (ccode != 0) {
-    PrintCode(1, ccode, "GetSMDRVersionInfo: NWSMGetSMSModuleVersionInfo", 0, sessionInfo);
-    vrk_log(1500, "Error NWSMGetSMSModuleVersionInfo 0X%lX", (unsigned long)ccode);
-    return;
-  }
-  info.moduleFileName[sizeof(info.moduleFileName) - 1] = '\0';
-  info.OSName[sizeof(info.OSName) - 1] = '\0';
+  if (!QueryVersion(sessionInfo, NWSMGetSMSModuleVersionInfo, "NWSMGetSMSModuleVersionInfo", &info)) return;
   vrk_log(3500, "SMS module %s version %u.%u.%u", info.moduleFileName, info.moduleMajorVersion,
           info.moduleMinorVersion, info.moduleRevisionLevel);
   trace("%l4 OS version info: %s %u.%u.%u", info.OSName, info.OSMajorVersion, info.OSMinorVersion,
