@@ -66,9 +66,14 @@ extern "C" CCODE NWSMListTSAs(const char *pattern, NWSM_NAME_LIST **list) {
   c.Args("pattern=\"%s\"", S(pattern));
   if (CCODE rc = c.Begin(kNoConnection)) return c.End(rc);
   if (!pattern || !list) return c.End(NWSMDR_INVALID_PARAMETER);
+  // The pattern is an SMDR name followed by ".*"; an empty SMDR part stands
+  // for the default SMDR, the first of the list.
+  std::string match = pattern;
+  const std::vector<std::string> &smdrs = G().world.smdrs;
+  if (match == ".*" && !smdrs.empty()) match = smdrs.front() + ".*";
   std::vector<std::string> names;
   for (const Tsa &t : G().world.tsas)
-    if (fnmatch(pattern, t.name.c_str(), FNM_CASEFOLD) == 0) names.push_back(t.name);
+    if (fnmatch(match.c_str(), t.name.c_str(), FNM_CASEFOLD) == 0) names.push_back(t.name);
   if (names.empty()) return c.End(NWSMDR_NAME_DOES_NOT_EXIST);
   return c.End(MakeNameList(names, {}, list));
 }

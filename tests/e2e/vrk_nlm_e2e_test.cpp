@@ -181,7 +181,17 @@ TEST(InteractiveRoad, OnlyArgumentConnectsAndEndsWithThree) {
   EXPECT_NE(r.err.find("Starting Session \"KORVA VRK_NLM Session\" ..."), std::string::npos);
   // No option handling: no banner line.
   EXPECT_EQ(r.err.find("vrk-3036"), std::string::npos) << r.err;
-  EXPECT_EQ(job.Calls("NWSMConnectToTSA").size(), 5u);
+  // No SMDR is given: the TSAs of the default SMDR are listed, the empty TSA
+  // name takes the first of them, and the session connects and ends at once.
+  std::vector<std::string> lists = job.Calls("NWSMListTSAs");
+  ASSERT_EQ(lists.size(), 1u);
+  EXPECT_NE(lists[0].find("pattern=\".*\""), std::string::npos) << lists[0];
+  std::vector<std::string> connects = job.Calls("NWSMConnectToTSA");
+  ASSERT_EQ(connects.size(), 1u) << r.err;
+  EXPECT_NE(connects[0].find(std::string("tsa=\"") + kTsa + "\""), std::string::npos) << connects[0];
+  EXPECT_EQ(r.err.find("Connection denied."), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Delay  "), std::string::npos) << r.err;
+  EXPECT_EQ(job.Calls("NWSMTSReleaseTargetService").size(), 1u);
 }
 
 TEST(InteractiveRoad, WithOtherArgumentsItIsTheInformationOption) {
@@ -324,8 +334,9 @@ TEST(Signals, InterruptStopsTheConnectTries) {
 
 // The "-i" road runs without defaults: the generator fields are 0, and an
 // interrupt must stop only the connect tries, not signal the process group.
+// The TSA refuses the connects so that there are tries to stop.
 TEST(Signals, InterruptOnTheInteractiveRoadEndsWithThree) {
-  Job job;
+  Job job("fail_connect = 5\n[smdr srv1]\n[tsa srv1.Linux File System]\nresource / = @DATA@\n");
   Result r = job.Run({"-i"}, "1", [](pid_t pid, const std::string &err) {
     if (err.find("Delay  ") == std::string::npos) return false;
     kill(pid, SIGINT);

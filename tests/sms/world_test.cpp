@@ -63,6 +63,23 @@ TEST(WorldFile, NamedByTheEnvironmentVariable) {
   EXPECT_EQ(NWSMTS_INVALID_TSA, NWSMConnectToTSA("nobody", &conn));
 }
 
+// The engine asks for "<SMDR>.*"; without an SMDR name it sends ".*", which
+// must list the TSAs of the default (first) SMDR.
+TEST(WorldFile, EmptySmdrPartListsTheDefaultSmdrsTsas) {
+  TempDir tmp;
+  std::string p = tmp.file("w.ini");
+  WriteFile(p, "[smdr one]\n[tsa one.Linux File System]\nresource / = " + tmp.path() +
+                   "\n[tsa one.Apache TSA]\nresource / = " + tmp.path() + "\n[smdr two]\n"
+                   "[tsa two.Linux File System]\nresource / = " + tmp.path() + "\n");
+  ASSERT_EQ(0u, vrk_sms_load_world(p.c_str()));
+  NWSM_NAME_LIST *l = nullptr;
+  ASSERT_EQ(0u, NWSMListTSAs(".*", &l));
+  EXPECT_EQ((std::vector<std::string>{"one.Linux File System", "one.Apache TSA"}), Names(l));
+  ASSERT_EQ(0u, NWSMListTSAs("two.*", &l));
+  EXPECT_EQ(std::vector<std::string>{"two.Linux File System"}, Names(l));
+  EXPECT_EQ(NWSMDR_NAME_DOES_NOT_EXIST, NWSMListTSAs("three.*", &l));
+}
+
 TEST(WorldFile, ErrorsAreReportedWithTheLine) {
   TempDir tmp;
   std::string p = tmp.file("w.ini");
