@@ -61,6 +61,33 @@ std::vector<std::string> split_lines(const std::string &text) {
   return lines;
 }
 
+// A format cut to at most uMax characters; a conversion that the cut would
+// leave unfinished (a lone '%' or "%-1" without its letter) is dropped whole,
+// so the cut format never reads an argument of the wrong kind.
+std::string prot_cut_format(const std::string &fmt, size_t uMax) {
+  if (fmt.size() <= uMax) return fmt;
+  std::string cut = fmt.substr(0, uMax);
+  size_t i = 0;
+  while (i < cut.size()) {
+    if (cut[i] != '%') {
+      i++;
+      continue;
+    }
+    size_t j = i + 1;
+    if (j < cut.size() && cut[j] == '%') {
+      i = j + 1;
+      continue;
+    }
+    while (j < cut.size() && strchr("#0- +'123456789.*hlLqjzt", cut[j]) != nullptr) j++;
+    if (j >= cut.size()) {
+      cut.resize(i);
+      break;
+    }
+    i = j + 1;
+  }
+  return cut;
+}
+
 }  // namespace
 
 void PROT(const char *cpFormat, ...) {
@@ -122,37 +149,39 @@ void PROT(const char *cpFormat, ...) {
   }
 
   const char *msgFormat = cpFormat + 13;
-  int needFormat = snprintf(nullptr, 0, "%s %s[%6d]: %s", stamp, tag.c_str(), pid, msgFormat) + 1;
-  std::string message = vformat(msgFormat, ap);
-  va_end(ap);
+  char pidText[16];
+  snprintf(pidText, sizeof(pidText), "%6d", pid);
+  // The line format carries time stamp, tag and process id before the
+  // caller's message format; both it and the output are cut to their buffers.
+  std::string lineFormat = std::string(stamp) + " " + tag + "[" + pidText + "]: " + msgFormat;
+  const int needFormat = static_cast<int>(lineFormat.size()) + 1;
   if (needFormat > PROT_FORMAT_SIZE) {
     trace("%l0 Error: The following format string was shortened (%d <> %d): [%s]", PROT_FORMAT_SIZE,
           needFormat, msgFormat);
     fprintf(prot, "%s %s[%6d]: Error: The following format string was shortened (%d <> %d)\n", stamp,
             "E999-BASICS ", pid, PROT_FORMAT_SIZE, needFormat);
-  } else {
-    char pidText[16];
-    snprintf(pidText, sizeof(pidText), "%6d", pid);
-    std::string head = std::string(stamp) + " " + tag + "[" + pidText + "]: ";
-    int needOutput = static_cast<int>(head.size() + message.size()) + 1;
-    if (needOutput > PROT_OUTPUT_SIZE) {
-      trace("%l0 Error: The following output was shortened (%d <> %d): [%s]", PROT_OUTPUT_SIZE,
-            needOutput, msgFormat);
-      fprintf(prot, "%s %s[%6d]: Error: The following output was shortened (%d <> %d)\n", stamp,
-              "E999-BASICS ", pid, PROT_OUTPUT_SIZE, needOutput);
+    lineFormat = prot_cut_format(lineFormat, PROT_FORMAT_SIZE - 1);
+  }
+  std::string output = vformat(lineFormat.c_str(), ap);
+  va_end(ap);
+  const int needOutput = static_cast<int>(output.size()) + 1;
+  if (needOutput > PROT_OUTPUT_SIZE) {
+    trace("%l0 Error: The following output was shortened (%d <> %d): [%s]", PROT_OUTPUT_SIZE, needOutput,
+          msgFormat);
+    fprintf(prot, "%s %s[%6d]: Error: The following output was shortened (%d <> %d)\n", stamp,
+            "E999-BASICS ", pid, PROT_OUTPUT_SIZE, needOutput);
+    output.resize(PROT_OUTPUT_SIZE - 1);
+  }
+  std::vector<std::string> lines = split_lines(output);
+  for (size_t i = 0; i < lines.size(); i++) {
+    if (i == 0) {
+      // The first line already carries time stamp, tag and process id.
+      trace("%l3 PROT: [%s]", lines[0].c_str());
+      fprintf(prot, "%s\n", lines[0].c_str());
+      if (tag[0] == 'E') fprintf(err, "%s\n", lines[0].c_str());
     } else {
-      std::vector<std::string> lines = split_lines(message);
-      for (size_t i = 0; i < lines.size(); i++) {
-        if (i == 0) {
-          std::string first = head + lines[0];
-          trace("%l3 PROT: [%s]", first.c_str());
-          fprintf(prot, "%s\n", first.c_str());
-          if (tag[0] == 'E') fprintf(err, "%s\n", first.c_str());
-        } else {
-          trace("%l3 PROT: [%s]", lines[i].c_str());
-          fprintf(prot, "%s %s[%6d]: %s\n", stamp, tag.c_str(), pid, lines[i].c_str());
-        }
-      }
+      trace("%l3 PROT: [%s]", lines[i].c_str());
+      fprintf(prot, "%s %s[%6d]: %s\n", stamp, tag.c_str(), pid, lines[i].c_str());
     }
   }
   fclose(err);

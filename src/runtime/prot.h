@@ -3,8 +3,8 @@
 #ifndef VRK_RUNTIME_PROT_H
 #define VRK_RUNTIME_PROT_H
 
-// Size of the line format and of the formatted output; longer ones are
-// refused with a report line instead of being cut.
+// Size of the line format and of the formatted output; longer ones are cut
+// to fit, after a report line that says so.
 #define PROT_FORMAT_SIZE 2560
 #define PROT_OUTPUT_SIZE 10240
 

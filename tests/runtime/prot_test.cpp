@@ -67,19 +67,47 @@ TEST(Prot, MisuseIsReportedAndTheMessageKept) {
   EXPECT_EQ("", ReadFile(prot + ".err"));
 }
 
-TEST(Prot, OverLongOutputIsRefusedWithAReport) {
+// Time stamp, blank, tag, "[", six pid digits and "]: " come first: 42 characters.
+const size_t kHead = 42;
+
+TEST(Prot, OverLongOutputIsCutAfterAReport) {
   KorvaWorld world;
   std::string prot = world.enableProt();
   std::string big(11000, 'x');
-  PROT("E001-BASICS  %s", big.c_str());
-  std::string text = ReadFile(prot);
-  EXPECT_EQ(std::string::npos, text.find("xxxx"));
-  ExpectLines(Lines(text), {Line("E999-BASICS ",
-                                 "Error: The following output was shortened \\(10240 <> 11043\\)")});
-  std::string fmt = "I001-BASICS  " + std::string(2600, 'f');
-  WriteFile(prot, "");
-  PROT("%s", fmt.c_str());  // misuse: '%' in the tag, kept as a W999 line
-  EXPECT_NE(std::string::npos, ReadFile(prot).find("W999-BASICS"));
+  PROT("E001-BASICS  %s\nsecond", big.c_str());
+  const std::string kept(PROT_OUTPUT_SIZE - 1 - kHead, 'x');
+  ExpectLines(Lines(ReadFile(prot)),
+              {Line("E999-BASICS ", "Error: The following output was shortened \\(10240 <> 11050\\)"),
+               Line("E001-BASICS ", kept)});
+  ExpectLines(Lines(ReadFile(prot + ".err")), {Line("E001-BASICS ", kept)});
+}
+
+TEST(Prot, OverLongFormatIsCutAfterAReport) {
+  const size_t kRoom = PROT_FORMAT_SIZE - 1 - kHead;  // message format characters kept
+  struct Case {
+    std::string format;  // behind the tag and its separator
+    std::string message;
+  } cases[] = {
+      // The cut falls behind a whole conversion: it still takes its argument.
+      {"%ld" + std::string(2600, 'f'), "5" + std::string(kRoom - 3, 'f')},
+      // The cut falls inside "%ld": the unfinished conversion is dropped.
+      {std::string(kRoom - 2, 'f') + "%ld tail", std::string(kRoom - 2, 'f')},
+      // ... and inside "%%": the lone '%' is dropped as well.
+      {std::string(kRoom - 1, 'f') + "%% tail", std::string(kRoom - 1, 'f')},
+  };
+  for (const Case &c : cases) {
+    KorvaWorld world;
+    std::string prot = world.enableProt();
+    std::string fmt = "I001-BASICS  " + c.format;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    PROT(fmt.c_str(), 5L);
+#pragma GCC diagnostic pop
+    char report[128];
+    snprintf(report, sizeof(report), "Error: The following format string was shortened \\(2560 <> %zu\\)",
+             kHead + c.format.size() + 1);
+    ExpectLines(Lines(ReadFile(prot)), {Line("E999-BASICS ", report), Line("I001-BASICS ", c.message)});
+  }
 }
 
 TEST(Prot, WithoutProtocolFileNothingIsWritten) {
