@@ -7,16 +7,19 @@
 
 #include <string>
 
+#include "runtime/glbv.h"
 #include "runtime/vrk_log.h"
 #include "runtime/x_run.h"
 
 namespace {
 
-// The product's read-write temporary directory ("gv_rw_tmp"); the named-value
-// store is not part of this client, so the environment's TMPDIR or /tmp serve.
+// The product's read-write temporary directory, the named value "gv_rw_tmp";
+// empty when it is not defined (sort then keeps its own default).
 std::string rw_tmp_dir() {
-  const char *tmp = getenv("TMPDIR");
-  return tmp != NULL && *tmp != '\0' ? tmp : "/tmp";
+  char name[] = "gv_rw_tmp";
+  char value[GLBV_VALUE_SIZE];
+  glbv('r', name, value);
+  return value[0] == '?' ? std::string() : std::string(value);
 }
 
 }  // namespace
@@ -45,6 +48,8 @@ int sort_file(char *inFile, char *outFile) {
   req.argv = {"sort", "--", inFile};
   req.stdoutFile = outFile;
   req.umaskValue = 0022;
-  req.environment = {"TMPDIR=" + rw_tmp_dir(), "LC_ALL=POSIX"};
+  req.environment = {"LC_ALL=POSIX"};
+  std::string tmp = rw_tmp_dir();
+  if (!tmp.empty()) req.environment.push_back("TMPDIR=" + tmp);
   return x_RunProgram(req);
 }

@@ -14,6 +14,7 @@
 
 #include <string>
 
+#include "runtime/cm_exec_internal.h"
 #include "runtime/vrk_log.h"
 #include "runtime/x_run.h"
 
@@ -63,7 +64,7 @@ int get_parent_info(char *cpInfo, int iLength) {
   if (rc == X_RUN_NOT_STARTED) {
     int err = errno;
     fprintf(stderr, "popen failed for %s\n", command.c_str());
-    trace("%l0 E008-BASICS  Error in command execution %s: %s", command.c_str(), strerror(err));
+    exec_report(command, strerror(err));
     return 0;
   }
   // The line whose first column is the parent's id; its command with runs of

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "runtime/cm_hal_host.h"
+#include "runtime/cm_lang.h"
+#include "runtime/korva_world.h"
 #include "runtime/x_mem_timer.h"
 #include "vrk_test_util.h"
 
@@ -97,6 +99,32 @@ TEST(HalHost, ParentInfoNamesTheParent) {
   char small[12];
   EXPECT_EQ(1, get_parent_info(small, sizeof(small)));
   EXPECT_LT(strlen(small), sizeof(small));
+}
+
+// Without "ps" the failure goes to standard error and, in the error format of
+// the language setting, to the protocol file and its error file.
+TEST(HalHost, ParentInfoFailureIsProtocolledInTheLanguageSetting) {
+  vrktest::KorvaWorld world;
+  std::string prot = world.enableProt();
+  mkdir(world.file("nobin").c_str(), 0755);
+  const std::string path = world.file("nobin");
+  testing::internal::CaptureStderr();
+  int rc = InChild([&]() {
+    setenv("PATH", path.c_str(), 1);
+    eLang = LANG_DE;
+    char info[64] = "junk";
+    return get_parent_info(info, sizeof(info)) == 0 && info[0] == '\0' ? 0 : 1;
+  });
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(0, rc);
+  EXPECT_NE(std::string::npos, err.find("popen failed for ps -e -A -o pid,command\n")) << err;
+  for (const std::string &file : {prot, prot + ".err"}) {
+    std::string text = ReadFile(file);
+    EXPECT_NE(std::string::npos,
+              text.find("]: Fehler bei Kommandoausführung ps -e -A -o pid,command: No such file or directory\n"))
+        << file << ": " << text;
+    EXPECT_NE(std::string::npos, text.find(" E008-BASICS [")) << text;
+  }
 }
 
 TEST(HalHost, CloseAllClosesFromTheGivenDescriptor) {

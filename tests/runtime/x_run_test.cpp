@@ -10,6 +10,7 @@
 #include "runtime/cm_fs_cmds.h"
 #include "runtime/cm_fs_usage.h"
 #include "runtime/x_run.h"
+#include "runtime/korva_world.h"
 #include "vrk_test_util.h"
 
 namespace {
@@ -114,6 +115,35 @@ TEST_F(RunTest, SortFileInPosixOrder) {
   EXPECT_EQ(0644u, st.st_mode & 0777);
   std::string missing = tmp_.file("missing");
   EXPECT_NE(0, sort_file(&missing[0], const_cast<char *>(out.c_str())));
+}
+
+// sort gets the product's temporary directory, the named value "gv_rw_tmp",
+// as TMPDIR; without that value TMPDIR is left as it was.
+TEST_F(RunTest, SortFileUsesTheNamedTemporaryDirectory) {
+  vrktest::KorvaWorld world;
+  const std::string bin = tmp_.file("bin");
+  ASSERT_EQ(0, mkdir(bin.c_str(), 0755));
+  WriteFile(bin + "/sort", "#!/bin/sh\nprintf '%s\\n' \"${TMPDIR-unset}\"\n");
+  ASSERT_EQ(0, chmod((bin + "/sort").c_str(), 0755));
+  const char *oldPath = getenv("PATH");
+  const std::string savedPath = oldPath != nullptr ? oldPath : "";
+  const char *oldTmp = getenv("TMPDIR");
+  const bool hadTmp = oldTmp != nullptr;
+  const std::string savedTmp = hadTmp ? oldTmp : "";
+  setenv("PATH", (bin + ":" + savedPath).c_str(), 1);
+  unsetenv("TMPDIR");
+
+  std::string in = tmp_.file("in"), out = tmp_.file("out");
+  WriteFile(in, "b\na\n");
+  EXPECT_EQ(0, sort_file(&in[0], &out[0]));
+  EXPECT_EQ("unset\n", ReadFile(out));
+  const std::string named = world.file("named tmp");
+  WriteFile(world.file("glbv/gv_rw_tmp.sgv"), named);
+  EXPECT_EQ(0, sort_file(&in[0], &out[0]));
+  EXPECT_EQ(named + "\n", ReadFile(out));
+
+  setenv("PATH", savedPath.c_str(), 1);
+  if (hadTmp) setenv("TMPDIR", savedTmp.c_str(), 1);
 }
 
 TEST_F(RunTest, DirectoryUsage) {
