@@ -11,12 +11,16 @@
 #define STRTOK_BUF 8192   // the tokenizer's copy of its text
 #define STR_EXT_BUF 512   // str_ext's result
 #define UUID_BUF 256      // pcm_uuid3's result
+#define STR_ELEM_WORK 768 // str_elem's work copy of its text
 #define FILE_NAME_BUF 1024
 
 // A new text (non-NULL cpInstring) returns its first field; NULL returns the
 // next field of the same text, NULL when none is left. Empty fields between
 // adjacent delimiters are returned as empty strings. One state per process.
 char *cm_strtok(const char *cpInstring, char cDelim);
+// Field iPos (from 0) of cpStr into cpElem: 1, or 0 with cpElem empty. A
+// leading delimiter is skipped; only the first 767 characters of a text with
+// a delimiter are split, a text without one is field 0 whole.
 int str_elem(int iPos, char cDelimiter, const char *cpStr, char *cpElem);
 char *str_ext(int iPos, int iLen, const char *cpInstr);
 

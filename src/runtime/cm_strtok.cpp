@@ -52,7 +52,9 @@ int str_elem(int iPos, char cDelimiter, const char *cpStr, char *cpElem) {
     return 1;
   }
   const char *src = cpStr[0] == cDelimiter ? cpStr + 1 : cpStr;
-  std::string work(src);
+  // The fields are taken from a work copy of at most 767 characters, so no
+  // field longer than that reaches the caller's buffer.
+  std::string work(src, strnlen(src, STR_ELEM_WORK - 1));
   char *field = cm_strtok(work.c_str(), cDelimiter);
   for (int i = 0; i < iPos && field != nullptr; i++) field = cm_strtok(nullptr, cDelimiter);
   if (field == nullptr) return 0;

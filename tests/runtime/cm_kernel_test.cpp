@@ -64,11 +64,25 @@ TEST(StrElem, Table) {
     EXPECT_EQ(c.rc, str_elem(c.pos, ':', c.str, elem)) << c.pos << " " << c.str;
     EXPECT_STREQ(c.elem, elem) << c.pos << " " << c.str;
   }
-  // A field far beyond a short work buffer is still found whole.
-  std::string longText = std::string(800, 'x') + ":tail";
-  char elem[1024];
-  EXPECT_EQ(1, str_elem(1, ':', longText.c_str(), elem));
-  EXPECT_STREQ("tail", elem);
+  // Only the first 767 characters are split: a field behind them is missing,
+  // one that reaches beyond them is cut there.
+  struct {
+    int pos;
+    std::string str;
+    int rc;
+    std::string elem;
+  } longCases[] = {
+      {1, std::string(800, 'x') + ":tail", 0, ""},
+      {1, std::string(760, 'x') + ":" + std::string(20, 'y'), 1, std::string(6, 'y')},
+      {1, ":" + std::string(760, 'x') + ":" + std::string(20, 'y'), 1, std::string(6, 'y')},
+      {0, std::string(900, 'x') + ":", 1, std::string(767, 'x')},
+      {0, std::string(900, 'x'), 1, std::string(900, 'x')},  // no delimiter: copied whole
+  };
+  for (const auto &c : longCases) {
+    std::vector<char> elem(1024, 'j');
+    EXPECT_EQ(c.rc, str_elem(c.pos, ':', c.str.c_str(), elem.data())) << c.str.size();
+    EXPECT_EQ(c.elem, std::string(elem.data())) << c.str.size();
+  }
 }
 
 TEST(StrExt, Table) {
