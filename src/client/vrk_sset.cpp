@@ -74,7 +74,6 @@ int vrk_write_sset(s_vrk_cpio_header *spItemHeader) {
   // Without header texts no reader could find the entry again.
   if (g->eHdrFmt == HDR_RAW) return sset_not_made("no SSET entry in an archive without headers");
 
-  // The ciphertext goes to its own buffer; the clear password stays.
   char szPassword[kTextBuf] = {0};
   char szSaveset[kTextBuf] = {0};
   memcpy(szPassword, password, pwLen);
@@ -89,6 +88,9 @@ int vrk_write_sset(s_vrk_cpio_header *spItemHeader) {
     vrk_log(1151);
     return -1;
   }
+  // The ciphertext replaces the clear password, zero-filled behind it.
+  memset(g->sVRKObject.szEnDecrPassword, 0, sizeof(g->sVRKObject.szEnDecrPassword));
+  memcpy(g->sVRKObject.szEnDecrPassword, szCipher, ulCipherLen);
 
   s_vrk_cpio_header *h = spItemHeader;
   memset(h, 0, sizeof(*h));

@@ -1,6 +1,6 @@
 // Tests of the saveset key entry through a local saveset: round trips per
-// header format, the clear password kept, bounded reads, give-back of a
-// first entry that is not SSET, refusals, and resynchronisation.
+// header format, the ciphertext in place of the password, bounded reads,
+// give-back of a first entry that is not SSET, refusals, and resynchronisation.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -78,8 +78,12 @@ TEST_F(SsetTest, RoundTripPerFormatConsumesExactlyWhatWasWritten) {
     strcpy(spGlobal->sVRKObject.szEnDecrPassword, "pass word 1");
     std::string file;
     ASSERT_EQ(0, Write(&file));
-    EXPECT_STREQ("pass word 1", spGlobal->sVRKObject.szEnDecrPassword);  // not replaced by ciphertext
     std::string raw = vrktest::ReadFile(file);
+    // The ciphertext, the entry's body, replaces the clear password.
+    const std::string pw(spGlobal->sVRKObject.szEnDecrPassword,
+                         sizeof(spGlobal->sVRKObject.szEnDecrPassword));
+    size_t bodyAt = raw.size() - 155 - (size_t)vrk_pad(155, strtoul(c.prefix, nullptr, 8));
+    EXPECT_EQ(raw.substr(bodyAt, 155) + std::string(pw.size() - 155, '\0'), pw);
     EXPECT_EQ(c.size, raw.size());
     EXPECT_EQ(c.prefix, raw.substr(0, 6));
     EXPECT_EQ(std::string("SSET", 5), raw.substr(vrktest::HeaderLength(raw.c_str()), 5));
