@@ -41,14 +41,16 @@ bool LocaleSpeaksUtf8() {
   return utf8;
 }
 
-// The source item in UTF-8; false when the conversion fails.
+// The source item in UTF-8; false when the conversion itself fails. A failed
+// length query is logged, and the conversion then gets room for the longest
+// result: four UTF-8 bytes for each byte of the item.
 bool ToUtf8(const char *item, std::string &out) {
   UINT32 need = 0;
   UINT32 inLen = (UINT32)strlen(item) + 1;
   CCODE cc = SMloc2utf8(nullptr, &need, item, inLen, 0);
   if (cc != 0) {
     vrk_log(1500, "SMloc2utf8 error code:0X%X", (unsigned)cc);
-    return false;
+    need = 4 * inLen;
   }
   std::string buf(need + 1, '\0');
   UINT32 cap = need + 1;

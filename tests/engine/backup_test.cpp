@@ -3,6 +3,7 @@
 // bounds, a failed or empty first run, the listing pass and progress.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -209,6 +210,57 @@ TEST_F(BackupTest, ProgressWithinTheFirstSecondDividesByOneSecond) {
     EXPECT_EQ(std::string::npos, line.find("-")) << line;
     EXPECT_NE(std::string::npos, err.find("Saveset size: 3145728 bytes.")) << err;
     uTransfered = 0;
+  }
+}
+
+// A character-type locale in ISO-8859-1, built into a directory of the test,
+// so that the backup sources are converted to UTF-8 for the TSA.
+class Latin1Locale {
+ public:
+  explicit Latin1Locale(const std::string &dir) {
+    std::string cmd = "localedef --no-archive -c -i POSIX -f ISO-8859-1 '" + dir + "/lat1' >/dev/null 2>&1";
+    if (system(cmd.c_str()) != 0) {
+    }
+    setenv("LOCPATH", dir.c_str(), 1);
+    ok_ = setlocale(LC_CTYPE, "lat1") != nullptr;
+  }
+  ~Latin1Locale() {
+    setlocale(LC_CTYPE, "C");
+    unsetenv("LOCPATH");
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
+// The login converts the password first (call 1); the source's length query
+// is call 2 and its conversion call 3. Only a failed conversion ends the
+// backup; a failed length query is logged and the conversion still runs.
+TEST_F(BackupTest, OnlyAFailedSourceConversionEndsTheBackup) {
+  struct Case {
+    int failingCall;
+    size_t stored;
+  } cases[] = {{2, 4}, {3, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.failingCall);
+    World w(OneTsa("[faults]\nfault SMloc2utf8 = " + std::to_string(c.failingCall) + " 0xFFFBFFF0\n"));
+    Tree(w.dir() + "/data");
+    Connect(w);
+    ASSERT_TRUE(session_->IsUTF8Supp);
+    Latin1Locale latin1(dir_.path());
+    ASSERT_TRUE(latin1.ok()) << "localedef and the locales package are needed";
+    Source("/");
+    std::string err = RunBackup();
+    EXPECT_EQ(3u, w.Calls("SMloc2utf8").size()) << err;
+    EXPECT_EQ(1, Count(err, "SMloc2utf8 error code:0XFFFBFFF0")) << err;
+    EXPECT_EQ(c.stored, w.Calls("NWSMTSOpenDataSetForBackup").size()) << err;
+    EXPECT_EQ(c.stored, (size_t)spGlobal->sVRKObject.ulSaved);
+    EndSession(0, session_);
+    session_ = nullptr;
+    spGlobal->sVRKObject.ulSaved = 0;
+    free(spGlobal->sVRKObject.cpItem[0]);
+    spGlobal->sVRKObject.cpItem[0] = nullptr;
   }
 }
 
