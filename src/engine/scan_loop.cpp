@@ -155,6 +155,14 @@ void ScanProgress(ScanRun &run) {
 
 namespace {
 
+// The end of every pass: the data set's bytes join the running total, it
+// becomes the current item, and a due progress message is written.
+void PassDone(ScanRun &run, double total) {
+  *run.putotal += total;
+  strlcpy(spGlobal->sVRKObject.szItem, pszCurrItem.c_str(), sizeof(spGlobal->sVRKObject.szItem));
+  ScanProgress(run);
+}
+
 // The first scan start, with one reconnect after a recoverable code.
 CCODE StartScan(ScanRun &run) {
   SESSION_INFORMATION *si = run.si;
@@ -298,12 +306,14 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
 
   if (!run.backup || info == nullptr) {
     NWSMFreeDataSetName(&longName);
+    PassDone(run, 0);
     return PassEnd::kNext;
   }
   if (!run.isParent && run.parentNotStored) {
     NWSMFreeDataSetName(&longName);
     ++o->ulNotSaved;
     vrk_log(2012, pszCurrItem.c_str(), "Parent directory not saved");
+    PassDone(run, 0);
     return PassEnd::kNext;
   }
 
@@ -332,6 +342,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
     }
     if (run.isParent) run.parentNotStored = true;
     PrintCode(0, ccOpen, "NWSMTSOpenDataSetForBackup", 0, si);
+    PassDone(run, 0);
     return PassEnd::kNext;
   }
   if (spGlobal->iLogLevel >= 2) vrk_log(3008, pszCurrItem.c_str());
@@ -414,9 +425,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
   CCODE ccClose = NWSMTSCloseDataSet(si->connection, &dataHandle);
   if (ccClose != 0) PrintCode(1, ccClose, "NWSMTSCloseDataSet", 0, si);
 
-  *run.putotal += total;
-  strlcpy(o->szItem, pszCurrItem.c_str(), sizeof(o->szItem));
-  ScanProgress(run);
+  PassDone(run, total);
 
   if (bWriteStarted && WriteDEFiles(nullptr, DE_END_OF_RECORD, 0, 0, 0, 0, si, nullptr) != 0) {
     vrk_log(3500, "WriteDEFiles(END_OF_RECORD_MARKER) failed");

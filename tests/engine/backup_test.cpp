@@ -14,7 +14,9 @@
 #include "../e2e/de_check.h"
 #include "engine/backup.h"
 #include "engine/connection.h"
+#include "engine/de_stream_internal.h"
 #include "engine/engine_globals.h"
+#include "engine/scan_loop.h"
 #include "engine/scan_loop_internal.h"
 #include "engine/session.h"
 #include "engine_test_util.h"
@@ -210,6 +212,51 @@ TEST_F(BackupTest, ProgressWithinTheFirstSecondDividesByOneSecond) {
     EXPECT_EQ(std::string::npos, line.find("-")) << line;
     EXPECT_NE(std::string::npos, err.find("Saveset size: 3145728 bytes.")) << err;
     uTransfered = 0;
+  }
+}
+
+// Every pass ends with the progress step, also a pass whose data set failed
+// to open and every pass of a listing. The stored object counts as open, so
+// no record is written and only the loop can take the due message.
+TEST_F(BackupTest, EveryPassTakesADueProgressMessage) {
+  struct Case {
+    const char *what;
+    E_OPERATION op;
+    int backup;
+  } cases[] = {{"opens refused", BACKUP, 1}, {"listing", LIST_RESOURCES, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    World w(OneTsa("[faults]\nfault NWSMTSOpenDataSetForBackup = 1-100 0xFFFDFFBD\n"));
+    Tree(w.dir() + "/data");
+    Connect(w);
+    spGlobal->eOPERATION = c.op;
+    gLL_ResourceList = ConsLL();
+    gLL_DirList = ConsLL();
+    gLL_FileList = ConsLL();
+    session_->dataFile = DE_OPEN_MARKER;
+    session_->indexFile = DE_OPEN_MARKER;
+    NWSM_DATA_SET_NAME_LIST *res = nullptr;
+    ASSERT_EQ(0u, NWSMPutOneName(&res, NWSM_TSA_DEFINED_RESOURCE_TYPE, 0, 0, nullptr, nullptr, "/"));
+    spGlobal->iAlarmIntervall = 0;
+    spGlobal->iAlarm = 1;
+    double total = 0;
+    Capture cap;
+    CCODE cc = ScanAndReadDataSets(session_, c.backup, res, 0, &total, 1);
+    std::string err = cap.err();
+    EXPECT_EQ(0u, cc) << err;
+    EXPECT_EQ(c.backup ? 2u : 0u, w.Calls("NWSMTSOpenDataSetForBackup").size()) << err;
+    EXPECT_EQ(1, Count(err, "Transferred: 0 MB.")) << err;
+    EXPECT_EQ(0, spGlobal->iAlarm);
+    EXPECT_STRNE("", spGlobal->sVRKObject.szItem);
+    free(res);
+    session_->dataFile = nullptr;
+    session_->indexFile = nullptr;
+    gLL_ResourceList = DestLL(gLL_ResourceList);
+    gLL_DirList = DestLL(gLL_DirList);
+    gLL_FileList = DestLL(gLL_FileList);
+    EndSession(0, session_);
+    session_ = nullptr;
+    spGlobal->sVRKObject.szItem[0] = '\0';
   }
 }
 
