@@ -347,6 +347,19 @@ TEST(BackupE2E, AFailedReconnectEndsTheJobWithAnError) {
 }
 
 
+// The scan start fails again after a successful reconnect: nothing can be
+// saved, and the job must not end as a success with warnings.
+TEST(BackupE2E, AScanStartThatFailsAgainAfterAReconnectEndsTheJobWithAnError) {
+  BackupJob job("lose NWSMTSScanDataSetBegin = 1 0xFFFDFFAF\nfault NWSMTSScanDataSetBegin = 2 0xFFFDFFDC\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Fail Over / Fail Back...")) << r.err;
+  EXPECT_EQ(2u, job.Calls("NWSMTSScanDataSetBegin").size());
+  EXPECT_TRUE(Has(r.err, "Backup source could not be found. Exiting.")) << r.err;
+  EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
+}
+
 TEST(BackupE2E, TheObjectGoesToAnFtpStorageNode) {
   if (!vrktest::VsftpdPeer::Available()) GTEST_SKIP() << "vsftpd needs /usr/sbin/vsftpd, root and the ftp user";
   vrktest::VsftpdPeer node;
