@@ -47,6 +47,9 @@ void ShowSocketBinding(int hSocket) {
 int BindSocket2Range(int hSocket, const char *cpIPAddress, int *piPortStart, int iPortEnd) {
   int iFirst = *piPortStart;
   int iPort = iFirst;
+  // A busy port that the bind moves past is no failure: when the bind then
+  // succeeds, its text must not stay as the reason of a later failure.
+  const bool bHadLastMessage = xbsa_last_message()[0] != '\0';
   for (;;) {
     struct sockaddr_in sa;
     memset(&sa, 0, sizeof sa);
@@ -61,6 +64,7 @@ int BindSocket2Range(int hSocket, const char *cpIPAddress, int *piPortStart, int
         *piPortStart = iPort;
         xbsalogtrace("BindSocket2Range: New PortStart = [%d]", iPort);
       }
+      if (!bHadLastMessage) xbsa_set_last_message("");
       return 0;
     }
     int iErr = GetSockErrCode();

@@ -99,6 +99,33 @@ TEST_F(XbsaFtpTest, FixedLocalPortRangeBindsControlAndListenerInside) {
   EXPECT_EQ((port - start) % 2, 1);
 }
 
+// The first control port of the range is busy: the bind moves on and
+// succeeds, so the refused STOR behind it is the reason of the failure.
+TEST_F(XbsaFtpTest, AFailureAfterABusyFirstPortReportsItsOwnReason) {
+  FtpPeer peer(R"({"replies": {"STOR": ["553 Could not create file."]}})");
+  ASSERT_GT(peer.port(), 0);
+  int start = 0, held = -1;
+  for (int attempt = 0; attempt < 20 && held < 0; attempt++) {
+    start = RangeStart();
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons((uint16_t)start);
+    sa.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(s, (struct sockaddr *)&sa, sizeof sa) == 0) held = s;
+    else close(s);
+  }
+  ASSERT_GE(held, 0) << "no free port found";
+  std::string range = std::to_string(start) + "-" + std::to_string(start + 20);
+  StoreCodes c = Store(FtpEnv(peer.port(), range), "obj", "x");
+  close(held);
+  EXPECT_EQ(c.open.open, 77);
+  EXPECT_TRUE(TraceHas("BindSocket2Range: New PortStart = [" + std::to_string(start + 2) + "]"));
+  std::string err = LastError();
+  EXPECT_NE(err.find("STOR failed. NEGATIVE reply: 553"), std::string::npos) << err;
+  EXPECT_EQ(err.find("Address already in use"), std::string::npos) << err;
+}
+
 TEST_F(XbsaFtpTest, WorksWhenControlSocketIsDescriptorZero) {
   FtpPeer peer;
   ASSERT_GT(peer.port(), 0);
