@@ -8,6 +8,8 @@
 int cm_chmod(char *szMode, char *szFile);
 // cpTimeStamp is YYYYMMDDhhmm or YYYYMMDDhhmmss.
 int cm_chtime(char *cpTimeStamp, char *cpFile);
+// Sorts inFile into outFile in POSIX order with the umask 0022; sort's
+// temporary files go to the named value "gv_rw_tmp" when it is defined.
 int sort_file(char *inFile, char *outFile);
 
 #endif
