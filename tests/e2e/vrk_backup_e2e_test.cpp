@@ -277,6 +277,51 @@ TEST(BackupE2E, AReferenceTimeBefore1980ScansNothing) {
   EXPECT_FALSE(Has(r.err, "Total read:")) << r.err;
 }
 
+// After the TSA answers 0xFFFDFFB9 or 0xFFFDFFCE to setting the archive status
+// once, the job asks no more, in neither run; any other failure is only
+// reported for its item. MakeTree gives 12 data sets.
+TEST(BackupE2E, ArchiveStatusStopsForTheRestOfTheJobAfterTheTsaRefusesIt) {
+  const time_t now = time(nullptr);
+  struct Case {
+    const char *name;
+    const char *level;
+    std::string fault;
+    size_t calls;
+    const char *says;
+  } cases[] = {
+      {"unsupported at the third", "FULL", "3 0xFFFDFFB9", 3, "TSA does not support NWSMTSSetArchiveStatus, now avoid it"},
+      {"no such property at the first", "FULL", "1 0xFFFDFFCE", 1,
+       "NWSMTSSetArchiveStatus returns No such property, now avoid it"},
+      // Run 1 takes /new1 and its parent, run 2 the rest of the tree.
+      {"no such property in the first of two runs", "INCR", "1 0xFFFDFFCE", 1,
+       "NWSMTSSetArchiveStatus returns No such property, now avoid it"},
+      {"another failure", "FULL", "3 0xFFFDFFBD", 12, "NWSMTSSetArchiveStatus failed for item: ["},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job("fault NWSMTSSetArchiveStatus = " + c.fault + "\n", "scan_types = 0x806003\n");
+    MakeTree(job.data());
+    bool twoRuns = std::string(c.level) == "INCR";
+    if (twoRuns) {
+      Write(job.data() + "/new1", "new one\n", now + 2 * 86400);
+      Touch(job.file("times/job.I"), now - 86400);
+    }
+    Result r = job.Backup({"-l", c.level, "-s", "@" + job.saveset(), "/"});
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    // The refusal comes in the first run; the second asks no more.
+    size_t second = r.err.find("Call ScanAndReadDataSets() Second Run (created items)");
+    EXPECT_EQ(twoRuns, second != std::string::npos) << r.err;
+    if (twoRuns) {
+      EXPECT_LT(r.err.find(c.says), second) << r.err;
+    }
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data()), true, twoRuns));
+    EXPECT_EQ(c.calls, job.Calls("NWSMTSSetArchiveStatus").size()) << r.err;
+    EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+  }
+}
+
 
 // Read calls of MakeTree's data sets in scan order: / 1, /empty 2, /exact 3-4,
 // /skip/ 5, /skip/x 6, /sub/ 7, /sub/a.txt 8, /sub/b.tmp 9, /sub/link 10,
