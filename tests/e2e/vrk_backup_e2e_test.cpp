@@ -277,6 +277,56 @@ TEST(BackupE2E, AReferenceTimeBefore1980ScansNothing) {
   EXPECT_FALSE(Has(r.err, "Total read:")) << r.err;
 }
 
+// -o PRESERVE_ACCESS_TIME adds the TSA's open mode bit 0x40000 to every open
+// and leaves the access times as they were; a TSA without that option gets
+// the warning and the plain open mode, and the backup goes on.
+TEST(BackupE2E, PreserveAccessTimeInTheOpenModeOrItsWarning) {
+  struct Case {
+    const char *name;
+    const char *tsa;
+    bool option, bit;
+    int exitCode;
+    const char *says;
+  } cases[] = {
+      {"asked and supported", "", true, true, 0, "SetOpenModeForBackup: > May cause locking problem on some OES!"},
+      {"asked, not supported", "preserve_access_time = no\n", true, false, 1,
+       "ATTENTION: TSA specific open mode NWSM_PRESERVE_ACCESS_TIME (10) not supported!"},
+      {"not asked", "", false, false, 0, "SetOpenModeForBackup: Do not set NWSM_PRESERVE_ACCESS_TIME"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job("", c.tsa);
+    MakeTree(job.data());
+    std::vector<std::string> args{"-l", "FULL", "-v", "4", "-s", "@" + job.saveset()};
+    if (c.option) args.insert(args.end(), {"-o", "PRESERVE_ACCESS_TIME"});
+    args.push_back("/");
+    Result r = job.Backup(args);
+    EXPECT_EQ(c.exitCode, r.exitCode()) << r.err;
+    EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+    EXPECT_EQ(c.bit, Has(r.err, "SetOpenModeForBackup: Open mode with NWSM_PRESERVE_ACCESS_TIME")) << r.err;
+    if (c.bit) {
+      // Read whole, yet not accessed as far as the file system tells (asked
+      // before the test reads the tree itself).
+      struct stat st;
+      for (const char *f : {"/exact", "/sub/deep/d.bin"}) {
+        ASSERT_EQ(0, stat((job.data() + f).c_str(), &st)) << f;
+        EXPECT_EQ(kOld, (int64_t)st.st_atime) << f;
+      }
+    }
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+    std::vector<std::string> opens = job.Calls("NWSMTSOpenDataSetForBackup");
+    EXPECT_EQ(s.occ.size(), opens.size());
+    for (const std::string &call : opens) {
+      size_t at = call.find("mode=0x");
+      ASSERT_NE(std::string::npos, at) << call;
+      unsigned long mode = strtoul(call.c_str() + at + 7, nullptr, 16);
+      EXPECT_EQ(c.bit, (mode & 0x40000UL) != 0) << call;
+    }
+  }
+}
+
 // After the TSA answers 0xFFFDFFB9 or 0xFFFDFFCE to setting the archive status
 // once, the job asks no more, in neither run; any other failure is only
 // reported for its item. MakeTree gives 12 data sets.
