@@ -327,6 +327,49 @@ TEST(BackupE2E, PreserveAccessTimeInTheOpenModeOrItsWarning) {
   }
 }
 
+// The session takes UTF-8 names only from a TSA of API version 3 or later
+// that names UTF-8 among its name types; a failed query of either is no
+// error. With UTF-8 each data set is stored under its one long name in the
+// UTF-8 long name space (260), else under the TSA's whole list of local names.
+TEST(BackupE2E, SessionStartTakesUtf8NamesFromAnApiThreeTsaThatOffersThem) {
+  struct Case {
+    const char *name;
+    std::string world, tsa;
+    size_t nameTypeCalls;
+    bool utf8;
+  } cases[] = {
+      {"API 3.0 with UTF-8", "", "", 1, true},
+      {"API 2.9 with UTF-8", "", "api = 2.9\n", 0, false},
+      {"API 3.0 without UTF-8", "", "utf8 = no\n", 1, false},
+      {"version query fails", "fault NWSMTSGetTargetServiceAPIVersion = 1 0xFFFDFFB9\n", "", 0, false},
+      {"name type query fails", "fault NWSMTSGetSupportedNameTypes = 1 0xFFFDFFB9\n", "", 1, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job(c.world, c.tsa);
+    MakeTree(job.data());
+    Write(job.data() + "/gr\xc3\xbc\xc3\x9f" "e", "non-ASCII name\n");
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    EXPECT_EQ(c.utf8, Has(r.err, "StartSession: set isUTF8Supp = TRUE")) << r.err;
+    EXPECT_EQ(1u, job.Calls("NWSMTSGetTargetServiceAPIVersion").size());
+    EXPECT_EQ(c.nameTypeCalls, job.Calls("NWSMTSGetSupportedNameTypes").size());
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+    for (const decheck::Record &rec : s.records) {
+      if (rec.marker || rec.names.empty()) continue;
+      if (c.utf8) {
+        EXPECT_EQ(1u, rec.names.size()) << rec.names[0].name;
+        EXPECT_EQ(260u, rec.names[0].nameSpace) << rec.names[0].name;
+      } else {
+        EXPECT_LT(1u, rec.names.size()) << rec.names[0].name;
+        for (const decheck::Name &n : rec.names) EXPECT_GT(256u, n.nameSpace) << n.name;
+      }
+    }
+  }
+}
+
 // After the TSA answers 0xFFFDFFB9 or 0xFFFDFFCE to setting the archive status
 // once, the job asks no more, in neither run; any other failure is only
 // reported for its item. MakeTree gives 12 data sets.
