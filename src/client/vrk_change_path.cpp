@@ -5,6 +5,7 @@
 #include <pcre2posix.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -139,11 +140,14 @@ ERROR_CHANGE_PATH vrk_change_path(char *cpFileName, const char *cpPath, const ch
       trace("target prefix contains '\\'");
       trace("token is: \"%s\"", cpTargetPath);
     }
-    // Each group n replaces the first "\n" of the replacement itself; the
-    // texts put in are never searched again, so a matched name that holds a
-    // backslash and a digit cannot be taken for a reference.
+    // Each group n replaces the first "\n" of the replacement, the rightmost
+    // reference first: what a group puts in then lies behind every reference
+    // still to come, so a matched name that holds a backslash and a digit is
+    // never taken for a reference. The work buffer holds every stage.
     const std::string repl(cpTargetPath);
     std::vector<size_t> at(groups + 1, std::string::npos);
+    std::vector<size_t> order;
+    size_t room = repl.size();
     for (size_t n = 1; n <= groups; ++n) {
       char token[3] = {'\\', static_cast<char>('0' + n), '\0'};
       at[n] = repl.find(token);
@@ -151,18 +155,21 @@ ERROR_CHANGE_PATH vrk_change_path(char *cpFileName, const char *cpPath, const ch
         trace("ERROR: Can't process the backreference \\%d", static_cast<int>(n));
         return ERROR_CHG_PATH_ERROR;
       }
+      room += group_text(name, match[n]).size();
+      order.push_back(n);
     }
-    for (size_t i = 0; i < repl.size();) {
-      size_t n = 1;
-      while (n <= groups && at[n] != i) ++n;
-      if (n <= groups) {
-        result += group_text(name, match[n]);
-        i += 2;
-      } else {
-        result += repl[i];
-        ++i;
+    std::sort(order.begin(), order.end(), [&at](size_t a, size_t b) { return at[a] > at[b]; });
+    std::vector<char> work(repl.begin(), repl.end());
+    work.resize(room + 1, '\0');
+    for (size_t n : order) {
+      char token[3] = {'\\', static_cast<char>('0' + n), '\0'};
+      if (strreplace(work.data(), room, token, group_text(name, match[n]).c_str()) !=
+          STRREPLACE_ERROR_OK) {
+        trace("ERROR: Can't process the backreference \\%d", static_cast<int>(n));
+        return ERROR_CHG_PATH_ERROR;
       }
     }
+    result = work.data();
     if (result.size() > VRK_CHG_PATH_MAX_NAME) {
       trace("ERROR: Can't process the backreference \\%d", static_cast<int>(groups));
       return ERROR_CHG_PATH_ERROR;

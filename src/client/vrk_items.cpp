@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client/vrk_global.h"
+#include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 
 namespace {
@@ -108,18 +109,6 @@ int vrk_parse_item_str_delim(char **cpItem, const char *cpText, const char *cpDe
   return count;
 }
 
-namespace {
-
-void replace_all(std::string &s, const std::string &from, const std::string &to) {
-  size_t pos = 0;
-  while ((pos = s.find(from, pos)) != std::string::npos) {
-    s.replace(pos, from.size(), to);
-    pos += to.size();
-  }
-}
-
-}  // namespace
-
 int vrk_parse_item_str_delim_save_drv_name(char **cpItem, const char *cpText,
                                            const char *cpDelim, int iMax) {
   if (cpItem == nullptr || cpText == nullptr || cpDelim == nullptr)
@@ -135,20 +124,17 @@ int vrk_parse_item_str_delim_save_drv_name(char **cpItem, const char *cpText,
     if (copy.empty() || copy.back() != '/') copy += '/';
     if (copy != cpText) trace("vrk_parse_item_str_delim_save_drv_name:: item modified [%s]",
                               copy.c_str());
-    replace_all(copy, ":/", "@%");
-    replace_all(copy, ":\\", "%@");
+    // Each stand-in has the length of what it stands for: the text keeps
+    // its length and its buffer.
+    strreplace_all(&copy[0], copy.size(), ":/", "@%");
+    strreplace_all(&copy[0], copy.size(), ":\\", "%@");
   }
 
   int n = vrk_parse_item_str_delim(cpItem, copy.c_str(), cpDelim, iMax);
   if (colon && n > 0) {
     for (int i = 0; i < n; ++i) {
-      std::string piece(cpItem[i]);
-      replace_all(piece, "@%", ":/");
-      replace_all(piece, "%@", ":\\");
-      char *np = dup_piece(piece.data(), piece.size());
-      if (np == nullptr) return -1;
-      free(cpItem[i]);
-      cpItem[i] = np;
+      strreplace_all(cpItem[i], strlen(cpItem[i]), "@%", ":/");
+      strreplace_all(cpItem[i], strlen(cpItem[i]), "%@", ":\\");
     }
   }
   return n;

@@ -1,10 +1,11 @@
-// Backup levels, operation and level names for messages, header format names
-// and the upper-casing helper that the option parser uses.
+// Backup levels, operation and level names for messages, and the header
+// format names that the option parser uses.
 #include "client/vrk_levels.h"
 
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
+
+#include "runtime/strlib.h"
 
 namespace {
 
@@ -27,15 +28,9 @@ const LevelKeyword kLevels[] = {
 
 }  // namespace
 
-char *vrk_strupr(char *cpText) {
-  if (cpText == nullptr) return nullptr;
-  for (char *p = cpText; *p; ++p) *p = (char)toupper((unsigned char)*p);
-  return cpText;
-}
-
 _eBackupType vrk_level(char *cpLevel) {
   if (cpLevel == nullptr) return E_TYPE_UNKNOWN;
-  vrk_strupr(cpLevel);
+  strupr(cpLevel);
   size_t len = strlen(cpLevel);
   for (const LevelKeyword &k : kLevels) {
     size_t n = strlen(k.cpWord) + 1;

@@ -1,5 +1,5 @@
-// Backup levels, operation and level names for messages, header format names
-// and the upper-casing helper that the option parser uses.
+// Backup levels, operation and level names for messages, and the header
+// format names that the option parser uses.
 #ifndef VRK_CLIENT_VRK_LEVELS_H
 #define VRK_CLIENT_VRK_LEVELS_H
 
@@ -10,9 +10,6 @@
 // Level keyword (upper-cased in place) to level; E_TYPE_UNKNOWN when none
 // matches. SINCE counts only for BACKUP, SELECTIVE only for RESTORE.
 _eBackupType vrk_level(char *cpLevel);
-
-// Upper-cases in place (toupper per byte) and returns the text.
-char *vrk_strupr(char *cpText);
 
 // Names in a static buffer of each function, overwritten by the next call.
 const char *vrk_getopstr(E_OPERATION eOperation);

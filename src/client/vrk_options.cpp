@@ -90,7 +90,7 @@ bool opt_log_target(const char *a, OptState *st) {
   int n = vrk_parse_item(field, a, ':', 3);
   bool ok = n >= 1 && n <= 3;
   if (ok) {
-    vrk_strupr(field[0]);
+    strupr(field[0]);
     if (strcmp(field[0], "LOCAL") == 0) {
       m->iLeaveLocal = 1;
       m->iLogFile = 1;
@@ -217,7 +217,7 @@ bool opt_include_list(const char *a) {
   if (!vrk_opt_set_heap(&o->cpIncludeList, a)) return false;
   if (a[0] == '@' && a[1] == '@' && a[2] != '\0') {
     std::string rest(a + 2);
-    vrk_strupr(&rest[0]);
+    strupr(&rest[0]);
     if (!starts_with(rest.c_str(), "STDIN") && rest[0] != '-' &&
         !starts_with(rest.c_str(), "STDOUT") && !vrk_opt_set_heap(&o->cpIncludeList, a + 1))
       return false;

@@ -85,9 +85,11 @@ void vrk_sigaction_handler(int iSig, siginfo_t *pSigInfo, void *pContext) {
       if (getpid() == (pid_t)obj->iVrkPid) {
         vrk_log_signal_safe(1028, nullptr);
         obj->iSigRecv = 1;
-        // Only an open handle has sockets; they are shut down, not closed,
-        // so the storage client still closes each descriptor once.
-        if (spGlobal->lBSAHandle > 0) xbsa_session_shutdown((long)spGlobal->lBSAHandle);
+        // Only an open handle has sockets: the storage client shuts nothing
+        // for a handle that names no open session (0 before the first one).
+        // They are shut down, not closed, so it still closes each descriptor
+        // once.
+        xbsa_session_shutdown((long)spGlobal->lBSAHandle);
         stop_generator(obj, SIGINT, false);
       }
       break;

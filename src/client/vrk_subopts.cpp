@@ -2,7 +2,6 @@
 // of sOptions and a few other fields of the global client state.
 #include "client/vrk_subopts.h"
 
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -64,21 +63,14 @@ const Row kRows[] = {
     {"PATH", LEADING, K_PATH},
 };
 
-void to_upper(std::string &s) {
-  for (char &c : s) c = (char)toupper((unsigned char)c);
-}
-void to_lower(std::string &s) {
-  for (char &c : s) c = (char)tolower((unsigned char)c);
-}
-
 // Matches the keyword, changing its case in place as the row asks.
 bool row_matches(const Row &row, std::string &kw) {
   size_t wlen = strlen(row.cpWord);
   if (row.eMatch == LEADING_LOWER) {
-    to_lower(kw);
+    lowercase(&kw[0]);
     return kw.compare(0, wlen, row.cpWord) == 0;
   }
-  to_upper(kw);
+  uppercase(&kw[0]);
   if (row.eMatch == LEADING) return kw.compare(0, wlen, row.cpWord) == 0;
   return kw.size() <= wlen && strncmp(kw.c_str(), row.cpWord, kw.size()) == 0;
 }
@@ -190,7 +182,7 @@ bool apply(Keyword key, const std::string &kw, const std::string &orig) {
         return false;
       }
       std::string val(v);
-      to_upper(val);
+      uppercase(&val[0]);
       if (val.compare(0, 4, "TIME") == 0) {
         g->eVerifyOption = VERIFY_TIME;
       } else if (val.compare(0, 7, "CONTENT") == 0) {

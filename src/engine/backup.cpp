@@ -19,6 +19,7 @@
 #include "engine/engine_globals.h"
 #include "engine/namespace.h"
 #include "engine/scan_loop.h"
+#include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 #include "sms/smsapi.h"
 
@@ -35,7 +36,7 @@ bool LocaleSpeaksUtf8() {
   std::string name = loc != nullptr ? loc : "";
   trace("locale [%s]", name.c_str());
   std::string upper = name;
-  for (char &c : upper) c = (char)toupper((unsigned char)c);
+  uppercase(&upper[0]);
   bool utf8 = upper.find("UTF-8") != std::string::npos || upper.find("UTF8") != std::string::npos || upper == "C";
   if (utf8) trace("*** setlocale [%s] > UTF-8", name.c_str());
   return utf8;

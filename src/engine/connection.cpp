@@ -26,16 +26,15 @@ char szKindGW2012[] = "GroupWise System 2012";
 
 bool contains(const char *s, const char *part) { return s != nullptr && strstr(s, part) != nullptr; }
 
-std::vector<std::string> split_slash(const char *cp) {
-  std::vector<std::string> parts;
-  std::string s = cp != nullptr ? cp : "";
-  size_t start = 0;
-  for (;;) {
-    size_t hit = s.find('/', start);
-    parts.push_back(s.substr(start, hit == std::string::npos ? std::string::npos : hit - start));
-    if (hit == std::string::npos) break;
-    start = hit + 1;
-  }
+// The parts of a browse path between its slashes (a leading '/' gives an
+// empty first part); no path is one empty part.
+std::vector<std::string> browse_parts(char *cpPath) {
+  char szSlash[] = "/";
+  char **list = nullptr;
+  int n = cpPath != nullptr ? cm_split(cpPath, szSlash, &list) : -1;
+  if (n < 0) return {std::string(cpPath != nullptr ? cpPath : "")};
+  std::vector<std::string> parts(list, list + n);
+  FreeSplitList(list);
   return parts;
 }
 
@@ -71,7 +70,7 @@ void netware_switch(SESSION_INFORMATION *sessionInfo, const char *cpItem) {
 void split_browse_path(int *pn, std::vector<std::string> &parts) {
   char **cpItem = spGlobal->sVRKObject.cpItem;
   if (cpItem[0] != nullptr) squeeze(cpItem[0], '/');
-  parts = split_slash(cpItem[0]);
+  parts = browse_parts(cpItem[0]);
   int n = (int)parts.size();
   *pn = n;
   std::string root = n > 1 ? parts[1] : std::string();

@@ -12,6 +12,7 @@
 #include "client/vrk_global.h"
 #include "runtime/iniparser.h"
 #include "runtime/vrk_log.h"
+#include "runtime/xutil.h"
 
 dictionary *gdcGWHAconf = nullptr;
 dictionary *gdcGWZEMconf = nullptr;
@@ -61,10 +62,7 @@ void read_startup(const std::string &dir, const char *cpNode, dictionary *d,
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (spGlobal->iLogLevel >= 5) trace("%l4 %s", line.c_str());
     if (line.compare(0, 7, "--home ") != 0) continue;
-    std::string home = line.substr(7);
-    size_t a = home.find_first_not_of(" \t");
-    size_t b = home.find_last_not_of(" \t");
-    home = a == std::string::npos ? std::string() : home.substr(a, b - a + 1);
+    std::string home = x_AllTrim(&line[7], " \t");
     if (home.empty()) continue;
     std::string homeKey = section + ":home";
     iniparser_setstr(d, homeKey.c_str(), home.c_str());

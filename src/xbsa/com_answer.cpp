@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/strlib.h"
+#include "runtime/xutil.h"
 #include "xbsa/com.h"
 #include "xbsa/xbsa_session.h"
 #include "xbsa/xbsa_trace.h"
@@ -26,23 +27,24 @@ const char *const kKeywords[] = {"reply",     "jobname", "media",     "tape_serv
                                  "savesetname", "format", "initiator", "segment",     "logfile",  "verbose",
                                  "message",   "sessionID", "lifetime", "backupsrc",   "start_tim"};
 
+// Key words heed case and end at '=', a blank or the line's end.
 Keyword keyword_of(const std::string &line) {
-  for (size_t i = 0; i < sizeof kKeywords / sizeof kKeywords[0]; i++) {
-    size_t n = strlen(kKeywords[i]);
-    if (line.compare(0, n, kKeywords[i]) != 0) continue;
-    if (line.size() == n || line[n] == '=' || line[n] == ' ') return (Keyword)i;
-  }
+  for (size_t i = 0; i < sizeof kKeywords / sizeof kKeywords[0]; i++)
+    if (x_MatchKeyword(line.c_str(), kKeywords[i], 0, "= ", TRUE)) return (Keyword)i;
   return kNone;
 }
 
-std::string trim_blanks(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
+// The words "ERROR" and "OK" of the reply, in any case.
+bool is_word(const std::string &value, const char *cpWord) {
+  return x_MatchKeyword(value.c_str(), cpWord, 0, NULL, FALSE) == TRUE;
 }
 
-bool ieq(const std::string &a, const char *b) { return strcasecmp(a.c_str(), b) == 0; }
+// The value behind '=', trimmed of blanks and tabs at both ends.
+std::string trimmed_value(const std::string &line, size_t eq) {
+  std::string value = line.substr(eq + 1);
+  x_AllTrim(&value[0], " \t");
+  return value.c_str();
+}
 
 std::vector<std::string> split_lines(const std::string &text) {
   std::vector<std::string> lines;
@@ -151,10 +153,10 @@ bool apply(Keyword kw, const std::string &line, const std::string &value, STUCT_
                   line.c_str());
         return false;
       }
-      if (ieq(value, "ERROR")) {
+      if (is_word(value, "ERROR")) {
         st.lCount++;
         st.bOK = false;
-      } else if (ieq(value, "OK")) {
+      } else if (is_word(value, "OK")) {
         st.lCount = 2;
         st.bOK = true;
       } else {
@@ -294,7 +296,7 @@ int parse_com_answer(char *I_bypBuff, unsigned int I_uiBuffLen, STUCT_COM_INPUT 
       xbsalog("parse_com_answer: ERROR: No '=' found in [%s].", line.c_str());
       return 0;
     }
-    std::string value = trim_blanks(line.substr(eq + 1));
+    std::string value = trimmed_value(line, eq);
     if (value.size() > COM_VALUE_MAX) {
       xbsalog("parse_com_answer: value longer than %d characters, answer refused: [%.40s...].", COM_VALUE_MAX,
               com_mask_answer(line).c_str());

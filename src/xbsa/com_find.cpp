@@ -5,7 +5,9 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
+#include "runtime/xutil.h"
 #include "xbsa/com.h"
 #include "xbsa/xbsa_trace.h"
 
@@ -15,13 +17,6 @@ std::string gsIniFile = COM_INI_FILE;
 
 // Longest line of the ini that is examined.
 const size_t kMaxLine = 511;
-
-std::string trim_blanks(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
 
 struct FileCloser {
   FILE *fp;
@@ -60,8 +55,12 @@ int find_com_intf(char *cpCOMCMD, unsigned int *uipCOMCMDLen) {
     xbsatrace("find_com_intf: INI line found: [%s]", line.c_str());
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    if (trim_blanks(line.substr(0, eq)) != COM_INI_KEY) continue;
-    std::string value = trim_blanks(line.substr(eq + 1));
+    // Key and value, each trimmed of blanks and tabs at both ends.
+    std::vector<char> halves(line.begin(), line.end());
+    halves.push_back('\0');
+    halves[eq] = '\0';
+    if (strcmp(x_AllTrim(halves.data(), " \t"), COM_INI_KEY) != 0) continue;
+    std::string value = x_AllTrim(halves.data() + eq + 1, " \t");
     unsigned int uiSize = *uipCOMCMDLen;
     *uipCOMCMDLen = (unsigned int)value.size();
     if (value.empty()) {

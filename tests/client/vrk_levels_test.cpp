@@ -65,10 +65,13 @@ TEST(HeaderFormat, NamesByBeginningCaseSensitive) {
   EXPECT_EQ(HDR_UNKNOWN, vrk_strtofmt(nullptr));
 }
 
-TEST(Strupr, InPlace) {
-  char text[] = "aBc-1";
-  EXPECT_EQ(text, vrk_strupr(text));
-  EXPECT_STREQ("ABC-1", text);
+// The option parser passes -l's own argument: it is upper-cased in place.
+TEST(LevelText, UpperCasedInPlace) {
+  vrktest::ResetGlobal();
+  spGlobal->eOPERATION = BACKUP;
+  char text[] = "dIf-1";
+  EXPECT_EQ(E_TYPE_UNKNOWN, vrk_level(text));
+  EXPECT_STREQ("DIF-1", text);
 }
 
 TEST(GetTime, BothFormsGiveTheLocalTime) {

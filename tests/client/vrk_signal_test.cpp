@@ -12,6 +12,7 @@
 
 #include "client/vrk_global.h"
 #include "client/vrk_signal.h"
+#include "xbsa/xbsa_session.h"
 #include "vrk_test_util.h"
 
 namespace {
@@ -141,18 +142,51 @@ TEST(SignalHandler, InterruptInAnotherProcessOnlyLogsTheSignal) {
   EXPECT_EQ(Count(r.err, "1028"), 0) << r.err;
 }
 
+// The storage library holds two sessions with real sockets, as a running
+// transfer leaves them: handle 1, and handle 71, which took the slot that
+// handle 7 would have (handles 2 to 6 hold the others). SIGINT may shut only
+// the sockets of the client's own open handle.
 TEST(SignalHandler, InterruptWithoutAnOpenStorageHandleClosesNoSocket) {
-  ChildResult r = RunChild([] {
-    int sv[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0) return 2;
-    spGlobal->sVRKObject.iVrkPid = (int)getpid();
-    spGlobal->lBSAHandle = 7;  // names no open session
-    Install(SIGINT);
-    raise(SIGINT);
-    // The descriptors are untouched.
-    return write(sv[0], "x", 1) == 1 && spGlobal->sVRKObject.iSigRecv == 1 ? 0 : 1;
-  });
-  EXPECT_TRUE(ExitedWith(r.status, 0)) << r.status << "\n" << r.err;
+  struct Case {
+    long clientHandle;
+    bool firstShut, laterShut;
+  } cases[] = {{0, false, false}, {7, false, false}, {71, false, true}, {1, true, false}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.clientHandle);
+    ChildResult r = RunChild([&c] {
+      xbsa_reset_library();
+      int first[2][2], later[2][2];  // [data, control][own end, peer end]
+      for (auto *pair : {first[0], first[1], later[0], later[1]})
+        if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 2;
+      _sSession *one = xbsa_take_slot(1);
+      for (long h = 2; h <= 6; ++h) xbsa_take_slot(h);
+      _sSession *seventyOne = xbsa_take_slot(71);
+      if (one == nullptr || seventyOne != &sSession[6]) return 3;
+      one->SData = first[0][0];
+      one->SControl = first[1][0];
+      seventyOne->SData = later[0][0];
+      seventyOne->SControl = later[1][0];
+      spGlobal->sVRKObject.iVrkPid = (int)getpid();
+      spGlobal->lBSAHandle = (int32_t)c.clientHandle;
+      Install(SIGINT);
+      raise(SIGINT);
+      // A shut socket shows its peer the end at once; an open one has nothing.
+      auto shut = [](int peer) {
+        char b;
+        return recv(peer, &b, 1, MSG_DONTWAIT) == 0;
+      };
+      bool firstShut = shut(first[0][1]) && shut(first[1][1]);
+      bool firstOpen = !shut(first[0][1]) && !shut(first[1][1]);
+      bool laterShut = shut(later[0][1]) && shut(later[1][1]);
+      bool laterOpen = !shut(later[0][1]) && !shut(later[1][1]);
+      if (spGlobal->sVRKObject.iSigRecv != 1) return 4;
+      if (c.firstShut ? !firstShut : !firstOpen) return 5;
+      if (c.laterShut ? !laterShut : !laterOpen) return 6;
+      return 0;
+    });
+    EXPECT_TRUE(ExitedWith(r.status, 0)) << r.status << "\n" << r.err;
+    EXPECT_EQ(Count(r.err, "Termination signal received!"), 1) << r.err;
+  }
 }
 
 TEST(SignalHandler, TerminateAndHangUpEndTheProcessByTheSignal) {

@@ -1,9 +1,10 @@
 // A backup job of the end-to-end tests: a run directory with the main ini
 // file, a stand-in world over a source tree and its call log, and the client
-// binary run in a process group of its own.
+// binary run in a process group of its own, watched by the test if it likes.
 #ifndef VRK_TESTS_E2E_BACKUP_JOB_H
 #define VRK_TESTS_E2E_BACKUP_JOB_H
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +28,10 @@ struct Result {
   std::string out, err;
   int exitCode() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 };
+
+// Called with the client's pid and what it wrote to standard error so far;
+// true once it has done its work (it is not called again).
+using Watch = std::function<bool(pid_t, const std::string &)>;
 
 class BackupJob {
  public:
@@ -65,7 +71,11 @@ class BackupJob {
     return Run(a);
   }
 
-  Result Run(const std::vector<std::string> &args) const {
+  // The client with the job's world and ini files, in a process group of its
+  // own (it passes SIGTERM on to its group); a watch, when given, is asked
+  // every few milliseconds until it answers true. Two minutes without a byte
+  // from the client count as a hang: the group is killed.
+  Result Run(const std::vector<std::string> &args, const Watch &watch = Watch()) const {
     const char *binary = VRK_TEST_BINARY_DIR "/src/engine/vrk_nlm";
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return Result();
@@ -99,27 +109,43 @@ class BackupJob {
       execve(binary, argv.data(), envp.data());
       _exit(121);
     }
+    // Also here, so that a signal sent at once reaches the group.
+    setpgid(pid, pid);
     close(outPipe[1]);
     close(errPipe[1]);
     Result r;
     struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
+    bool watched = !watch;
+    int idleMs = 0;
     while (open > 0) {
-      if (poll(fds, 2, 120000) <= 0) {
-        kill(-pid, SIGKILL);
+      int stepMs = watched ? 1000 : 20;
+      int n = poll(fds, 2, stepMs);
+      if (!watched) watched = watch(pid, r.err);
+      if (n == 0) {
+        idleMs += stepMs;
+        if (idleMs >= 120000) {
+          kill(-pid, SIGKILL);
+          break;
+        }
+        continue;
+      }
+      if (n < 0) {
+        if (errno == EINTR) continue;
         break;
       }
+      idleMs = 0;
       for (int i = 0; i < 2; ++i) {
         if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
         char buf[65536];
-        ssize_t n = read(fds[i].fd, buf, sizeof(buf));
-        if (n <= 0) {
+        ssize_t got = read(fds[i].fd, buf, sizeof(buf));
+        if (got <= 0) {
           close(fds[i].fd);
           fds[i].fd = -1;
           --open;
           continue;
         }
-        (i == 0 ? r.out : r.err).append(buf, (size_t)n);
+        (i == 0 ? r.out : r.err).append(buf, (size_t)got);
       }
     }
     for (struct pollfd &f : fds)

@@ -277,6 +277,144 @@ TEST(BackupE2E, AReferenceTimeBefore1980ScansNothing) {
   EXPECT_FALSE(Has(r.err, "Total read:")) << r.err;
 }
 
+// -o PRESERVE_ACCESS_TIME adds the TSA's open mode bit 0x40000 to every open
+// and leaves the access times as they were; a TSA without that option gets
+// the warning and the plain open mode, and the backup goes on.
+TEST(BackupE2E, PreserveAccessTimeInTheOpenModeOrItsWarning) {
+  struct Case {
+    const char *name;
+    const char *tsa;
+    bool option, bit;
+    int exitCode;
+    const char *says;
+  } cases[] = {
+      {"asked and supported", "", true, true, 0, "SetOpenModeForBackup: > May cause locking problem on some OES!"},
+      {"asked, not supported", "preserve_access_time = no\n", true, false, 1,
+       "ATTENTION: TSA specific open mode NWSM_PRESERVE_ACCESS_TIME (10) not supported!"},
+      {"not asked", "", false, false, 0, "SetOpenModeForBackup: Do not set NWSM_PRESERVE_ACCESS_TIME"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job("", c.tsa);
+    MakeTree(job.data());
+    std::vector<std::string> args{"-l", "FULL", "-v", "4", "-s", "@" + job.saveset()};
+    if (c.option) args.insert(args.end(), {"-o", "PRESERVE_ACCESS_TIME"});
+    args.push_back("/");
+    Result r = job.Backup(args);
+    EXPECT_EQ(c.exitCode, r.exitCode()) << r.err;
+    EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+    EXPECT_EQ(c.bit, Has(r.err, "SetOpenModeForBackup: Open mode with NWSM_PRESERVE_ACCESS_TIME")) << r.err;
+    if (c.bit) {
+      // Read whole, yet not accessed as far as the file system tells (asked
+      // before the test reads the tree itself).
+      struct stat st;
+      for (const char *f : {"/exact", "/sub/deep/d.bin"}) {
+        ASSERT_EQ(0, stat((job.data() + f).c_str(), &st)) << f;
+        EXPECT_EQ(kOld, (int64_t)st.st_atime) << f;
+      }
+    }
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+    std::vector<std::string> opens = job.Calls("NWSMTSOpenDataSetForBackup");
+    EXPECT_EQ(s.occ.size(), opens.size());
+    for (const std::string &call : opens) {
+      size_t at = call.find("mode=0x");
+      ASSERT_NE(std::string::npos, at) << call;
+      unsigned long mode = strtoul(call.c_str() + at + 7, nullptr, 16);
+      EXPECT_EQ(c.bit, (mode & 0x40000UL) != 0) << call;
+    }
+  }
+}
+
+// The session takes UTF-8 names only from a TSA of API version 3 or later
+// that names UTF-8 among its name types; a failed query of either is no
+// error. With UTF-8 each data set is stored under its one long name in the
+// UTF-8 long name space (260), else under the TSA's whole list of local names.
+TEST(BackupE2E, SessionStartTakesUtf8NamesFromAnApiThreeTsaThatOffersThem) {
+  struct Case {
+    const char *name;
+    std::string world, tsa;
+    size_t nameTypeCalls;
+    bool utf8;
+  } cases[] = {
+      {"API 3.0 with UTF-8", "", "", 1, true},
+      {"API 2.9 with UTF-8", "", "api = 2.9\n", 0, false},
+      {"API 3.0 without UTF-8", "", "utf8 = no\n", 1, false},
+      {"version query fails", "fault NWSMTSGetTargetServiceAPIVersion = 1 0xFFFDFFB9\n", "", 0, false},
+      {"name type query fails", "fault NWSMTSGetSupportedNameTypes = 1 0xFFFDFFB9\n", "", 1, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job(c.world, c.tsa);
+    MakeTree(job.data());
+    Write(job.data() + "/gr\xc3\xbc\xc3\x9f" "e", "non-ASCII name\n");
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/"});
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    EXPECT_EQ(c.utf8, Has(r.err, "StartSession: set isUTF8Supp = TRUE")) << r.err;
+    EXPECT_EQ(1u, job.Calls("NWSMTSGetTargetServiceAPIVersion").size());
+    EXPECT_EQ(c.nameTypeCalls, job.Calls("NWSMTSGetSupportedNameTypes").size());
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data())));
+    for (const decheck::Record &rec : s.records) {
+      if (rec.marker || rec.names.empty()) continue;
+      if (c.utf8) {
+        EXPECT_EQ(1u, rec.names.size()) << rec.names[0].name;
+        EXPECT_EQ(260u, rec.names[0].nameSpace) << rec.names[0].name;
+      } else {
+        EXPECT_LT(1u, rec.names.size()) << rec.names[0].name;
+        for (const decheck::Name &n : rec.names) EXPECT_GT(256u, n.nameSpace) << n.name;
+      }
+    }
+  }
+}
+
+// After the TSA answers 0xFFFDFFB9 or 0xFFFDFFCE to setting the archive status
+// once, the job asks no more, in neither run; any other failure is only
+// reported for its item. MakeTree gives 12 data sets.
+TEST(BackupE2E, ArchiveStatusStopsForTheRestOfTheJobAfterTheTsaRefusesIt) {
+  const time_t now = time(nullptr);
+  struct Case {
+    const char *name;
+    const char *level;
+    std::string fault;
+    size_t calls;
+    const char *says;
+  } cases[] = {
+      {"unsupported at the third", "FULL", "3 0xFFFDFFB9", 3, "TSA does not support NWSMTSSetArchiveStatus, now avoid it"},
+      {"no such property at the first", "FULL", "1 0xFFFDFFCE", 1,
+       "NWSMTSSetArchiveStatus returns No such property, now avoid it"},
+      // Run 1 takes /new1 and its parent, run 2 the rest of the tree.
+      {"no such property in the first of two runs", "INCR", "1 0xFFFDFFCE", 1,
+       "NWSMTSSetArchiveStatus returns No such property, now avoid it"},
+      {"another failure", "FULL", "3 0xFFFDFFBD", 12, "NWSMTSSetArchiveStatus failed for item: ["},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job("fault NWSMTSSetArchiveStatus = " + c.fault + "\n", "scan_types = 0x806003\n");
+    MakeTree(job.data());
+    bool twoRuns = std::string(c.level) == "INCR";
+    if (twoRuns) {
+      Write(job.data() + "/new1", "new one\n", now + 2 * 86400);
+      Touch(job.file("times/job.I"), now - 86400);
+    }
+    Result r = job.Backup({"-l", c.level, "-s", "@" + job.saveset(), "/"});
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    // The refusal comes in the first run; the second asks no more.
+    size_t second = r.err.find("Call ScanAndReadDataSets() Second Run (created items)");
+    EXPECT_EQ(twoRuns, second != std::string::npos) << r.err;
+    if (twoRuns) {
+      EXPECT_LT(r.err.find(c.says), second) << r.err;
+    }
+    Stored s = Read(vrktest::ReadFile(job.saveset()));
+    ASSERT_EQ("", s.why);
+    EXPECT_EQ("", decheck::CheckStored(s.occ, decheck::Tree(job.data()), true, twoRuns));
+    EXPECT_EQ(c.calls, job.Calls("NWSMTSSetArchiveStatus").size()) << r.err;
+    EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+  }
+}
+
 
 // Read calls of MakeTree's data sets in scan order: / 1, /empty 2, /exact 3-4,
 // /skip/ 5, /skip/x 6, /sub/ 7, /sub/a.txt 8, /sub/b.tmp 9, /sub/link 10,
