@@ -139,6 +139,7 @@ int BSAHttpOpen(_sSession *sctpSession, int iMode, char **cpaComands) {
     Cleanup((CURL *)sctpSession->curl_handle);
     sctpSession->curl_handle = NULL;
   }
+  http_header_phase_reset(iMode);
   volatile sig_atomic_t *pInterrupted = http_interrupt_flag(sctpSession);
   if (pInterrupted) *pInterrupted = 0;
 
@@ -465,4 +466,5 @@ void Cleanup(CURL *curl_handle) {
     free(ctx);
   }
   writeOffset = 0;
+  http_header_phase_reset(0);
 }
