@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/select.h>
 #include <time.h>
@@ -85,8 +84,13 @@ int http_header_phase_line(const char *cpLine, size_t uiLen) {
   }
   if (!http_header_phase_ok("BSAHTTPHeaderCallback")) return 0;
   if (uiLen >= 5 && strncmp(cpLine, "HTTP/", 5) == 0) {
+    // The line is not terminated: the code is read within its length.
     const char *cpBlank = (const char *)memchr(cpLine, ' ', uiLen);
-    p.lCode = cpBlank ? strtol(cpBlank + 1, NULL, 10) : 0;
+    p.lCode = 0;
+    for (const char *cp = cpBlank ? cpBlank + 1 : cpLine + uiLen; cp < cpLine + uiLen && p.lCode < 1000; ++cp) {
+      if (*cp < '0' || *cp > '9') break;
+      p.lCode = p.lCode * 10 + (*cp - '0');
+    }
   } else if ((uiLen == 2 && cpLine[0] == '\r' && cpLine[1] == '\n') || (uiLen == 1 && cpLine[0] == '\n')) {
     // The end of one response's headers; an interim answer leaves the
     // final response due.

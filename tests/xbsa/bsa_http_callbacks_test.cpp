@@ -126,6 +126,20 @@ TEST(HeaderPhaseTest, HeadersAreBoundedInLinesAndBytesOverTheTransfer) {
   http_header_phase_reset(0);
 }
 
+TEST(HeaderPhaseTest, StatusCodeIsReadWithinTheLineLength) {
+  // libcurl's lines carry no terminator: an exact heap copy, as it passes them.
+  http_header_phase_reset(2);
+  char szReply[XBSA_MSG_SIZE] = "";
+  std::string status = "HTTP/1.1 100";
+  std::vector<char> exact(status.begin(), status.end());
+  EXPECT_EQ(BSAHTTPHeaderCallback(exact.data(), 1, exact.size(), szReply), exact.size());
+  EXPECT_EQ(g_sHeaderPhase.lCode, 100);
+  std::vector<char> end = {'\r', '\n'};
+  EXPECT_EQ(BSAHTTPHeaderCallback(end.data(), 1, end.size(), szReply), end.size());
+  EXPECT_EQ(g_sHeaderPhase.bDone, FALSE) << "an interim answer leaves the final one due";
+  http_header_phase_reset(0);
+}
+
 TEST(HeaderPhaseTest, TheWaitCountsFromTheFirstHeaderByte) {
   ResetXbsa(0);
   sGlobal.ulTimeOut = 1;
