@@ -24,7 +24,8 @@ The script is a JSON object; every key is optional:
                          and no other follows; "first": one from 127.0.0.2,
                          then the real one
   stall_data_after       RETR: send that many bytes, then hold the data
-                         connection open without sending more
+                         connection open without sending more; STOR: stop
+                         reading after that many bytes
   hold                   seconds a stalled connection is held (default 60)
 Every command received is appended to the log file, one per line, between
 the lines "-- open" and "-- closed" of its connection.
@@ -200,12 +201,17 @@ def serve(sock, script, root, log):
                 ds = data_connect(data_addr, script, log)
                 got = bytearray()
                 cut = script.get("cut_after")
+                stall = script.get("stall_data_after")
                 while True:
                     chunk = ds.recv(65536)
                     if not chunk:
                         break
                     got += chunk
                     if cut is not None and len(got) >= cut:
+                        break
+                    if stall is not None and len(got) >= stall:
+                        log("-- stalled after %d" % len(got))
+                        time.sleep(script.get("hold", 60))
                         break
                 ds.close()
                 with open(os.path.join(cwd, arg), "wb") as f:

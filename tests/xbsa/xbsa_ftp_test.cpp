@@ -256,7 +256,22 @@ TEST_F(XbsaFtpTest, AStalledReadFailsWithinOneWait) {
   std::string back;
   EXPECT_EQ(ReadAll(r.handle, &back, 4096), 3);
   EXPECT_NE(LastError().find("no data from the storage node within 1 seconds"), std::string::npos);
+  EXPECT_FALSE(TraceHas("Reget [1] times"));
   // The stalled node is not asked for its final reply.
+  EXPECT_EQ(BSAEndData(r.handle), 3);
+  EXPECT_TRUE(TraceHas("BSAEndData: the data connection stalled, no final reply is awaited."));
+  BSATerminate(r.handle);
+}
+
+TEST_F(XbsaFtpTest, AStalledWriteFailsWithinOneWait) {
+  FtpPeer peer(R"({"stall_data_after": 1000, "hold": 20})");
+  ASSERT_GT(peer.port(), 0);
+  OpenResult r = OpenObject(true, FtpEnv(peer.port(), "0-0", {"BSA_TIMEOUT=1"}), "obj", ".");
+  ASSERT_EQ(r.open, 0) << LastError();
+  // Far more than the socket buffers hold: the send must wait and give up.
+  EXPECT_EQ(SendAll(r.handle, TestData(32 << 20), 1 << 20), 3);
+  EXPECT_NE(LastError().find("the storage node took no data within 1 seconds"), std::string::npos);
+  EXPECT_FALSE(TraceHas("Resending [1] times"));
   EXPECT_EQ(BSAEndData(r.handle), 3);
   EXPECT_TRUE(TraceHas("BSAEndData: the data connection stalled, no final reply is awaited."));
   BSATerminate(r.handle);
