@@ -2,6 +2,8 @@
 // call with the client's last error, and the trace hook into the job log.
 #include <string.h>
 
+#include <vector>
+
 #include "client/vrk_io.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
@@ -51,7 +53,19 @@ void vrk_bsa_errortext(int iBSACode, char *cpOut, size_t iSize) {
   strlcat(cpOut, " ", iSize);
   size_t used = strlen(cpOut);
   if (used + 1 >= iSize) return;
-  // The storage client writes its text only when it fits the room behind the prefix.
+  // The storage client writes its text only when it fits the room behind
+  // the prefix; a longer text is fetched whole and cut.
   BSA_UInt32 room = (BSA_UInt32)(iSize - used);
-  if (BSAGetLastError(&room, cpOut + used) != BSA_RC_SUCCESS) cpOut[used] = '\0';
+  int iRc = BSAGetLastError(&room, cpOut + used);
+  if (iRc == BSA_RC_BUFFER_TOO_SMALL) {
+    std::vector<char> whole(65536);
+    room = (BSA_UInt32)whole.size();
+    iRc = BSAGetLastError(&room, whole.data());
+    if (iRc == BSA_RC_SUCCESS) {
+      strlcpy(cpOut + used, whole.data(), iSize - used);
+      if (strlen(whole.data()) >= iSize - used && iSize - used > 4) strcpy(cpOut + iSize - 4, "...");
+      return;
+    }
+  }
+  if (iRc != BSA_RC_SUCCESS) cpOut[used] = '\0';
 }

@@ -11,6 +11,7 @@
 #include "runtime/strlib.h"
 #include "xbsa/bsa_http.h"
 #include "xbsa/stpc.h"
+#include "xbsa/xbsa_escape.h"
 #include "xbsa/xbsa_http.h"
 #include "xbsa/xbsa_trace.h"
 
@@ -139,6 +140,7 @@ int BSAHttpOpen(_sSession *sctpSession, int iMode, char **cpaComands) {
     Cleanup((CURL *)sctpSession->curl_handle);
     sctpSession->curl_handle = NULL;
   }
+  http_header_phase_reset(iMode);
   volatile sig_atomic_t *pInterrupted = http_interrupt_flag(sctpSession);
   if (pInterrupted) *pInterrupted = 0;
 
@@ -431,7 +433,9 @@ int BSAHttpEndData(_sSession *sctpSession) {
   }
   xbsatrace("BSAHttpEndData: Reply: %s", g_szReply);
   bool bOk = iRc == 0 && strcmp(g_szReply, "OK") == 0;
-  if (sctpSession != &sSession[0]) strlcpy(sctpSession->szLastMessage, g_szReply, sizeof sctpSession->szLastMessage);
+  if (sctpSession != &sSession[0]) {
+    strlcpy(sctpSession->szLastMessage, xbsa_escape_text(g_szReply).c_str(), sizeof sctpSession->szLastMessage);
+  }
   if (!bOk) {
     if (g_szReply[0] != '\0' && strcmp(g_szReply, "OK") != 0) {
       xbsa_set_last_message(g_szReply);
@@ -465,4 +469,5 @@ void Cleanup(CURL *curl_handle) {
     free(ctx);
   }
   writeOffset = 0;
+  http_header_phase_reset(0);
 }

@@ -39,6 +39,31 @@ typedef struct HttpCtx {
 
 // Value of the last "Reply:" response header.
 extern char g_szReply[XBSA_MSG_SIZE];
+// A longer "Reply:" value is kept cut to this many bytes and "...".
+#define HTTP_REPLY_KEPT 256
+
+// The response headers of the running transfer. A response must end its
+// headers within the wait from its first byte, and so must the whole series
+// of interim answers ("100 Continue") up to the final response once the
+// body is sent; over the transfer they hold at most XBSA_REPLY_MAX_BYTES
+// and XBSA_REPLY_MAX_LINES.
+typedef struct HttpHeaderPhase {
+  long long llResponseStart;  // monotonic ms of the first header byte of the response being read; 0 between
+  long long llPhaseStart;     // first header byte while the final response is due; 0 when none is
+  long lCode;                 // status of the response being read
+  size_t uiBytes;             // header bytes of the transfer
+  size_t uiLines;             // header lines of the transfer
+  BOOL bBodyOpen;             // an upload still sends its body
+  BOOL bDone;                 // the final response's headers are complete
+  BOOL bFailed;               // a bound was passed (the reason is logged)
+} HttpHeaderPhase;
+extern HttpHeaderPhase g_sHeaderPhase;
+// A new transfer: iMode 1 for an upload, 2 for a download.
+void http_header_phase_reset(int iMode);
+// Takes one header line into the phase; 1 within the bounds, 0 when not.
+int http_header_phase_line(const char *cpLine, size_t uiLen);
+// 1 while the headers are within their time bound, 0 (logged) when not.
+int http_header_phase_ok(const char *cpFunc);
 // Bytes of the current libcurl write chunk already taken; 0 between chunks.
 extern size_t writeOffset;
 

@@ -27,6 +27,7 @@ size_t ReadCallback(char *ptr, size_t size, size_t nmemb, void *ctx) {
     c->dataBlockPtr = NULL;
     if (c->bEndOfData) {
       c->bEofSent = TRUE;
+      g_sHeaderPhase.bBodyOpen = FALSE;
       return 0;
     }
     return CURL_READFUNC_PAUSE;
@@ -72,13 +73,19 @@ const char *http_reply_value(const char *line, size_t len, size_t *pValueLen) {
 
 size_t BSAHTTPHeaderCallback(char *ptr, size_t size, size_t nmemb, void *userdata) {
   size_t total = size * nmemb;
+  // Returning less than the line ends the transfer.
+  if (!http_header_phase_line(ptr, total)) return 0;
   size_t uiLen = 0;
   const char *cpValue = http_reply_value(ptr, total, &uiLen);
   if (cpValue) {
     char *cpReply = (char *)userdata;
-    if (uiLen > XBSA_MSG_SIZE - 1) uiLen = XBSA_MSG_SIZE - 1;
-    memcpy(cpReply, cpValue, uiLen);
-    cpReply[uiLen] = '\0';
+    if (uiLen > HTTP_REPLY_KEPT) {
+      memcpy(cpReply, cpValue, HTTP_REPLY_KEPT);
+      strcpy(cpReply + HTTP_REPLY_KEPT, "...");
+    } else {
+      memcpy(cpReply, cpValue, uiLen);
+      cpReply[uiLen] = '\0';
+    }
     xbsatrace("BSAHTTPHeaderCallback: Reply: %s", cpReply);
     usleep(100 * 1000);
   }

@@ -14,6 +14,7 @@
 
 char g_szReply[XBSA_MSG_SIZE];
 size_t writeOffset = 0;
+HttpHeaderPhase g_sHeaderPhase;
 
 namespace {
 
@@ -55,7 +56,69 @@ long long http_now_ms() {
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
+void http_header_phase_reset(int iMode) {
+  memset(&g_sHeaderPhase, 0, sizeof g_sHeaderPhase);
+  g_sHeaderPhase.bBodyOpen = iMode == 1;
+}
+
+int http_header_phase_line(const char *cpLine, size_t uiLen) {
+  HttpHeaderPhase &p = g_sHeaderPhase;
+  if (p.bFailed) return 0;
+  long long llNow = http_now_ms();
+  if (p.llResponseStart == 0) p.llResponseStart = llNow;
+  // The series of interim answers counts once the final response is due.
+  if (p.llPhaseStart == 0 && !p.bDone && !p.bBodyOpen) p.llPhaseStart = llNow;
+  p.uiBytes += uiLen;
+  p.uiLines++;
+  if (p.uiBytes > XBSA_REPLY_MAX_BYTES) {
+    http_error("BSAHTTPHeaderCallback", __LINE__, "the storage node's response headers exceed %d bytes",
+               XBSA_REPLY_MAX_BYTES);
+    p.bFailed = TRUE;
+    return 0;
+  }
+  if (p.uiLines > XBSA_REPLY_MAX_LINES) {
+    http_error("BSAHTTPHeaderCallback", __LINE__, "the storage node's response headers exceed %d lines",
+               XBSA_REPLY_MAX_LINES);
+    p.bFailed = TRUE;
+    return 0;
+  }
+  if (!http_header_phase_ok("BSAHTTPHeaderCallback")) return 0;
+  if (uiLen >= 5 && strncmp(cpLine, "HTTP/", 5) == 0) {
+    // The line is not terminated: the code is read within its length.
+    const char *cpBlank = (const char *)memchr(cpLine, ' ', uiLen);
+    p.lCode = 0;
+    for (const char *cp = cpBlank ? cpBlank + 1 : cpLine + uiLen; cp < cpLine + uiLen && p.lCode < 1000; ++cp) {
+      if (*cp < '0' || *cp > '9') break;
+      p.lCode = p.lCode * 10 + (*cp - '0');
+    }
+  } else if ((uiLen == 2 && cpLine[0] == '\r' && cpLine[1] == '\n') || (uiLen == 1 && cpLine[0] == '\n')) {
+    // The end of one response's headers; an interim answer leaves the
+    // final response due.
+    p.llResponseStart = 0;
+    if (p.lCode < 100 || p.lCode >= 200) {
+      p.bDone = TRUE;
+      p.llPhaseStart = 0;
+    }
+  }
+  return 1;
+}
+
+int http_header_phase_ok(const char *cpFunc) {
+  HttpHeaderPhase &p = g_sHeaderPhase;
+  if (p.bFailed) return 0;
+  long long llStart = p.llResponseStart;
+  if (p.llPhaseStart != 0 && (llStart == 0 || p.llPhaseStart < llStart)) llStart = p.llPhaseStart;
+  if (llStart == 0) return 1;
+  unsigned long ulWait = xbsa_wait_seconds();
+  if (http_now_ms() - llStart <= (long long)ulWait * 1000) return 1;
+  http_error(cpFunc, __LINE__, "%s: the storage node's response headers did not end within %lu seconds", cpFunc,
+             ulWait);
+  p.bFailed = TRUE;
+  return 0;
+}
+
 int http_check_progress(CURL *curl_handle, HttpCtx *ctx, const char *cpFunc) {
+  if (!http_header_phase_ok(cpFunc)) return 0;
   curl_off_t up = 0, down = 0;
   long lHeader = 0;
   curl_easy_getinfo(curl_handle, CURLINFO_SIZE_UPLOAD_T, &up);

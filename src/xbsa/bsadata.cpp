@@ -61,6 +61,15 @@ extern "C" int BSASendData(long bsaHandle, BSA_DataBlock32 *dataBlockPtr) {
       xbsadetailtrace("BSASendData: send( SData %d, cpData %p + ulSent %lu, uiWriteBufSize %u)", sp->SData,
                       (const void *)cpData, ulSent, (unsigned)ulLeft);
       n = send(sp->SData, cpData + ulSent, ulLeft, MSG_NOSIGNAL);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        // The send time-out of the data socket: the node took nothing for
+        // the whole wait, and trying again would only wait again.
+        sp->bDataStalled = TRUE;
+        xbsalog("BSASendData: %s",
+                SysErrorTxt(0, 0, "Data sending failed: the storage node took no data within %lu seconds.",
+                            xbsa_wait_seconds()));
+        break;
+      }
       if (n < 0) {
         int iErr = errno;
         xbsalog("BSASendData: ERROR: (%d) %s", iErr, SysErrorTxt((unsigned long)iErr, 3, "Data sending failed."));
@@ -127,6 +136,13 @@ extern "C" int BSAGetData(long bsaHandle, BSA_DataBlock32 *dataBlockPtr) {
     while (ulGot < dataBlockPtr->bufferLen) {
       errno = 0;
       n = recv(sp->SData, cpBuf + ulGot, dataBlockPtr->bufferLen - ulGot, 0);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        sp->bDataStalled = TRUE;
+        xbsalog("BSAGetData: %s",
+                SysErrorTxt(0, 0, "Data receiving failed: no data from the storage node within %lu seconds.",
+                            xbsa_wait_seconds()));
+        break;
+      }
       if (n < 0) {
         int iErr = errno;
         xbsalog("BSAGetData: ERROR: (%d) %s", iErr, SysErrorTxt((unsigned long)iErr, 3, "Data receiving failed."));
@@ -177,6 +193,14 @@ extern "C" int BSAEndData(long bsaHandle) {
       if (sp->SData < 0) {
         // No transfer was opened: nothing to end on the control connection.
         SysErrorTxt(0, 0, "BSAEndData: no data connection is open.");
+        iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+      } else if (sp->bDataStalled) {
+        // A node that stopped moving data would let the final reply take
+        // another whole wait: the transfer has failed already.
+        close(sp->SData);
+        sp->SData = -1;
+        xbsalogtrace("BSAEndData: the data connection stalled, no final reply is awaited.");
+        SysErrorTxt(0, 0, "BSAEndData: the data connection stalled.");
         iRc = BSA_RC_ABORT_SYSTEM_ERROR;
       } else {
         close(sp->SData);

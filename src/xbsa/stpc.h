@@ -39,6 +39,11 @@ int make_KORVA_authentication(int hSocket, char *cpUser, unsigned int *uipUserLe
 
 // Seconds to wait for a control reply or the data connection.
 unsigned long xbsa_wait_seconds();
+// Bounds of one reply of the storage node (a multi-line control reply, or
+// the response headers of an HTTP transfer): a node that never ends its
+// reply must not hold the job.
+#define XBSA_REPLY_MAX_BYTES 65536
+#define XBSA_REPLY_MAX_LINES 512
 // The session whose transfer the transport is opening (its port range
 // serves the data listener).
 extern _sSession *gspStpcSession;

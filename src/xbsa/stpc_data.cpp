@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "runtime/strlib.h"
@@ -110,21 +111,56 @@ void trace_binding(const DataCommand &dc, const char *cpWhat, int hSocket) {
   ShowSocketBinding(hSocket);
 }
 
-// Accepts the storage node's data connection under the wait time.
-int accept_limited(int hListen) {
-  struct pollfd pfd = {hListen, POLLIN, 0};
-  unsigned long ulWait = xbsa_wait_seconds();
-  int iWait = (int)(ulWait > 2000000 ? 2000000 : ulWait) * 1000;
-  int r;
-  do {
-    r = poll(&pfd, 1, iWait);
-  } while (r < 0 && errno == EINTR);
-  if (r == 0) {
-    errno = ETIMEDOUT;
+long long now_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Accepts the storage node's data connection under the wait time. Only the
+// address the control connection goes to may connect: whoever else reaches
+// the announced port first would receive the backup or feed the restore.
+// Such a connection is closed and the wait goes on.
+int accept_limited(int hListen, int SControl, const char *cpPrefix) {
+  struct sockaddr_in saNode;
+  socklen_t len = sizeof saNode;
+  if (getpeername(SControl, (struct sockaddr *)&saNode, &len) != 0) return -1;
+  if (saNode.sin_family != AF_INET) {
+    errno = EAFNOSUPPORT;
     return -1;
   }
-  if (r < 0) return -1;
-  return accept4(hListen, NULL, NULL, SOCK_CLOEXEC);
+  char szNode[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &saNode.sin_addr, szNode, sizeof szNode);
+  unsigned long ulWait = xbsa_wait_seconds();
+  long long llDeadline = now_ms() + (long long)(ulWait > 2000000 ? 2000000 : ulWait) * 1000;
+  for (;;) {
+    long long llLeft = llDeadline - now_ms();
+    if (llLeft <= 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    struct pollfd pfd = {hListen, POLLIN, 0};
+    int r = poll(&pfd, 1, (int)llLeft);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    if (r < 0) return -1;
+    struct sockaddr_in saPeer;
+    len = sizeof saPeer;
+    int hData = accept4(hListen, (struct sockaddr *)&saPeer, &len, SOCK_CLOEXEC);
+    if (hData < 0) {
+      if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
+      return -1;
+    }
+    if (saPeer.sin_family == AF_INET && saPeer.sin_addr.s_addr == saNode.sin_addr.s_addr) return hData;
+    char szPeer[INET_ADDRSTRLEN] = "?";
+    if (saPeer.sin_family == AF_INET) inet_ntop(AF_INET, &saPeer.sin_addr, szPeer, sizeof szPeer);
+    xbsalog("%s: data connection from %s:%d closed: the storage node is %s", cpPrefix, szPeer,
+            saPeer.sin_family == AF_INET ? (int)ntohs(saPeer.sin_port) : 0, szNode);
+    close(hData);
+  }
 }
 
 int data_command(const DataCommand &dc, const char *cpArgument, int SControl) {
@@ -158,7 +194,7 @@ int data_command(const DataCommand &dc, const char *cpArgument, int SControl) {
     return -1;
   }
   if (dc.bParseInfo) sms_parseinfo(szLine);
-  int hData = accept_limited(hListen);
+  int hData = accept_limited(hListen, SControl, dc.cpPrefix);
   if (hData < 0) {
     int iErr = GetSockErrCode();
     if (iErr == ETIMEDOUT) {

@@ -63,7 +63,46 @@ int recv_byte(int fd, char *pc, int iRecvOpt, long long llDeadline) {
 
 }  // namespace
 
-int stpc_recv(int SControl, char *szMessage, int iMsgLen, int iRecvOpt) {
+namespace {
+
+// What one reply of the storage node may still take: its deadline (the wait
+// from the reply's first byte; before that byte, from the start of the
+// read) and the bytes and lines it has used.
+struct ReplyBudget {
+  long long llDeadline;
+  bool bStarted;
+  size_t uiBytes;
+  size_t uiLines;
+};
+
+ReplyBudget new_budget() {
+  ReplyBudget b;
+  b.llDeadline = now_ms() + (long long)xbsa_wait_seconds() * 1000;
+  b.bStarted = false;
+  b.uiBytes = 0;
+  b.uiLines = 0;
+  return b;
+}
+
+// One byte of a reply under its budget: as recv_byte, and -1 with errno
+// EMSGSIZE when the reply grows beyond its bounds.
+int reply_byte(int fd, char *pc, int iRecvOpt, ReplyBudget *pb) {
+  if (pb->uiBytes >= XBSA_REPLY_MAX_BYTES) {
+    errno = EMSGSIZE;
+    return -1;
+  }
+  int r = recv_byte(fd, pc, iRecvOpt, pb->llDeadline);
+  if (r == 1) {
+    if (!pb->bStarted) {
+      pb->bStarted = true;
+      pb->llDeadline = now_ms() + (long long)xbsa_wait_seconds() * 1000;
+    }
+    pb->uiBytes++;
+  }
+  return r;
+}
+
+int recv_line(int SControl, char *szMessage, int iMsgLen, int iRecvOpt, ReplyBudget *pb) {
   sigset_t sFull, sOld;
   sigfillset(&sFull);
   sigprocmask(SIG_SETMASK, &sFull, &sOld);
@@ -71,17 +110,19 @@ int stpc_recv(int SControl, char *szMessage, int iMsgLen, int iRecvOpt) {
   xbsatrace("stpc_recv: Receiving message ...");
   xbsadetailtrace("stpc_recv: Calling recv(SOCKET=%u, Buffer=%p, Length=%u, Flags=%u)", (unsigned)SControl,
                   (void *)szMessage, (unsigned)iMsgLen, (unsigned)iRecvOpt);
-  long long llDeadline = now_ms() + (long long)xbsa_wait_seconds() * 1000;
   int iStored = 0;
   int iResult = 0;
   bool bLF = false;
   if (iMsgLen < 2) {
     errno = EINVAL;
     iResult = -1;
+  } else if (pb->uiLines >= XBSA_REPLY_MAX_LINES) {
+    errno = EMSGSIZE;
+    iResult = -1;
   } else {
     while (iStored < iMsgLen - 1) {
       char c;
-      iResult = recv_byte(SControl, &c, iRecvOpt, llDeadline);
+      iResult = reply_byte(SControl, &c, iRecvOpt, pb);
       if (iResult <= 0) break;
       szMessage[iStored++] = (c == '\r') ? '\0' : c;
       if (c == '\n') {
@@ -96,10 +137,11 @@ int stpc_recv(int SControl, char *szMessage, int iMsgLen, int iRecvOpt) {
     xbsadetailtrace("stpc_recv: recv() string len reached %d", iMsgLen);
     char c;
     int r;
-    while ((r = recv_byte(SControl, &c, iRecvOpt, llDeadline)) > 0 && c != '\n') {
+    while ((r = reply_byte(SControl, &c, iRecvOpt, pb)) > 0 && c != '\n') {
     }
     if (r < 0) iResult = -1;
   }
+  if (iStored > 0) pb->uiLines++;
   if (iStored > 0) {
     xbsadetailtrace("stpc_recv: recv() returned %u bytes", (unsigned)iStored);
   } else {
@@ -108,10 +150,17 @@ int stpc_recv(int SControl, char *szMessage, int iMsgLen, int iRecvOpt) {
   int iRet;
   if (iResult < 0) {
     int iErr = errno;
-    if (iErr == ETIMEDOUT) {
+    if (iErr == ETIMEDOUT && pb->bStarted) {
+      xbsatrace("stpc_recv: %s", SysErrorTxt((unsigned long)iErr, 3,
+                                             "No complete reply from the storage node within %lu seconds.",
+                                             xbsa_wait_seconds()));
+    } else if (iErr == ETIMEDOUT) {
       xbsatrace("stpc_recv: %s",
                 SysErrorTxt((unsigned long)iErr, 3, "No reply from the storage node within %lu seconds.",
                             xbsa_wait_seconds()));
+    } else if (iErr == EMSGSIZE) {
+      xbsatrace("stpc_recv: %s", SysErrorTxt(0, 0, "The storage node's reply exceeds %d bytes or %d lines.",
+                                             XBSA_REPLY_MAX_BYTES, XBSA_REPLY_MAX_LINES));
     } else {
       xbsatrace("stpc_recv: %s", SysErrorTxt((unsigned long)iErr, 3, "recv() failed."));
     }
@@ -125,6 +174,13 @@ int stpc_recv(int SControl, char *szMessage, int iMsgLen, int iRecvOpt) {
   sigprocmask(SIG_SETMASK, &sOld, NULL);
   xbsatrace("stpc_recv: sigprocmask(), back to old handlers.");
   return iRet;
+}
+
+}  // namespace
+
+int stpc_recv(int SControl, char *szMessage, int iMsgLen, int iRecvOpt) {
+  ReplyBudget b = new_budget();
+  return recv_line(SControl, szMessage, iMsgLen, iRecvOpt, &b);
 }
 
 int stpc_send(int SControl, const char *szMessage, int iMsgLen, int iSendOpt) {
@@ -153,8 +209,10 @@ int stpc_reply(int SControl, char *szMessage, int iMsgLen, BOOL *pbNegative, con
   char szPending[4] = "";
   bool bFirst = true;
   *pbNegative = FALSE;
+  // The whole reply, however many lines, shares one wait and one size bound.
+  ReplyBudget b = new_budget();
   for (;;) {
-    int n = stpc_recv(SControl, szLine, (int)sizeof szLine, 0);
+    int n = recv_line(SControl, szLine, (int)sizeof szLine, 0, &b);
     if (n <= 0) return n;
     xbsalogtrace("LOGIN REPLY: %s", szLine);
     xbsatrace("%s: Received message: %s", cpCaller, szLine);

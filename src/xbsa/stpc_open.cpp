@@ -86,6 +86,7 @@ int xbsa_ftp_open(long bsaHandle, int iMode) {
   sp->iPortStart = iStart;
 
   int SData = -1;
+  sp->bDataStalled = FALSE;
   gspStpcSession = sp;
   xbsalogtrace("xbsa_open: Calling make_KORVA_authentication() function.");
   bool bOk = true;

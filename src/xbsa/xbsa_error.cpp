@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "runtime/strlib.h"
+#include "xbsa/xbsa_escape.h"
 #include "xbsa/xbsa_session.h"
 
 namespace {
@@ -131,7 +132,8 @@ extern "C" const char *xbsa_typeerr(int iFlag) {
 char *xbsa_last_message() { return sSession[0].szLastMessage; }
 
 void xbsa_set_last_message(const char *cpText) {
-  strlcpy(sSession[0].szLastMessage, cpText ? cpText : "", sizeof sSession[0].szLastMessage);
+  // The text often quotes the storage node, and the caller prints it.
+  strlcpy(sSession[0].szLastMessage, xbsa_escape_text(cpText).c_str(), sizeof sSession[0].szLastMessage);
 }
 
 int GetSockErrCode() { return errno; }

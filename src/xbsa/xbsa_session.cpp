@@ -83,6 +83,7 @@ _sSession *xbsa_take_slot(long bsaHandle) {
   sp->iPortEnd = 0;
   sp->eProtocol = eFTP;
   sp->curl_handle = NULL;
+  sp->bDataStalled = FALSE;
   sp->bInUse = TRUE;
   return sp;
 }

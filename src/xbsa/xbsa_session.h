@@ -71,6 +71,7 @@ typedef struct _sSession {
   eConnectionProtocol eProtocol;
   void *curl_handle;
   BOOL bInUse;   // issued by BSAInit and not yet terminated
+  BOOL bDataStalled;  // the data connection moved nothing within the wait
 } _sSession;
 
 typedef struct _sGlobal {

@@ -12,7 +12,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "runtime/strlib.h"
+#include "xbsa/xbsa_escape.h"
 #include "xbsa/xbsa_session.h"
 
 namespace {
@@ -66,8 +69,13 @@ void xbsa_tracef(const char *cpModule, const char *cpFmt, ...) {
 }
 
 void ie_trace(const char *cpModule, const char *cpMessage) {
-  if (sGlobal.vpExternalTraceFunc) sGlobal.vpExternalTraceFunc(cpMessage);
-  if (sGlobal.ucXBSATraceLevel & (XBSA_TRACE_FILE | XBSA_TRACE_STDERR)) i_trace(cpModule, cpMessage);
+  // Lines carry the storage node's text: no control character of it reaches
+  // a terminal or a log raw. The line's own trailing CR and LF go first.
+  size_t len = cpMessage ? strlen(cpMessage) : 0;
+  while (len > 0 && (cpMessage[len - 1] == '\r' || cpMessage[len - 1] == '\n')) len--;
+  std::string text = xbsa_escape_text(cpMessage, len);
+  if (sGlobal.vpExternalTraceFunc) sGlobal.vpExternalTraceFunc(text.c_str());
+  if (sGlobal.ucXBSATraceLevel & (XBSA_TRACE_FILE | XBSA_TRACE_STDERR)) i_trace(cpModule, text.c_str());
   memset(sGlobal.cpTraceBuffer, 0, sizeof sGlobal.cpTraceBuffer);
 }
 

@@ -322,7 +322,7 @@ TEST_F(IoTest, StrErrorTable) {
   for (const auto &c : cases) EXPECT_STREQ(XBSA_strerror(c.code), c.text) << c.code;
 }
 
-TEST_F(IoTest, ErrorTextTakesLastErrorOnlyWhenItFits) {
+TEST_F(IoTest, ErrorTextTakesLastErrorCutToTheRoom) {
   xbsa_reset_library();
   SysErrorTxt(0, 0, "node said 520 bye");
   char big[VRK_BSA_ERRTXT_SIZE];
@@ -332,10 +332,17 @@ TEST_F(IoTest, ErrorTextTakesLastErrorOnlyWhenItFits) {
   vrk_bsa_errortext(3, big, sizeof big);
   EXPECT_STREQ(big, "System detected error, operation aborted. ");
 
+  // A text longer than the room is cut, not dropped: the reason is never
+  // empty.
   SysErrorTxt(0, 0, "%s", std::string(100, 'e').c_str());
   char small[60];
   vrk_bsa_errortext(18, small, sizeof small);
-  EXPECT_STREQ(small, "No more data is available. ");
+  EXPECT_EQ(std::string(small), "No more data is available. " + std::string(29, 'e') + "...");
+  xbsa_set_last_message(("520 " + std::string(1500, 'r')).c_str());
+  vrk_bsa_errortext(3, big, sizeof big);
+  EXPECT_EQ(strlen(big), sizeof big - 1);
+  EXPECT_EQ(std::string(big).rfind("System detected error, operation aborted. 520 rrr", 0), 0u) << big;
+  EXPECT_EQ(std::string(big).substr(sizeof big - 4), "...");
 }
 
 TEST_F(IoTest, TraceHookWritesTraceLines) {

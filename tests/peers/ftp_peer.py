@@ -16,6 +16,17 @@ The script is a JSON object; every key is optional:
   long_reply             {"USER": n}: a reply line of n characters
   long_forms             STOR and RETR name the object by the text before
                          the first ':' (database owners' long forms)
+  endless_reply          {"USER": seconds}: the reply to that command (or
+                         "FINAL": the reply after a transfer) is a
+                         multi-line reply that never ends, one continuation
+                         line every that many seconds (0: as fast as it goes)
+  foreign_data           "only": the data connection comes from 127.0.0.2
+                         and no other follows; "first": one from 127.0.0.2,
+                         then the real one
+  stall_data_after       RETR: send that many bytes, then hold the data
+                         connection open without sending more; STOR: stop
+                         reading after that many bytes
+  hold                   seconds a stalled connection is held (default 60)
 Every command received is appended to the log file, one per line, between
 the lines "-- open" and "-- closed" of its connection.
 """
@@ -91,6 +102,16 @@ class Conn:
 
 
 def reply(c, cmd, default):
+    endless = c.script.get("endless_reply", {})
+    if cmd in endless:
+        code = default[0][:3]
+        c.send_lines([code + "-reply that never ends"])
+        n = 0
+        while True:
+            n += 1
+            c.sock.sendall((" continuation line %d\r\n" % n).encode())
+            if endless[cmd]:
+                time.sleep(endless[cmd])
     long_reply = c.script.get("long_reply", {})
     if cmd in long_reply:
         n = int(long_reply[cmd])
@@ -102,7 +123,34 @@ def reply(c, cmd, default):
     return lines[0][:3] if lines else ""
 
 
-def data_connect(addr):
+def foreign_connect(addr, log):
+    """A connection from 127.0.0.2 to the announced port: whatever it can
+    read or send there is logged."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.settimeout(5)
+    s.bind(("127.0.0.2", 0))
+    s.connect(addr)
+    try:
+        s.sendall(b"foreign bytes\n")
+        got = 0
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            got += len(chunk)
+    except OSError:
+        got = -1
+    log("-- foreign data connection read %d" % got)
+    s.close()
+
+
+def data_connect(addr, script, log):
+    foreign = script.get("foreign_data")
+    if foreign:
+        foreign_connect(addr, log)
+        if foreign == "only":
+            time.sleep(script.get("hold", 60))
+            raise OSError("no data connection made")
     s = socket.create_connection(addr, timeout=30)
     return s
 
@@ -150,9 +198,10 @@ def serve(sock, script, root, log):
                 code = reply(c, cmd, ["150 Opening data connection."])
                 if code != "150" or script.get("no_data_connect"):
                     continue
-                ds = data_connect(data_addr)
+                ds = data_connect(data_addr, script, log)
                 got = bytearray()
                 cut = script.get("cut_after")
+                stall = script.get("stall_data_after")
                 while True:
                     chunk = ds.recv(65536)
                     if not chunk:
@@ -160,13 +209,17 @@ def serve(sock, script, root, log):
                     got += chunk
                     if cut is not None and len(got) >= cut:
                         break
+                    if stall is not None and len(got) >= stall:
+                        log("-- stalled after %d" % len(got))
+                        time.sleep(script.get("hold", 60))
+                        break
                 ds.close()
                 with open(os.path.join(cwd, arg), "wb") as f:
                     f.write(bytes(got))
                 if cut is not None:
                     c.send_lines(["426 Connection closed; transfer aborted."])
                 else:
-                    c.send_lines(script.get("final", ["226 Transfer complete."]))
+                    reply(c, "FINAL", script.get("final", ["226 Transfer complete."]))
             elif cmd in ("RETR", "LIST"):
                 path = os.path.join(cwd, arg)
                 if cmd == "RETR" and not os.path.isfile(path):
@@ -183,13 +236,20 @@ def serve(sock, script, root, log):
                 cut = script.get("cut_after")
                 if cut is not None:
                     content = content[:cut]
-                ds = data_connect(data_addr)
+                ds = data_connect(data_addr, script, log)
+                stall = script.get("stall_data_after")
+                if stall is not None:
+                    ds.sendall(content[:stall])
+                    log("-- stalled after %d" % min(stall, len(content)))
+                    time.sleep(script.get("hold", 60))
+                    ds.close()
+                    continue
                 ds.sendall(content)
                 ds.close()
                 if cut is not None:
                     c.send_lines(["426 Connection closed; transfer aborted."])
                 else:
-                    c.send_lines(script.get("final", ["226 Transfer complete."]))
+                    reply(c, "FINAL", script.get("final", ["226 Transfer complete."]))
             elif cmd == "QUIT":
                 reply(c, cmd, ["221 Goodbye."])
                 return

@@ -19,6 +19,10 @@ every key is optional:
   hold_response upload: read the whole body, then never answer
   silent        accept the connection, never read or answer
   hold          seconds a stalled or silent connection is held (default 60)
+  header_trickle  answer with a status line and then one more header line
+                every that many seconds, never ending the headers
+  endless_continue  answer "100 Continue" every that many seconds for ever
+                (an upload's body is read after the first one)
 Each request appends "-- request METHOD PATH", its XBSA-*, Expect and
 Transfer-Encoding headers ("Name: value", in order) and "-- stored PATH N"
 or "-- served PATH N" to the log file.
@@ -90,9 +94,49 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if low.startswith("xbsa-") or low in ("expect", "transfer-encoding"):
                 log("%s: %s" % (name, value))
 
+    def trickle_headers(self):
+        """Headers that never end: one line every header_trickle seconds."""
+        self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+        n = 0
+        while True:
+            n += 1
+            self.wfile.write(b"X-Trickle-%d: more to come\r\n" % n)
+            self.wfile.flush()
+            time.sleep(SCRIPT["header_trickle"])
+
+    def endless_continue(self):
+        while True:
+            self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+            self.wfile.flush()
+            time.sleep(SCRIPT["endless_continue"])
+
+    def never_answer(self, upload):
+        """The scripted answers that never end; False when none applies."""
+        try:
+            if upload and "endless_continue" in SCRIPT:
+                self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+                self.wfile.flush()
+                data, _ = self.read_body(None)
+                log("-- body read %d" % len(data))
+                self.endless_continue()
+            if upload and "header_trickle" in SCRIPT:
+                self.read_body(None)
+                self.trickle_headers()
+            if not upload and "endless_continue" in SCRIPT:
+                self.endless_continue()
+            if not upload and "header_trickle" in SCRIPT:
+                self.trickle_headers()
+        except OSError as e:
+            log("-- client went away: %s" % e)
+            self.close_connection = True
+            return True
+        return False
+
     def handle_expect_100(self):
         self.log_request_headers()
         self.logged = True
+        if self.never_answer(True):
+            return False
         code = SCRIPT.get("early_status")
         if code:
             self.answer(code, b"refused\n")
@@ -186,6 +230,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         self.log_request_headers()
+        if self.never_answer(False):
+            return
         path = object_path(self.headers, "XBSA-RETR")
         if path is None or not os.path.isfile(path):
             self.send_response(404)

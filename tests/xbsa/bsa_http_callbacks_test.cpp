@@ -3,10 +3,12 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "xbsa/bsa_http.h"
+#include "xbsa/stpc.h"
 #include "xbsa_client.h"
 
 using namespace vrktest;
@@ -69,6 +71,102 @@ TEST(ReplyHeaderTest, CallbackKeepsTheValue) {
   std::string other = "Content-Type: text/plain\r\n";
   EXPECT_EQ(BSAHTTPHeaderCallback(&other[0], 1, other.size(), szReply), other.size());
   EXPECT_STREQ(szReply, "520 no space");
+}
+
+TEST(ReplyHeaderTest, ALongValueIsKeptCut) {
+  char szReply[XBSA_MSG_SIZE] = "";
+  http_header_phase_reset(2);
+  std::string line = "Reply: 520 " + std::string(5000, 'z') + "\r\n";
+  EXPECT_EQ(BSAHTTPHeaderCallback(&line[0], 1, line.size(), szReply), line.size());
+  EXPECT_EQ(std::string(szReply), "520 " + std::string(HTTP_REPLY_KEPT - 4, 'z') + "...");
+  http_header_phase_reset(0);
+}
+
+// Feeds header lines as libcurl does; the count taken before a refusal.
+size_t Feed(const std::vector<std::string> &lines) {
+  char szReply[XBSA_MSG_SIZE] = "";
+  size_t n = 0;
+  for (std::string l : lines) {
+    if (BSAHTTPHeaderCallback(&l[0], 1, l.size(), szReply) != l.size()) break;
+    n++;
+  }
+  return n;
+}
+
+TEST(HeaderPhaseTest, HeadersAreBoundedInLinesAndBytesOverTheTransfer) {
+  ResetXbsa(0);
+  std::vector<std::string> continues;
+  for (int i = 0; i < 400; i++) {
+    continues.push_back("HTTP/1.1 100 Continue\r\n");
+    continues.push_back("\r\n");
+  }
+  struct Case {
+    const char *name;
+    std::vector<std::string> lines;
+    size_t taken;
+    const char *why;  // "" when all lines are taken
+  } cases[] = {
+      {"an ordinary answer", {"HTTP/1.1 100 Continue\r\n", "\r\n", "HTTP/1.1 201 Created\r\n", "Reply: OK\r\n",
+                              "\r\n"}, 5, ""},
+      {"100 Continue without end", continues, XBSA_REPLY_MAX_LINES, "exceed 512 lines"},
+      {"one huge header", {"HTTP/1.1 200 OK\r\n", "X-Big: " + std::string(70000, 'b') + "\r\n"}, 1,
+       "exceed 65536 bytes"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    xbsa_set_last_message("");
+    http_header_phase_reset(1);
+    EXPECT_EQ(Feed(c.lines), c.taken);
+    if (*c.why) {
+      EXPECT_NE(std::string(xbsa_last_message()).find(c.why), std::string::npos) << xbsa_last_message();
+    }
+    // A failed phase refuses every later line too.
+    EXPECT_EQ(Feed({"X-After: 1\r\n"}), *c.why ? 0u : 1u);
+  }
+  http_header_phase_reset(0);
+}
+
+TEST(HeaderPhaseTest, StatusCodeIsReadWithinTheLineLength) {
+  // libcurl's lines carry no terminator: an exact heap copy, as it passes them.
+  http_header_phase_reset(2);
+  char szReply[XBSA_MSG_SIZE] = "";
+  std::string status = "HTTP/1.1 100";
+  std::vector<char> exact(status.begin(), status.end());
+  EXPECT_EQ(BSAHTTPHeaderCallback(exact.data(), 1, exact.size(), szReply), exact.size());
+  EXPECT_EQ(g_sHeaderPhase.lCode, 100);
+  std::vector<char> end = {'\r', '\n'};
+  EXPECT_EQ(BSAHTTPHeaderCallback(end.data(), 1, end.size(), szReply), end.size());
+  EXPECT_EQ(g_sHeaderPhase.bDone, FALSE) << "an interim answer leaves the final one due";
+  http_header_phase_reset(0);
+}
+
+TEST(HeaderPhaseTest, TheWaitCountsFromTheFirstHeaderByte) {
+  ResetXbsa(0);
+  sGlobal.ulTimeOut = 1;
+  // A download: the clock runs from the status line, whatever follows.
+  http_header_phase_reset(2);
+  EXPECT_EQ(Feed({"HTTP/1.1 200 OK\r\n"}), 1u);
+  EXPECT_EQ(http_header_phase_ok("test"), 1);
+  g_sHeaderPhase.llResponseStart -= 1500;
+  EXPECT_EQ(Feed({"X-More: 1\r\n"}), 0u);
+  EXPECT_NE(std::string(xbsa_last_message()).find("did not end within 1 seconds"), std::string::npos);
+  // An upload: "100 Continue" while the body is sent starts no clock; once
+  // the body is sent, the next interim answer does.
+  xbsa_set_last_message("");
+  http_header_phase_reset(1);
+  EXPECT_EQ(Feed({"HTTP/1.1 100 Continue\r\n", "\r\n"}), 2u);
+  EXPECT_EQ(g_sHeaderPhase.llPhaseStart, 0);
+  g_sHeaderPhase.bBodyOpen = FALSE;
+  EXPECT_EQ(Feed({"HTTP/1.1 100 Continue\r\n", "\r\n"}), 2u);
+  EXPECT_NE(g_sHeaderPhase.llPhaseStart, 0);
+  g_sHeaderPhase.llPhaseStart -= 1500;
+  EXPECT_EQ(http_header_phase_ok("Perform"), 0);
+  // The final answer ends the phase.
+  http_header_phase_reset(2);
+  EXPECT_EQ(Feed({"HTTP/1.1 200 OK\r\n", "\r\n"}), 2u);
+  EXPECT_EQ(g_sHeaderPhase.bDone, TRUE);
+  EXPECT_EQ(g_sHeaderPhase.llResponseStart, 0);
+  http_header_phase_reset(0);
 }
 
 class HttpCallbackTest : public ::testing::Test {

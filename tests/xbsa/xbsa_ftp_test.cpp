@@ -218,7 +218,17 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"Final520", R"({"final": ["520 Saveset could not be written."]})", {}, 0, 3,
                   "TRANSIENT or PERMANENT NEGATIVE reply: 520 Saveset could not be written.", ""},
         FaultCase{"MultiLineFinal", R"({"final": ["226-Transfer complete.", "226 Saveset 42 written."]})", {}, 0, 0,
-                  "", ""}),
+                  "", ""},
+        // A reply that never ends holds its wait from its first byte, not
+        // from its last line.
+        FaultCase{"EndlessContinuationLines", R"({"endless_reply": {"USER": 0.3}})", {"BSA_TIMEOUT=1"}, 77, 3,
+                  "No complete reply from the storage node within 1 seconds", "PASS"},
+        FaultCase{"FloodOfContinuationLines", R"({"endless_reply": {"TYPE": 0}})", {}, 77, 3,
+                  "reply exceeds 65536 bytes or 512 lines", "CWD"},
+        FaultCase{"EndlessFinalReply", R"({"endless_reply": {"FINAL": 0}})", {}, 0, 3,
+                  "reply exceeds 65536 bytes or 512 lines", ""},
+        FaultCase{"OnlyAForeignDataConnection", R"({"foreign_data": "only", "hold": 10})", {"BSA_TIMEOUT=1"}, 77,
+                  3, "no data connection within 1 seconds", ""}),
     [](const ::testing::TestParamInfo<FaultCase> &i) { return std::string(i.param.name); });
 
 TEST_F(XbsaFtpTest, OverLongReplyRestIsNotTakenAsNextReply) {
@@ -229,6 +239,69 @@ TEST_F(XbsaFtpTest, OverLongReplyRestIsNotTakenAsNextReply) {
   EXPECT_EQ(c.end, 0);
   // Each command was sent after the reply to the one before it.
   EXPECT_NE(peer.commands().find("USER ftp\nPASS "), std::string::npos);
+}
+
+TEST_F(XbsaFtpTest, DataConnectionFromAnotherAddressIsClosedAndTheNodesIsTaken) {
+  for (bool bWrite : {true, false}) {
+    SCOPED_TRACE(bWrite);
+    ResetXbsa(3);
+    FtpPeer peer(R"({"foreign_data": "first"})");
+    ASSERT_GT(peer.port(), 0);
+    std::string data = TestData(200000);
+    std::string back;
+    if (bWrite) {
+      StoreCodes c = Store(FtpEnv(peer.port()), "obj", data);
+      EXPECT_EQ(c.open.open, 0) << LastError();
+      EXPECT_EQ(c.end, 0) << LastError();
+      EXPECT_EQ(ReadFile(peer.root() + "/obj"), data);
+    } else {
+      WriteFile(peer.root() + "/obj", data);
+      OpenResult r = OpenObject(false, FtpEnv(peer.port()), "obj", ".");
+      ASSERT_EQ(r.open, 0) << LastError();
+      EXPECT_EQ(ReadAll(r.handle, &back), 18);
+      EXPECT_EQ(BSAEndData(r.handle), 0) << LastError();
+      BSATerminate(r.handle);
+      EXPECT_TRUE(back == data) << "read " << back.size() << " bytes";
+    }
+    EXPECT_TRUE(TraceHas(std::string(bWrite ? "stpc_stor" : "stpc_retr") +
+                         ": data connection from 127.0.0.2:"));
+    EXPECT_TRUE(TraceHas("closed: the storage node is 127.0.0.1"));
+    // The foreign side got none of the object.
+    std::string cmds = peer.commands();
+    EXPECT_TRUE(cmds.find("-- foreign data connection read 0\n") != std::string::npos ||
+                cmds.find("-- foreign data connection read -1\n") != std::string::npos)
+        << cmds;
+  }
+}
+
+TEST_F(XbsaFtpTest, AStalledReadFailsWithinOneWait) {
+  FtpPeer peer(R"({"stall_data_after": 1000, "hold": 20})");
+  ASSERT_GT(peer.port(), 0);
+  WriteFile(peer.root() + "/obj", TestData(5000));
+  OpenResult r = OpenObject(false, FtpEnv(peer.port(), "0-0", {"BSA_TIMEOUT=1"}), "obj", ".");
+  ASSERT_EQ(r.open, 0) << LastError();
+  std::string back;
+  EXPECT_EQ(ReadAll(r.handle, &back, 4096), 3);
+  EXPECT_NE(LastError().find("no data from the storage node within 1 seconds"), std::string::npos);
+  EXPECT_FALSE(TraceHas("Reget [1] times"));
+  // The stalled node is not asked for its final reply.
+  EXPECT_EQ(BSAEndData(r.handle), 3);
+  EXPECT_TRUE(TraceHas("BSAEndData: the data connection stalled, no final reply is awaited."));
+  BSATerminate(r.handle);
+}
+
+TEST_F(XbsaFtpTest, AStalledWriteFailsWithinOneWait) {
+  FtpPeer peer(R"({"stall_data_after": 1000, "hold": 20})");
+  ASSERT_GT(peer.port(), 0);
+  OpenResult r = OpenObject(true, FtpEnv(peer.port(), "0-0", {"BSA_TIMEOUT=1"}), "obj", ".");
+  ASSERT_EQ(r.open, 0) << LastError();
+  // Far more than the socket buffers hold: the send must wait and give up.
+  EXPECT_EQ(SendAll(r.handle, TestData(32 << 20), 1 << 20), 3);
+  EXPECT_NE(LastError().find("the storage node took no data within 1 seconds"), std::string::npos);
+  EXPECT_FALSE(TraceHas("Resending [1] times"));
+  EXPECT_EQ(BSAEndData(r.handle), 3);
+  EXPECT_TRUE(TraceHas("BSAEndData: the data connection stalled, no final reply is awaited."));
+  BSATerminate(r.handle);
 }
 
 TEST_F(XbsaFtpTest, StorReplyCarriesTapeAndSegment) {

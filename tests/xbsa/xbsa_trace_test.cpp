@@ -107,13 +107,28 @@ TEST_F(XbsaTraceTest, FileLineFormAndTrailingLineEnds) {
   for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) got.push_back((*it)[1]);
   EXPECT_EQ(got, (std::vector<std::string>{"first", "second", "third 3"})) << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
-  // The function gets the text alone.
-  EXPECT_EQ(TraceLines()[0], "first\r\n");
+  // The function gets the text alone, without its line ends.
+  EXPECT_EQ(TraceLines()[0], "first");
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   i_close_trace();
   EXPECT_EQ(sGlobal.hLogFile, 0);
+}
+
+TEST_F(XbsaTraceTest, ControlCharactersOfTheNodeAreEscapedEverywhere) {
+  std::string path = dir_.file("t.log");
+  BSASetTrace(CollectTrace, path.c_str(), 64 | 128 | 1);
+  i_open_trace();
+  StderrCapture cap(dir_.file("stderr"));
+  xbsalog("LOGIN REPLY: %s", "421 \x1b[2J\x1b]0;owned\agone\r\n250 next\r\n");
+  std::string err = cap.Restore();
+  const std::string want = "LOGIN REPLY: 421 \\x1b[2J\\x1b]0;owned\\x07gone\\x0d\\x0a250 next";
+  ASSERT_EQ(TraceLines().size(), 1u);
+  EXPECT_EQ(TraceLines()[0], want);
+  EXPECT_NE(err.find(want + "\n"), std::string::npos) << err;
+  EXPECT_NE(ReadFile(path).find(want + "\n"), std::string::npos);
+  i_close_trace();
 }
 
 TEST_F(XbsaTraceTest, ExistingFileIsAppendedTo) {
