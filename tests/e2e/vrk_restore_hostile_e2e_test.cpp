@@ -311,4 +311,64 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
   }
 }
 
+// A signal while a file is half written: SIGINT stops the restore at the
+// next record, SIGTERM ends the process; neither leaves a temporary file.
+TEST(RestoreHostileE2E, ASignalInTheMiddleOfAFileLeavesNoTemporaryFile) {
+  signal(SIGPIPE, SIG_IGN);
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    BackupJob job;
+    mkdir((job.data() + "/src").c_str(), 0755);
+    std::string big(4 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = (char)(i * 2654435761u >> 13);
+    vrktest::WriteFile(job.data() + "/src/big.bin", big);
+    vrktest::WriteFile(job.data() + "/src/z.txt", "last\n");
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    ASSERT_EQ(0, r.exitCode()) << r.err;
+    std::string whole = vrktest::ReadFile(job.saveset());
+    size_t at = whole.find("big.bin");
+    ASSERT_NE(std::string::npos, at);
+    // The object up to the middle of big.bin, the rest held back.
+    int p[2];
+    ASSERT_EQ(0, pipe2(p, O_CLOEXEC));
+    std::atomic<bool> signalled{false};
+    std::thread writer([&] {
+      auto put = [&](const std::string &b) {
+        for (size_t done = 0; done < b.size();) {
+          ssize_t n = write(p[1], b.data() + done, b.size() - done);
+          if (n <= 0) return;
+          done += (size_t)n;
+        }
+      };
+      put(whole.substr(0, at + big.size() / 2));
+      while (!signalled) usleep(1000);
+      if (sig == SIGINT) put(whole.substr(at + big.size() / 2));
+      close(p[1]);
+    });
+    std::string back = job.data() + "/back";
+    r = e2e::RunWatched(
+        job, {"-r", "-N", kLogin, "-s", "-", "-R", "/back"},
+        [&](pid_t pid, const std::string &) {
+          if (Leftovers(back).empty()) return false;
+          kill(pid, sig);
+          signalled = true;
+          return true;
+        },
+        p[0]);
+    signalled = true;
+    writer.join();
+    if (sig == SIGTERM) {
+      EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGTERM) << r.status << r.err;
+    } else {
+      EXPECT_EQ(3, r.exitCode()) << r.err;
+      EXPECT_TRUE(Has(r.err, "Termination signal received!")) << r.err;
+      EXPECT_TRUE(Has(r.err, "Restore: stopped by a termination signal")) << r.err;
+      EXPECT_FALSE(Exists(back + "/src/z.txt")) << "the restore went on after the signal";
+    }
+    EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
+    EXPECT_EQ("", Leftovers(job.data()));
+    EXPECT_FALSE(Exists(back + "/src/big.bin"));
+  }
+}
+
 }  // namespace

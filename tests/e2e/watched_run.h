@@ -21,7 +21,10 @@ namespace e2e {
 // true once it has done its work (it is not called again).
 using Watch = std::function<bool(pid_t, const std::string &)>;
 
-inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &args, const Watch &watch) {
+// stdinFd, when not -1, becomes the client's standard input and is closed
+// here once the client has it.
+inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &args, const Watch &watch,
+                         int stdinFd = -1) {
   const char *binary = VRK_TEST_BINARY_DIR "/src/engine/vrk_nlm";
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return Result();
@@ -43,7 +46,7 @@ inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &a
     dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
     int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, STDIN_FILENO);
+    dup2(stdinFd >= 0 ? stdinFd : devnull, STDIN_FILENO);
     for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], devnull}) close(fd);
     std::vector<char *> argv{const_cast<char *>(binary)};
     for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -55,6 +58,7 @@ inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &a
     _exit(121);
   }
   setpgid(pid, pid);
+  if (stdinFd >= 0) close(stdinFd);
   close(outPipe[1]);
   close(errPipe[1]);
   Result r;
