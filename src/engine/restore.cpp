@@ -365,7 +365,11 @@ struct RestoreRun {
         stop = true;
         return;
       }
-      pszCurrentFile = pszCurrentDir + recordName;
+      // A parent stored without its trailing separator still gets one.
+      pszCurrentFile = pszCurrentDir;
+      if (!pszCurrentFile.empty() && pszCurrentFile.back() != '/' && pszCurrentFile.back() != ':')
+        pszCurrentFile += '/';
+      pszCurrentFile += recordName;
       if (level() >= 1) vrk_log(3008, pszCurrentFile.c_str());
       pszCurrentItem = pszCurrentFile;
       subject = storedDir + recordName;

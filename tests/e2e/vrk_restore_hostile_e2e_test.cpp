@@ -278,6 +278,17 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
        },
        {"-o", "overwrite", "-R", "/restored"}, "restored", 3, {"Not processed or incorrectly processed items: [1]"},
        nullptr},
+      {"a parent stored without its trailing separator, passed over, and its child",
+       [&](const BackupJob &) {
+         return Object()
+             .Marker()
+             .Parent("/sample", Stream(ssw::kDirectory, "/sample/", "", true))
+             .Child("ok.txt", Stream(ssw::kFile, "ok.txt", evil));
+       },
+       {"-R", "/restored", "*ok.txt"}, "restored", 0, {"Processing item: [/restored/sample/ok.txt]"},
+       [&](const BackupJob &job, const Result &) {
+         EXPECT_EQ(evil, vrktest::ReadFile(job.data() + "/restored/sample/ok.txt"));
+       }},
       {"no leading end marker: restored whole",
        [&](const BackupJob &) {
          Object o;
