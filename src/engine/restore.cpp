@@ -349,7 +349,7 @@ struct RestoreRun {
       trace("%l4 got dir [%s]", recordName.c_str());
       pszCurrentItem = recordName;
       subject = recordName;
-      storedDir = recordName;
+      if (terminal) storedDir = recordName;
     } else if (terminal) {
       trace("%l4 got file [%s]", recordName.c_str());
       if (parentNotPlaced) {
@@ -385,8 +385,11 @@ struct RestoreRun {
 
     matches(subject);
     if (isParent) {
-      parentWasExcluded = false;
-      parentNotPlaced = false;
+      // The full-name form leaves the current parent of terminal names alone.
+      if (terminal) {
+        parentWasExcluded = false;
+        parentNotPlaced = false;
+      }
     } else {
       if (!iMatch || spGlobal->eBackupType == E_LIST) {
         if (!iMatch) trace("%l4 excluded [%s]", pszCurrentItem.c_str());
@@ -395,7 +398,7 @@ struct RestoreRun {
         skip_data_set();
         return;
       }
-      if (parentWasExcluded || parentNotPlaced) {
+      if (terminal && (parentWasExcluded || parentNotPlaced)) {
         if (level() >= 1) vrk_log(3009, pszCurrentItem.c_str());
         spGlobal->sVRKObject.ulSkipped += 1;
         skip_data_set();
