@@ -45,7 +45,6 @@ struct RestoreHandle : DataHandle {
   UINT32 mode = 0;
   Phase phase = kHeader;
   CCODE declined = 0;
-  bool anyBytes = false;
 
   std::vector<uint8_t> hdr;
   SidfHeader h;
@@ -243,7 +242,6 @@ CCODE RestoreHandle::Decide(Connection &conn) {
 
 CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
   if (phase == kDeclined || phase == kBad) return declined;
-  if (n) anyBytes = true;
   size_t pos = 0;
   while (pos < n) {
     switch (phase) {
@@ -322,9 +320,10 @@ CCODE RestoreHandle::Close() {
     return rc;
   }
   if (phase != kDone) {
-    // Cut off: the partial copy never takes the target's place.
+    // Cut off, or no stream at all: nothing takes the target's place, and
+    // the data set is not restored.
     Discard();
-    return anyBytes ? NWSMTS_INVALID_DATA : 0;
+    return NWSMTS_INVALID_DATA;
   }
   struct timespec ts[2];
   Times(h, ts);

@@ -289,6 +289,14 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
        [&](const BackupJob &job, const Result &) {
          EXPECT_EQ(evil, vrktest::ReadFile(job.data() + "/restored/sample/ok.txt"));
        }},
+      {"a child whose only record is empty",
+       [&](const BackupJob &) {
+         return Dir(Object().Marker(), "/sample/").Record(false, true, ssw::NameList("ok.txt"), "").Marker();
+       },
+       {"-R", "/restored"}, "restored", 3,
+       {"No whole copy of [/restored/sample/ok.txt] in the saveset: not restored",
+        "Items processed correctly: [1]. Not processed or incorrectly processed items: [1]."},
+       nullptr},
       {"no leading end marker: restored whole",
        [&](const BackupJob &) {
          Object o;
