@@ -226,6 +226,7 @@ CCODE RestoreHandle::Decide(Connection &conn) {
       metadataOnly = true;
       return 0;
     }
+    SignalsHeld held;
     for (int tries = 0; tries < 100 && tmpFd < 0; ++tries) {
       tmpName = TempName();
       tmpFd = openat(dirFd, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -342,6 +343,7 @@ CCODE RestoreHandle::Close() {
     return rc;
   }
   if (h.kind == kSidfSymlink) {
+    SignalsHeld held;
     tmpName = TempName();
     if (symlinkat(linkTarget.c_str(), dirFd, tmpName.c_str()) != 0) {
       tmpName.clear();

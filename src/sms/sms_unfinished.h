@@ -3,6 +3,8 @@
 #ifndef VRK_SMS_SMS_UNFINISHED_H
 #define VRK_SMS_SMS_UNFINISHED_H
 
+#include <signal.h>
+
 #include <atomic>
 #include <string>
 
@@ -15,6 +17,26 @@ struct UnfinishedFile {
   char name[32] = {0};
   std::atomic<UnfinishedFile *> next{nullptr};
   bool listed = false;
+};
+
+// Holds back the signals that end the process while a temporary name is
+// made and put into the list, so that none is left between the two.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGINT);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  SignalsHeld(const SignalsHeld &) = delete;
+  SignalsHeld &operator=(const SignalsHeld &) = delete;
+
+ private:
+  sigset_t saved_;
 };
 
 // Puts the temporary name into the list (dirFd must stay open until Forget).
