@@ -69,10 +69,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   return 0;
 }
 
-// Byte 0: bit 0 names the first data set by a name list ("/r/"), bits 1-2
-// choose the restore mode, bit 3 asks for no data streams; byte 1: chunk size - 1; bytes 2-3: length of
-// the first stream. The first stream opens a data set without a parent, the
-// rest one beneath it, as the engine restores a directory and its files.
+// Byte 0: bit 0 names the first data set by a name list ("/r/"; without
+// one nothing is written), bits 1-2 choose the restore mode, bit 3 asks for
+// no data streams; byte 1: chunk size - 1; bytes 2-3: length of the first
+// stream. The first stream opens a data set without a parent, the rest one
+// named "f" beneath it, as the engine restores a directory and its files.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 4) return 0;
   const bool byList = data[0] & 1;
@@ -92,10 +93,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (NWSMTSOpenDataSetForRestore(gConn, 0, list, mode, &parent) == 0) {
     feed(parent, p, firstLen, chunk);
     UINT32 child = 0;
-    if (firstLen < n && NWSMTSOpenDataSetForRestore(gConn, parent, nullptr, mode, &child) == 0) {
+    NWSM_DATA_SET_NAME_LIST *childName = nullptr;
+    if (NWSMPutOneName(&childName, NFSNameSpace, 0, 0, "/", "/", "f") != 0) abort();
+    if (firstLen < n && NWSMTSOpenDataSetForRestore(gConn, parent, childName, mode, &child) == 0) {
       feed(child, p + firstLen, n - firstLen, chunk);
       NWSMTSCloseDataSet(gConn, &child);
     }
+    free(childName);
     NWSMTSCloseDataSet(gConn, &parent);
   }
   free(list);

@@ -54,7 +54,11 @@ void stop_generator(_sVRKObject *obj, int iKillSignal, bool bKillFirst) {
   if (!bKillFirst && obj->iGenPid > 0) kill((pid_t)obj->iGenPid, iKillSignal);
 }
 
+void (*volatile gpCleanup)(void) = nullptr;
+
 }  // namespace
+
+void vrk_set_signal_cleanup(void (*fn)(void)) { gpCleanup = fn; }
 
 void vrk_sigaction_handler(int iSig, siginfo_t *pSigInfo, void *pContext) {
   (void)pContext;
@@ -101,6 +105,8 @@ void vrk_sigaction_handler(int iSig, siginfo_t *pSigInfo, void *pContext) {
       break;
     case SIGTERM:
     case SIGHUP:
+      // The process ends by the signal once the handler returns.
+      if (gpCleanup != nullptr) gpCleanup();
       signal(iSig, SIG_DFL);
       obj->iSigRecv = 1;
       kill(0, iSig);

@@ -9,4 +9,9 @@
 // (and SIGUSR1, which main does not install).
 void vrk_sigaction_handler(int iSig, siginfo_t *pSigInfo, void *pContext);
 
+// A function the handler calls before SIGTERM or SIGHUP ends the process, to
+// remove what unfinished writes left (temporary files); it must use only
+// async-signal-safe calls. NULL: none.
+void vrk_set_signal_cleanup(void (*fn)(void));
+
 #endif

@@ -13,6 +13,7 @@
 #include "engine/engine_globals.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
+#include "sms/smsapi.h"
 
 void vrk_install_signal_handler(void) {
   struct sigaction sAction;
@@ -22,6 +23,8 @@ void vrk_install_signal_handler(void) {
   sAction.sa_flags = SA_RESTART | SA_SIGINFO;
   const int signals[] = {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGALRM};
   for (int iSig : signals) sigaction(iSig, &sAction, nullptr);
+  // A restore ended by SIGTERM or SIGHUP leaves no temporary file behind.
+  vrk_set_signal_cleanup(vrk_sms_discard_unfinished);
 }
 
 void vrk_log_start_time(void) {

@@ -17,6 +17,7 @@
 #include "engine/de_stream.h"
 #include "engine/namespace.h"
 #include "engine/rename_list.h"
+#include "engine/restore_target.h"
 #include "runtime/vrk_log.h"
 #include "sms/smserrors.h"
 
@@ -28,18 +29,16 @@ const char kServerSpecificInfo[] = "Server Specific Info";
 
 int level(void) { return spGlobal->iLogLevel; }
 
-// True when the stored name stays beneath the place it is restored to: no
-// "." or ".." component, and a terminal name that is one component.
-bool name_is_safe(const std::string &name, bool terminal) {
-  if (terminal) return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find_first_of("/:", start);
-    std::string comp = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (comp == "." || comp == "..") return false;
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
+bool signalled(void) { return spGlobal->sVRKObject.iSigRecv != 0; }
+
+// The parent part of a full child name ("/a/b/" of "/a/b/f", "VOL1:" of
+// "VOL1:f") and its terminal name; false when it has no parent part.
+bool split_full_name(const std::string &name, std::string *parent, std::string *child) {
+  size_t at = name.find_last_of('/');
+  if (at == std::string::npos) at = name.find_last_of(':');
+  if (at == std::string::npos || at + 1 >= name.size()) return false;
+  *parent = name.substr(0, at + 1);
+  *child = name.substr(at + 1);
   return true;
 }
 
@@ -69,11 +68,13 @@ struct RestoreRun {
   UINT32 openParent = 0;
   NWSM_DATA_SET_NAME_LIST *openList = nullptr;  // newList or childList
   NWSM_DATA_SET_NAME_LIST *childList = nullptr;
+  NWSM_DATA_SET_NAME_LIST *placeList = nullptr;  // the name handed to the TSA when no newList does
   UINT32 openMode = 0;
   std::string recordName;
 
   double total = 0, utotal = 0;
-  uint64_t resourceCount = 0;
+  uint64_t resourceCount = 0;  // data sets met
+  uint64_t markers = 0;        // end-of-record markers met
   bool inDataSet = false;
   bool stop = false;
   // Data sets whose stored copy was cut short (a fail-over during the backup
@@ -132,6 +133,10 @@ struct RestoreRun {
   void skip_data_set(void) {
     trace("%l4 Skip dataset");
     for (;;) {
+      if (signalled()) {
+        stop = true;
+        return;
+      }
       UINT32 size = 0;
       UINT8 parentFlag = 0, tnoFlag = 0;
       NWSM_DATA_SET_NAME_LIST *names = nullptr;
@@ -156,6 +161,61 @@ struct RestoreRun {
       vrk_log(1500, "Restore: the saveset ends inside the data set [%s]: it is incomplete",
               pszCurrentItem.c_str());
     }
+  }
+
+  // A one-name list of name in the name space and separators of the stored name.
+  CCODE one_name(NWSM_DATA_SET_NAME_LIST **list, const NWSM_DATA_SET_NAME &stored, const std::string &name) {
+    free(*list);
+    *list = nullptr;
+    return NWSMPutOneName(list, stored.nameSpaceType, 0, stored.reverseOrder,
+                          stored.firstSeparator != nullptr ? stored.firstSeparator : "",
+                          stored.nextSeparator != nullptr ? stored.nextSeparator : "", name.c_str());
+  }
+
+  // A data set whose name would put it outside the restore target: an
+  // error, counted as not restored; a parent takes its children along.
+  void refuse(const std::string &stored, const std::string &placed, bool isParent) {
+    if (placed.empty() || placed == stored)
+      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target: refused", stored.c_str());
+    else
+      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target as [%s]: refused", stored.c_str(),
+              placed.c_str());
+    if (isParent) {
+      close_parent();
+      parentWasExcluded = false;
+      parentNotPlaced = true;
+    }
+    not_saved(pszCurrentItem);
+    skip_data_set();
+  }
+
+  // The new name of a full name through the rename list: 1 with the name,
+  // 0 when no pair takes it, -1 when the lookup failed (the restore ends).
+  int relocate(const NWSM_DATA_SET_NAME &stored, const std::string &full, std::string *placed) {
+    NWSM_DATA_SET_NAME_LIST *orig = nullptr, *fresh = nullptr;
+    CCODE ccode = one_name(&orig, stored, full);
+    if (ccode == 0) ccode = GetNewName(si->connection, orig, &fresh, spGlobal->sOptions.iPlain, si);
+    free(orig);
+    if (ccode != 0) {
+      vrk_log(1500, "GetNewName error code: 0X%lX", (unsigned long)ccode);
+      PrintCode(TRUE, ccode, "GetNewName", 0, si);
+      free(fresh);
+      stop = true;
+      return -1;
+    }
+    if (fresh == nullptr) return 0;
+    NWSM_DATA_SET_NAME renamed;
+    memset(&renamed, 0, sizeof(renamed));
+    ccode = NWSMGetOneName(fresh, &renamed);
+    free(fresh);
+    if (ccode != 0) {
+      PrintCode(FALSE, ccode, "NWSMGetOneName (2)", 0, si);
+      NWSMFreeDataSetName(&renamed);
+      return 0;
+    }
+    *placed = renamed.name != nullptr ? renamed.name : "";
+    NWSMFreeDataSetName(&renamed);
+    return 1;
   }
 
   bool matches(const std::string &subjectItem) {
@@ -289,7 +349,7 @@ struct RestoreRun {
       trace("%l4 got dir [%s]", recordName.c_str());
       pszCurrentItem = recordName;
       subject = recordName;
-      storedDir = recordName;
+      if (terminal) storedDir = recordName;
     } else if (terminal) {
       trace("%l4 got file [%s]", recordName.c_str());
       if (parentNotPlaced) {
@@ -301,10 +361,15 @@ struct RestoreRun {
       }
       if (!haveDir) {
         vrk_log(1500, "Restore:  No parent directory for file [%s] set", recordName.c_str());
+        not_saved(recordName);
         stop = true;
         return;
       }
-      pszCurrentFile = pszCurrentDir + recordName;
+      // A parent stored without its trailing separator still gets one.
+      pszCurrentFile = pszCurrentDir;
+      if (!pszCurrentFile.empty() && pszCurrentFile.back() != '/' && pszCurrentFile.back() != ':')
+        pszCurrentFile += '/';
+      pszCurrentFile += recordName;
       if (level() >= 1) vrk_log(3008, pszCurrentFile.c_str());
       pszCurrentItem = pszCurrentFile;
       subject = storedDir + recordName;
@@ -313,22 +378,18 @@ struct RestoreRun {
       subject = recordName;
     }
 
-    if (!name_is_safe(recordName, !isParent && terminal)) {
-      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target: refused", recordName.c_str());
-      if (isParent) {
-        close_parent();
-        parentWasExcluded = false;
-        parentNotPlaced = true;
-      }
-      not_saved(pszCurrentItem);
-      skip_data_set();
+    if (!RestoreNameIsSafe(recordName, !isParent && terminal)) {
+      refuse(recordName, "", isParent && terminal);
       return;
     }
 
     matches(subject);
     if (isParent) {
-      parentWasExcluded = false;
-      parentNotPlaced = false;
+      // The full-name form leaves the current parent of terminal names alone.
+      if (terminal) {
+        parentWasExcluded = false;
+        parentNotPlaced = false;
+      }
     } else {
       if (!iMatch || spGlobal->eBackupType == E_LIST) {
         if (!iMatch) trace("%l4 excluded [%s]", pszCurrentItem.c_str());
@@ -337,7 +398,7 @@ struct RestoreRun {
         skip_data_set();
         return;
       }
-      if (parentWasExcluded || parentNotPlaced) {
+      if (terminal && (parentWasExcluded || parentNotPlaced)) {
         if (level() >= 1) vrk_log(3009, pszCurrentItem.c_str());
         spGlobal->sVRKObject.ulSkipped += 1;
         skip_data_set();
@@ -378,8 +439,17 @@ struct RestoreRun {
           if (level() >= 1) vrk_log(3008, pszCurrentItem.c_str());
         }
         NWSMFreeDataSetName(&renamed);
+        if (!RestoreNameWithinTargets(pszCurrentItem)) {
+          refuse(recordName, pszCurrentItem, true);
+          return;
+        }
       }
       mode = overwriteParent ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_PARENT;
+      if (head != nullptr && RestoreNameIsTarget(pszCurrentItem)) {
+        // The directory restored into keeps its mode, owner and times.
+        trace("%l4 [%s] is the restore target: an existing one is kept", pszCurrentItem.c_str());
+        mode = NWSM_DO_NOT_OVERWRITE_PARENT;
+      }
       if (skipData) {
         mode |= NWSM_NO_DATA_STREAMS;
         vrk_log(3500, "Info: mode=0X%X ( with NWSM_NO_DATA_STREAMS)", (unsigned int)mode);
@@ -402,6 +472,19 @@ struct RestoreRun {
       writeHandle = &parentHandle;
       openParent = 0;
       openList = newList;
+      if (openList == nullptr) {
+        // Placed by its stored name, whatever its stream carries.
+        ccode = one_name(&placeList, VRKNLM_curr_rest_item, recordName);
+        if (ccode != 0) {
+          PrintCode(TRUE, ccode, "NWSMPutOneName", 0, si);
+          close_parent();
+          parentNotPlaced = true;
+          not_saved(pszCurrentItem);
+          skip_data_set();
+          return;
+        }
+        openList = placeList;
+      }
       parentItem = pszCurrentItem;
       parentCounted = false;
     } else if (!isParent && terminal) {
@@ -409,7 +492,17 @@ struct RestoreRun {
       writeHandle = &dataSetHandle;
       openParent = parentHandle;
       openList = nullptr;
-      if (parentHandle == 0) {
+      if (parentHandle != 0) {
+        // Its terminal name beneath the parent, whatever its stream carries.
+        ccode = one_name(&placeList, VRKNLM_curr_rest_item, recordName);
+        if (ccode != 0) {
+          PrintCode(TRUE, ccode, "NWSMPutOneName", 0, si);
+          not_saved(pszCurrentItem);
+          skip_data_set();
+          return;
+        }
+        openList = placeList;
+      } else {
         // The parent was passed over: the child is opened by its full name.
         ccode = child_list(VRKNLM_curr_rest_item);
         if (ccode != 0) {
@@ -422,16 +515,63 @@ struct RestoreRun {
       }
       dataSetCounted = false;
     } else {
+      // The full-name form: renamed, relocated and checked like every
+      // other name before the TSA sees it.
+      if (isParent && (spGlobal->eBackupType == E_LIST || !iMatch)) {
+        if (!iMatch) trace("%l4 excluded [%s]", pszCurrentItem.c_str());
+        vrk_log(3047, pszCurrentItem.c_str());
+        spGlobal->sVRKObject.ulSkipped += 1;
+        skip_data_set();
+        return;
+      }
+      std::string placed = recordName;
+      if (head != nullptr) {
+        std::string parentPart = recordName, child;
+        if (!isParent && !split_full_name(recordName, &parentPart, &child)) {
+          refuse(recordName, "", false);
+          return;
+        }
+        std::string newParent;
+        int r = relocate(VRKNLM_curr_rest_item, parentPart, &newParent);
+        if (r < 0) return;
+        if (r == 0) {
+          trace("%l4 GetNewName returned empty newList - relocation does not match => skip item");
+          if (level() >= 1) vrk_log(3009, pszCurrentItem.c_str());
+          spGlobal->sVRKObject.ulSkipped += 1;
+          skip_data_set();
+          return;
+        }
+        placed = newParent;
+        if (!isParent) {
+          if (!placed.empty() && placed.back() != '/' && placed.back() != ':') placed += '/';
+          placed += child;
+        }
+        if (!RestoreNameWithinTargets(isParent ? placed : newParent) || !RestoreNameIsSafe(placed, false)) {
+          refuse(recordName, placed, false);
+          return;
+        }
+        pszCurrentItem = placed;
+        if (level() >= 1) vrk_log(3008, pszCurrentItem.c_str());
+      }
       if (isParent) {
         mode = (UINT16)((overwriteParent ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_PARENT) | skipData);
+        if (head != nullptr && RestoreNameIsTarget(placed))
+          mode = (UINT16)(NWSM_DO_NOT_OVERWRITE_PARENT | skipData);
         trace("%l4 Open parent, parent handle not used");
       } else {
         mode = (UINT16)((overwriteChild ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_CHILD) | skipData);
         trace("%l4 Open child w/o parent handle");
       }
+      ccode = one_name(&placeList, VRKNLM_curr_rest_item, placed);
+      if (ccode != 0) {
+        PrintCode(TRUE, ccode, "NWSMPutOneName", 0, si);
+        not_saved(pszCurrentItem);
+        skip_data_set();
+        return;
+      }
       writeHandle = &dataSetHandle;
       openParent = 0;
-      openList = nullptr;
+      openList = placeList;
       dataSetCounted = false;
     }
 
@@ -457,7 +597,12 @@ struct RestoreRun {
 
   void loop(void) {
     bool firstRecord = true;
+    bool firstOfStream = true;
     while (!stop) {
+      if (signalled()) {
+        vrk_log(3500, "Restore: stopped by a termination signal");
+        break;
+      }
       UINT32 bytesToWrite = 0;
       UINT8 parentFlag = 0, tnoFlag = 0;
       NWSM_DATA_SET_NAME_LIST *resourceName = nullptr;
@@ -466,11 +611,17 @@ struct RestoreRun {
         end_of_data();
         break;
       }
+      if (firstOfStream) {
+        firstOfStream = false;
+        // Its first data set is restored all the same, and counted.
+        if (bytesToWrite != DE_END_OF_RECORD)
+          vrk_log(3500, "Restore: the stored object does not begin with an end-of-record marker");
+      }
       if (bytesToWrite == DE_END_OF_RECORD) {
         trace("%l4 Restore: process END_OF_RECORD_MARKER");
+        markers += 1;
         utotal += total;
         total = 0;
-        resourceCount += 1;
         close_data_set();
         inDataSet = false;
         firstRecord = true;
@@ -479,6 +630,7 @@ struct RestoreRun {
       inDataSet = true;
       if (firstRecord) {
         firstRecord = false;
+        resourceCount += 1;  // data sets met, restored or not
         // Every step that passes the data set over reads up to its marker.
         first_record(SMSData, bytesToWrite, parentFlag, tnoFlag, resourceName);
       } else if (writeHandle != nullptr && *writeHandle != 0) {
@@ -578,8 +730,7 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
   if (command == 'R') {
     float kb = (float)(run.utotal / 1024.0);
     float minutes = (float)ElapsedTime() / 60.0f;
-    if (run.resourceCount > 0) {
-      run.resourceCount -= 1;  // the leading marker
+    if (run.resourceCount > 0 || run.markers > 0) {
       vrk_log(3500, "Number of resources restored: %lu", (unsigned long)run.resourceCount);
       uint64_t notSaved = spGlobal->sVRKObject.ulNotSaved;
       spGlobal->sVRKObject.ulSaved = run.resourceCount > notSaved ? run.resourceCount - notSaved : 0;
@@ -602,5 +753,7 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
   run.newList = nullptr;
   free(run.childList);
   run.childList = nullptr;
+  free(run.placeList);
+  run.placeList = nullptr;
   FreeRenameList();
 }

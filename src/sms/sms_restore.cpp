@@ -17,6 +17,7 @@
 #include "sms/sms_path.h"
 #include "sms/sms_scan.h"
 #include "sms/sms_sidf.h"
+#include "sms/sms_unfinished.h"
 #include "sms/smsapi.h"
 
 using namespace vrksms;
@@ -44,7 +45,6 @@ struct RestoreHandle : DataHandle {
   UINT32 mode = 0;
   Phase phase = kHeader;
   CCODE declined = 0;
-  bool anyBytes = false;
 
   std::vector<uint8_t> hdr;
   SidfHeader h;
@@ -62,6 +62,7 @@ struct RestoreHandle : DataHandle {
   int tmpFd = -1;
   std::string tmpName;
   bool tmpLinked = false;
+  UnfinishedFile unfinished;  // tmpName, for a signal handler
 
   uint64_t dataDone = 0;
   uint32_t adler = kAdlerStart;
@@ -77,6 +78,7 @@ struct RestoreHandle : DataHandle {
       tmpFd = -1;
     }
     if ((tmpLinked || !tmpName.empty()) && dirFd >= 0 && !tmpName.empty()) unlinkat(dirFd, tmpName.c_str(), 0);
+    ForgetUnfinished(unfinished);
     tmpName.clear();
     tmpLinked = false;
     if (dirFd >= 0) {
@@ -148,20 +150,20 @@ void KeepDirTimes(UINT32 connection, int fd) {
 }
 
 CCODE RestoreHandle::Decide(Connection &conn) {
-  const bool fullInStream = (h.flags & kSidfFullName) != 0;
+  // The place is the name given at the open, and only that: the name inside
+  // the stream is never used for it (a stored object may carry any).
   RestoreHandle *parent = nullptr;
-  if (parentHandle && !fullInStream && !haveListName) {
+  if (!haveListName) return Bad(NWSMTS_CREATE_ERROR);
+  if (parentHandle) {
     parent = FindHandle<RestoreHandle>(parentHandle, connection);
     if (!parent || !parent->IsDir() || parent->selfFd < 0) return Bad(NWSMTS_CREATE_ERROR);
-    if (!ValidComponent(h.name)) return Bad(NWSMTS_CREATE_ERROR);
+    if (!ValidComponent(listName)) return Bad(NWSMTS_CREATE_ERROR);  // a terminal name beneath the parent
     res = parent->res;
     comps = parent->comps;
-    comps.push_back(h.name);
+    comps.push_back(listName);
   } else {
-    const std::string &given = haveListName ? listName : h.name;
-    if (!haveListName && !fullInStream) return Bad(NWSMTS_CREATE_ERROR);  // a terminal name needs a parent
     Target t;
-    if (ResolveName(*tsa, given, t)) return Bad(NWSMTS_CREATE_ERROR);
+    if (ResolveName(*tsa, listName, t)) return Bad(NWSMTS_CREATE_ERROR);
     if (!IsDir() && (t.parentForm || t.comps.empty())) return Bad(NWSMTS_CREATE_ERROR);
     res = t.res;
     comps = t.comps;
@@ -174,11 +176,11 @@ CCODE RestoreHandle::Decide(Connection &conn) {
 
   if (IsDir()) {
     if (comps.empty()) {
+      // The resource's top keeps its mode, owner and times whatever the
+      // mode: the handle is good for its children only.
       selfFd = OpenDirBeneath(*res, comps, 0, false);
       if (selfFd < 0) return Bad(NWSMTS_CREATE_ERROR);
-      if (!Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
-      applyDirMeta = true;
-      return 0;
+      return Decline(NWSMTS_VALID_PARENT_HANDLE);
     }
     int pfd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
     if (pfd < 0) return Bad(NWSMTS_CREATE_ERROR);
@@ -224,11 +226,13 @@ CCODE RestoreHandle::Decide(Connection &conn) {
       metadataOnly = true;
       return 0;
     }
+    SignalsHeld held;
     for (int tries = 0; tries < 100 && tmpFd < 0; ++tries) {
       tmpName = TempName();
       tmpFd = openat(dirFd, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (tmpFd < 0 && errno != EEXIST) break;
     }
+    if (tmpFd >= 0) RememberUnfinished(unfinished, dirFd, tmpName);
     if (tmpFd < 0) {
       tmpName.clear();
       return Bad(NWSMTS_CREATE_ERROR);
@@ -239,7 +243,6 @@ CCODE RestoreHandle::Decide(Connection &conn) {
 
 CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
   if (phase == kDeclined || phase == kBad) return declined;
-  if (n) anyBytes = true;
   size_t pos = 0;
   while (pos < n) {
     switch (phase) {
@@ -318,9 +321,10 @@ CCODE RestoreHandle::Close() {
     return rc;
   }
   if (phase != kDone) {
-    // Cut off: the partial copy never takes the target's place.
+    // Cut off, or no stream at all: nothing takes the target's place, and
+    // the data set is not restored.
     Discard();
-    return anyBytes ? NWSMTS_INVALID_DATA : 0;
+    return NWSMTS_INVALID_DATA;
   }
   struct timespec ts[2];
   Times(h, ts);
@@ -339,6 +343,7 @@ CCODE RestoreHandle::Close() {
     return rc;
   }
   if (h.kind == kSidfSymlink) {
+    SignalsHeld held;
     tmpName = TempName();
     if (symlinkat(linkTarget.c_str(), dirFd, tmpName.c_str()) != 0) {
       tmpName.clear();
@@ -346,6 +351,7 @@ CCODE RestoreHandle::Close() {
       return NWSMTS_CREATE_ERROR;
     }
     tmpLinked = true;
+    RememberUnfinished(unfinished, dirFd, tmpName);
     if (root) fchownat(dirFd, tmpName.c_str(), h.uid, h.gid, AT_SYMLINK_NOFOLLOW);
     utimensat(dirFd, tmpName.c_str(), ts, AT_SYMLINK_NOFOLLOW);
   } else if (metadataOnly) {
@@ -375,6 +381,7 @@ CCODE RestoreHandle::Close() {
     Discard();
     return rc;
   }
+  ForgetUnfinished(unfinished);
   tmpName.clear();
   tmpLinked = false;
   KeepDirTimes(connection, dirFd);
@@ -430,9 +437,9 @@ extern "C" CCODE NWSMTSOpenDataSetForRestore(UINT32 connection, UINT32 parentHan
     if (!p) return c.End(NWSMTS_INVALID_DATA_SET_HANDLE);
     h->parentHandle = parentHandle;
   }
-  // With a parent handle a child keeps its terminal name from the stream; a
-  // name list only names data sets opened without one.
-  if (newDataSetName && !parentHandle) {
+  // The name list names the place: a full name, or with a parent handle a
+  // terminal name beneath that parent. Without one nothing is written.
+  if (newDataSetName) {
     std::vector<NameEntry> names;
     CCODE rc = ParseNameList(newDataSetName, 0, names);
     if (rc) return c.End(rc);

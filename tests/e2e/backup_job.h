@@ -75,7 +75,9 @@ class BackupJob {
   // own (it passes SIGTERM on to its group); a watch, when given, is asked
   // every few milliseconds until it answers true. Two minutes without a byte
   // from the client count as a hang: the group is killed.
-  Result Run(const std::vector<std::string> &args, const Watch &watch = Watch()) const {
+  // stdinFd, when not -1, becomes the client's standard input and is closed
+  // here once the client has it.
+  Result Run(const std::vector<std::string> &args, const Watch &watch = Watch(), int stdinFd = -1) const {
     const char *binary = VRK_TEST_BINARY_DIR "/src/engine/vrk_nlm";
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return Result();
@@ -98,7 +100,7 @@ class BackupJob {
       dup2(outPipe[1], STDOUT_FILENO);
       dup2(errPipe[1], STDERR_FILENO);
       int devnull = open("/dev/null", O_RDONLY);
-      dup2(devnull, STDIN_FILENO);
+      dup2(stdinFd >= 0 ? stdinFd : devnull, STDIN_FILENO);
       for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], devnull}) close(fd);
       std::vector<char *> argv{const_cast<char *>(binary)};
       for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -111,6 +113,7 @@ class BackupJob {
     }
     // Also here, so that a signal sent at once reaches the group.
     setpgid(pid, pid);
+    if (stdinFd >= 0) close(stdinFd);
     close(outPipe[1]);
     close(errPipe[1]);
     Result r;

@@ -309,7 +309,7 @@ TEST(RestoreE2E, AFileInUseIsErasedAndWrittenOnceMore) {
   ASSERT_EQ(1u, job.Calls("NWSMTSDeleteDataSet").size());
   EXPECT_TRUE(Has(job.Calls("NWSMTSDeleteDataSet")[0], "/src/a.txt")) << job.Calls("NWSMTSDeleteDataSet")[0];
   // One open per data set and the retry, which repeats the first open's
-  // arguments: under the parent, without a name.
+  // arguments: under the parent, with the child's terminal name.
   EXPECT_EQ((size_t)DataSets(job) + 1, job.Calls("NWSMTSOpenDataSetForRestore").size());
   std::string lastOpen, retry;
   bool erased = false;
@@ -320,7 +320,7 @@ TEST(RestoreE2E, AFileInUseIsErasedAndWrittenOnceMore) {
     if (!erased) lastOpen = line;
   }
   EXPECT_EQ(lastOpen, retry);
-  EXPECT_TRUE(Has(retry, "names=no")) << retry;
+  EXPECT_TRUE(Has(retry, "name=\"a.txt\"")) << retry;
 
   EXPECT_TRUE(Has(retry, "mode=0x3C01")) << "the NOACL bits on every open: " << retry;
 

@@ -10,8 +10,9 @@
 
 namespace e2e {
 
-inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &args, const Watch &watch) {
-  return job.Run(args, watch);
+inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &args, const Watch &watch,
+                         int stdinFd = -1) {
+  return job.Run(args, watch, stdinFd);
 }
 
 }  // namespace e2e

@@ -27,15 +27,25 @@ class RestoreTest : public ::testing::Test {
   }
   void TearDown() override { Logout(conn); }
 
+  // Opens a data set for restore by the name that places it: a full name,
+  // or with a parent handle a terminal name beneath it.
+  CCODE Open(UINT32 parent, const std::string &name, UINT32 mode, UINT32 *h) {
+    NWSM_DATA_SET_NAME_LIST *list = OneName(name);
+    CCODE rc = NWSMTSOpenDataSetForRestore(conn, parent, list, mode, h);
+    free(list);
+    return rc;
+  }
   CCODE WriteAll(UINT32 h, const std::string &s) {
     return NWSMTSWriteDataSet(conn, h, static_cast<UINT32>(s.size()), reinterpret_cast<const BUFFER *>(s.data()));
   }
   // A stream built by hand, for names a backup never produces.
-  static std::string Stream(uint8_t kind, const std::string &name, const std::string &data, bool full) {
+  static std::string Stream(uint8_t kind, const std::string &name, const std::string &data, bool full,
+                            uint32_t mode = 0644, uint32_t uid = 0) {
     vrksms::SidfHeader h;
     h.kind = kind;
     h.flags = full ? vrksms::kSidfFullName : 0;
-    h.mode = 0644;
+    h.mode = mode;
+    h.uid = uid;
     h.name = name;
     h.dataSize = data.size();
     std::vector<uint8_t> v = vrksms::EncodeSidfHeader(h);
@@ -96,26 +106,26 @@ TEST_F(RestoreTest, CutOrCorruptStreamNeverReplacesTheTarget) {
   Touch(root + "/src/sub/b.bin", "previous");
   const std::string &full = sets[1].stream;
   UINT32 parent = 0, h = 0;
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, 0, nullptr, NWSM_OVERWRITE_DATA_SET, &parent));
+  ASSERT_EQ(0u, Open(0, "/src/sub/", NWSM_OVERWRITE_DATA_SET, &parent));
   ASSERT_EQ(0u, WriteAll(parent, sets[0].stream));
   // Cut: everything but the trailer.
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nullptr, NWSM_OVERWRITE_DATA_SET, &h));
+  ASSERT_EQ(0u, Open(parent, "b.bin", NWSM_OVERWRITE_DATA_SET, &h));
   EXPECT_EQ(0u, WriteAll(h, full.substr(0, full.size() - vrksms::kSidfTrailer)));
   EXPECT_EQ(NWSMTS_INVALID_DATA, NWSMTSCloseDataSet(conn, &h));
   EXPECT_EQ("previous", ReadFile(root + "/src/sub/b.bin"));
   // Corrupt: one data byte changed; the checksum of the trailer disagrees.
   std::string bad = full;
   bad[100] ^= 1;
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nullptr, NWSM_OVERWRITE_DATA_SET, &h));
+  ASSERT_EQ(0u, Open(parent, "b.bin", NWSM_OVERWRITE_DATA_SET, &h));
   EXPECT_EQ(NWSMTS_INVALID_DATA, WriteAll(h, bad));
   EXPECT_EQ(NWSMTS_INVALID_DATA, NWSMTSCloseDataSet(conn, &h));
   EXPECT_EQ("previous", ReadFile(root + "/src/sub/b.bin"));
   // Bytes behind the trailer.
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nullptr, NWSM_OVERWRITE_DATA_SET, &h));
+  ASSERT_EQ(0u, Open(parent, "b.bin", NWSM_OVERWRITE_DATA_SET, &h));
   EXPECT_EQ(NWSMTS_INVALID_DATA, WriteAll(h, full + "x"));
   NWSMTSCloseDataSet(conn, &h);
   // The whole stream in small writes lands.
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nullptr, NWSM_OVERWRITE_DATA_SET, &h));
+  ASSERT_EQ(0u, Open(parent, "b.bin", NWSM_OVERWRITE_DATA_SET, &h));
   for (size_t pos = 0; pos < full.size(); pos += 7) ASSERT_EQ(0u, WriteAll(h, full.substr(pos, 7)));
   EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &h));
   NWSMTSCloseDataSet(conn, &parent);
@@ -146,9 +156,9 @@ TEST_F(RestoreTest, InUseUntilDeletedThroughTheScan) {
   std::vector<DataSet> sets = BackupAll(conn, "/src");
   Load("in_use = /src/a.txt\n");
   UINT32 parent = 0, h = 0;
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, 0, nullptr, NWSM_OVERWRITE_DATA_SET, &parent));
+  ASSERT_EQ(0u, Open(0, "/src/", NWSM_OVERWRITE_DATA_SET, &parent));
   ASSERT_EQ(0u, WriteAll(parent, sets[0].stream));
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nullptr, NWSM_OVERWRITE_DATA_SET, &h));
+  ASSERT_EQ(0u, Open(parent, "a.txt", NWSM_OVERWRITE_DATA_SET, &h));
   EXPECT_EQ(NWSMTS_DATA_SET_IN_USE, WriteAll(h, sets[1].stream));
   NWSMTSCloseDataSet(conn, &h);
   // Erase as the restore does: scan the file, step to it, delete it.
@@ -164,7 +174,7 @@ TEST_F(RestoreTest, InUseUntilDeletedThroughTheScan) {
   NWSMTSScanDataSetEnd(conn, &seq, &info, &names);
   free(one);
   EXPECT_NE(0, access((root + "/src/a.txt").c_str(), F_OK));
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nullptr, NWSM_OVERWRITE_DATA_SET, &h));
+  ASSERT_EQ(0u, Open(parent, "a.txt", NWSM_OVERWRITE_DATA_SET, &h));
   EXPECT_EQ(0u, WriteAll(h, sets[1].stream));
   EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &h));
   NWSMTSCloseDataSet(conn, &parent);
@@ -177,23 +187,26 @@ TEST_F(RestoreTest, NamesThatWouldLeaveTheResourceAreCreateErrors) {
   struct Case {
     const char *what;
     bool parentFirst;
+    std::string name;  // handed at the open
     std::string stream;
   } cases[] = {
-      {"dot-dot parent", false, Stream(vrksms::kSidfDirectory, "/../x/", "", true)},
-      {"empty component", false, Stream(vrksms::kSidfDirectory, "/a//b/", "", true)},
-      {"through a symlink", false, Stream(vrksms::kSidfFile, "/escape/f", "data", true)},
-      {"symlinked parent", false, Stream(vrksms::kSidfDirectory, "/escape/sub/", "", true)},
-      {"dot-dot child", true, Stream(vrksms::kSidfFile, "..", "data", false)},
-      {"child with a slash", true, Stream(vrksms::kSidfFile, "x/y", "data", false)},
-      {"terminal name without a parent", false, Stream(vrksms::kSidfFile, "lonely", "data", false)},
+      {"dot-dot parent", false, "/../x/", Stream(vrksms::kSidfDirectory, "/../x/", "", true)},
+      {"empty component", false, "/a//b/", Stream(vrksms::kSidfDirectory, "/a//b/", "", true)},
+      {"through a symlink", false, "/escape/f", Stream(vrksms::kSidfFile, "/escape/f", "data", true)},
+      {"symlinked parent", false, "/escape/sub/", Stream(vrksms::kSidfDirectory, "/escape/sub/", "", true)},
+      {"dot-dot child", true, "..", Stream(vrksms::kSidfFile, "..", "data", false)},
+      {"child with a slash", true, "x/y", Stream(vrksms::kSidfFile, "x/y", "data", false)},
+      {"a full name beneath a parent handle", true, "/x", Stream(vrksms::kSidfFile, "x", "data", false)},
+      {"terminal name without a parent", false, "lonely", Stream(vrksms::kSidfFile, "lonely", "data", false)},
+      {"a parent's name for a file", false, "/src/", Stream(vrksms::kSidfFile, "/src/", "data", true)},
   };
   for (const Case &c : cases) {
     UINT32 parent = 0, h = 0;
     if (c.parentFirst) {
-      ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, 0, nullptr, NWSM_OVERWRITE_DATA_SET, &parent));
+      ASSERT_EQ(0u, Open(0, "/src/", NWSM_OVERWRITE_DATA_SET, &parent));
       ASSERT_EQ(0u, WriteAll(parent, Stream(vrksms::kSidfDirectory, "/src/", "", true)));
     }
-    ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nullptr, NWSM_OVERWRITE_DATA_SET, &h));
+    ASSERT_EQ(0u, Open(parent, c.name, NWSM_OVERWRITE_DATA_SET, &h));
     EXPECT_EQ(NWSMTS_CREATE_ERROR, WriteAll(h, c.stream)) << c.what;
     NWSMTSCloseDataSet(conn, &h);
     if (parent) NWSMTSCloseDataSet(conn, &parent);
@@ -203,9 +216,58 @@ TEST_F(RestoreTest, NamesThatWouldLeaveTheResourceAreCreateErrors) {
   EXPECT_NE(0, access(tmp.file("x").c_str(), F_OK));
 }
 
+// The name inside a stream never places it: only the name given at the open
+// does, and an open without a name writes nothing.
+TEST_F(RestoreTest, TheStreamsOwnNameIsNeverThePlace) {
+  Touch(root + "/outside.txt", "kept");
+  UINT32 parent = 0, h = 0;
+  ASSERT_EQ(0u, Open(0, "/dst/", NWSM_OVERWRITE_DATA_SET, &parent));
+  ASSERT_EQ(0u, WriteAll(parent, Stream(vrksms::kSidfDirectory, "/elsewhere/", "", true)));
+  // A child whose stream carries a full name elsewhere.
+  ASSERT_EQ(0u, Open(parent, "ok.txt", NWSM_OVERWRITE_DATA_SET, &h));
+  EXPECT_EQ(0u, WriteAll(h, Stream(vrksms::kSidfFile, "/outside.txt", "new", true)));
+  EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &h));
+  // A child whose stream carries another terminal name.
+  ASSERT_EQ(0u, Open(parent, "two.txt", NWSM_OVERWRITE_DATA_SET, &h));
+  EXPECT_EQ(0u, WriteAll(h, Stream(vrksms::kSidfFile, "other.txt", "2", false)));
+  EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &h));
+  // No name at all, with and without a parent handle.
+  for (UINT32 p : {parent, 0u}) {
+    ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, p, nullptr, NWSM_OVERWRITE_DATA_SET, &h));
+    EXPECT_EQ(NWSMTS_CREATE_ERROR, WriteAll(h, Stream(vrksms::kSidfFile, "/outside.txt", "new", true)));
+    NWSMTSCloseDataSet(conn, &h);
+  }
+  NWSMTSCloseDataSet(conn, &parent);
+  EXPECT_EQ("kept", ReadFile(root + "/outside.txt"));
+  EXPECT_EQ("new", ReadFile(root + "/dst/ok.txt"));
+  EXPECT_EQ("2", ReadFile(root + "/dst/two.txt"));
+  EXPECT_NE(0, access((root + "/elsewhere").c_str(), F_OK));
+  EXPECT_NE(0, access((root + "/dst/other.txt").c_str(), F_OK));
+}
+
+// The top of a resource keeps its mode, owner and times, also when it is
+// restored with overwriting; its handle still takes children.
+TEST_F(RestoreTest, TheResourceTopIsNeverChanged) {
+  chmod(root.c_str(), 0751);
+  struct stat before;
+  ASSERT_EQ(0, stat(root.c_str(), &before));
+  UINT32 parent = 0, h = 0;
+  ASSERT_EQ(0u, Open(0, "/", NWSM_OVERWRITE_DATA_SET, &parent));
+  EXPECT_EQ(NWSMTS_VALID_PARENT_HANDLE, WriteAll(parent, Stream(vrksms::kSidfDirectory, "/", "", true, 0777, 4321)));
+  ASSERT_EQ(0u, Open(parent, "child.txt", NWSM_OVERWRITE_DATA_SET, &h));
+  EXPECT_EQ(0u, WriteAll(h, Stream(vrksms::kSidfFile, "child.txt", "c", false)));
+  EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &h));
+  NWSMTSCloseDataSet(conn, &parent);
+  struct stat after;
+  ASSERT_EQ(0, stat(root.c_str(), &after));
+  EXPECT_EQ(before.st_mode, after.st_mode);
+  EXPECT_EQ(before.st_uid, after.st_uid);
+  EXPECT_EQ("c", ReadFile(root + "/child.txt"));
+}
+
 TEST_F(RestoreTest, FullChildNameWithoutAParentHandleAndItsMissingDirectories) {
   UINT32 h = 0;
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, 0, nullptr, NWSM_DO_NOT_OVERWRITE_CHILD, &h));
+  ASSERT_EQ(0u, Open(0, "/made/on/the/way.txt", NWSM_DO_NOT_OVERWRITE_CHILD, &h));
   EXPECT_EQ(0u, WriteAll(h, Stream(vrksms::kSidfFile, "/made/on/the/way.txt", "w", true)));
   EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &h));
   EXPECT_EQ("w", ReadFile(root + "/made/on/the/way.txt"));
@@ -216,9 +278,9 @@ TEST_F(RestoreTest, NoDataStreamsSetsMetadataButKeepsExistingData) {
   Touch(root + "/src/a.txt", "kept");
   chmod((root + "/src/a.txt").c_str(), 0600);
   UINT32 parent = 0, h = 0;
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, 0, nullptr, NWSM_OVERWRITE_DATA_SET, &parent));
+  ASSERT_EQ(0u, Open(0, "/src/", NWSM_OVERWRITE_DATA_SET, &parent));
   ASSERT_EQ(0u, WriteAll(parent, sets[0].stream));
-  ASSERT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nullptr, NWSM_OVERWRITE_DATA_SET | NWSM_NO_DATA_STREAMS,
+  ASSERT_EQ(0u, Open(parent, "a.txt", NWSM_OVERWRITE_DATA_SET | NWSM_NO_DATA_STREAMS,
                                             &h));
   ASSERT_EQ(0u, WriteAll(h, sets[1].stream));
   EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &h));

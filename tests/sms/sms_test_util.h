@@ -169,8 +169,9 @@ inline std::vector<DataSet> BackupAll(UINT32 conn, const std::string &source) {
   return out;
 }
 
-// Restores data sets as the engine does: parents opened with their name
-// list (or none), children under the parent handle. Returns the write answers.
+// Restores data sets as the engine does: parents opened with their (moved)
+// full name, children with their terminal name under the parent handle.
+// Returns the write answers.
 inline std::vector<CCODE> RestoreAll(UINT32 conn, const std::vector<DataSet> &sets, UINT32 parentMode,
                                      UINT32 childMode, const std::string &relocate = "") {
   std::vector<CCODE> answers;
@@ -179,14 +180,15 @@ inline std::vector<CCODE> RestoreAll(UINT32 conn, const std::vector<DataSet> &se
     UINT32 h = 0;
     if (d.parent) {
       if (parent) NWSMTSCloseDataSet(conn, &parent);
-      NWSM_DATA_SET_NAME_LIST *nl = nullptr;
-      if (!relocate.empty()) nl = OneName(relocate + d.name.substr(1));
+      NWSM_DATA_SET_NAME_LIST *nl = OneName(relocate.empty() ? d.name : relocate + d.name.substr(1));
       EXPECT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, 0, nl, parentMode, &parent));
       free(nl);
       answers.push_back(NWSMTSWriteDataSet(conn, parent, static_cast<UINT32>(d.stream.size()),
                                            reinterpret_cast<const BUFFER *>(d.stream.data())));
     } else {
-      EXPECT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nullptr, childMode, &h));
+      NWSM_DATA_SET_NAME_LIST *nl = OneName(d.name);
+      EXPECT_EQ(0u, NWSMTSOpenDataSetForRestore(conn, parent, nl, childMode, &h));
+      free(nl);
       answers.push_back(NWSMTSWriteDataSet(conn, h, static_cast<UINT32>(d.stream.size()),
                                            reinterpret_cast<const BUFFER *>(d.stream.data())));
       CCODE rc = NWSMTSCloseDataSet(conn, &h);
