@@ -178,7 +178,9 @@ bool opt_exclude_file(const char *a) {
       return false;
     }
   }
-  int fd = open(a, O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a FIFO without a writer is read, within the data
+  // wait, when the exclusions are built.
+  int fd = open(a, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
     vrk_banner();
