@@ -59,7 +59,7 @@ void getComParams(char **environmentPtr) {
                 (unsigned)(k.uiSize - 1));
       } else {
         strlcpy(k.cpField, cpValue, k.uiSize);
-        xbsatrace("getComParams: got %s", *pp);
+        xbsatrace("getComParams: got %s", xbsa_mask_password(*pp).c_str());
       }
       break;
     }
