@@ -52,7 +52,11 @@ void blank_password(char *cpArg) {
 bool vrk_opt_storage_node(char *cpArg, int argc, char **argv) {
   if (!vrk_opt_dash_ok(cpArg, 'S')) return false;
   // The password of the URL never shows: not in the refusal, not in argv.
-  std::vector<SecretSpan> secrets = vrk_url_secrets(cpArg);
+  // Without a scheme the text is taken as an ftp URL, user information and all.
+  bool bScheme = strstr(cpArg, "://") != nullptr;
+  std::vector<SecretSpan> secrets = vrk_url_secrets(bScheme ? cpArg : (std::string("ftp://") + cpArg).c_str());
+  if (!bScheme)
+    for (SecretSpan &s : secrets) s.pos -= strlen("ftp://");
   std::string masked = vrk_secret_masked(cpArg, secrets);
   std::string uri;
   if (strstr(cpArg, "://") != nullptr)
