@@ -441,6 +441,8 @@ struct NonRegularCase {
   const char *message;
 };
 
+void PrintTo(const NonRegularCase &c, std::ostream *os) { *os << c.name; }
+
 class NonRegularConfigFile : public ::testing::TestWithParam<NonRegularCase> {};
 
 TEST_P(NonRegularConfigFile, EndsOrFailsWithinTheDataWait) {

@@ -80,6 +80,8 @@ struct SecretCase {
   const char *shown;              // a line that shows the password masked
 };
 
+void PrintTo(const SecretCase &c, std::ostream *os) { *os << c.name; }
+
 class PasswordForms : public ::testing::TestWithParam<SecretCase> {};
 
 TEST_P(PasswordForms, NoOutputShowsThePasswordAtTheHighestLevel) {

@@ -25,6 +25,8 @@ struct Case {
   const char *why;      // expected reason when not ok
 };
 
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
 class BoundedRead : public ::testing::TestWithParam<Case> {};
 
 TEST_P(BoundedRead, ReadsWhatEndsAndRefusesWhatDoesNot) {
