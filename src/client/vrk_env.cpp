@@ -11,6 +11,7 @@
 #include "client/vrk_inifile.h"
 #include "client/vrk_levels.h"
 #include "client/vrk_numbers.h"
+#include "runtime/bounded_read.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 
@@ -55,6 +56,8 @@ void vrk_getenv(void) {
   const char *ini = getenv("KV_INI");
   if (ini == nullptr) ini = "/etc/korva2000.ini";
   if (*ini != '\0') vrk_parse_inifile(ini);
+  // Configuration files that are pipes or devices get the data wait too.
+  vrk_set_read_wait(g->iDataWait);
 
   if (g->sDirs.cpTmp != nullptr) {
     size_t len = strlen(g->sDirs.cpTmp);

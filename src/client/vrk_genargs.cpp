@@ -8,6 +8,7 @@
 #include <uriparser/Uri.h>
 
 #include "client/vrk_global.h"
+#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 
@@ -77,7 +78,7 @@ BOOL GenServiceHostStr(const char *cpHost, int iPort, char *cpBackupHostVar) {
       cpBackupHostVar[0] = '\0';
       return FALSE;
     }
-    trace("%s", cpBackupHostVar);
+    trace("%s", vrk_mask_url_password(cpBackupHostVar).c_str());
     return TRUE;
   }
 
@@ -93,7 +94,7 @@ BOOL GenServiceHostStr(const char *cpHost, int iPort, char *cpBackupHostVar) {
   // Without a host the port could not be placed, and the storage client would
   // take the text for a host name on its default port.
   if (uri.hostText.first == nullptr) {
-    trace("GenServiceHostStr: no host in [%s]", cpHost);
+    trace("GenServiceHostStr: no host in [%s]", vrk_mask_url_password(cpHost).c_str());
     uriFreeUriMembersA(&uri);
     return FALSE;
   }
@@ -117,7 +118,7 @@ BOOL GenServiceHostStr(const char *cpHost, int iPort, char *cpBackupHostVar) {
     memcpy(cpBackupHostVar, kKey, static_cast<size_t>(iKeyLen));
     strlcpy(cpBackupHostVar + iKeyLen, szUri,
             static_cast<size_t>(VRK_SERVICE_HOST_ENTRY - iKeyLen));
-    trace("%s", cpBackupHostVar);
+    trace("%s", vrk_mask_url_password(cpBackupHostVar).c_str());
   }
   // The port text is ours, not the parser's: take it back before the free.
   uri.portText.first = uri.portText.afterLast = nullptr;

@@ -16,6 +16,7 @@
 
 #include "client/vrk_global.h"
 #include "client/vrk_numbers.h"
+#include "runtime/bounded_read.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 
@@ -118,6 +119,13 @@ void vrk_parse_inifile(const char *cpPath) {
   // A device or pipe never ends (/dev/zero would fill the memory).
   if (!S_ISREG(st.st_mode)) {
     vrk_log(3037, cpPath, "not a regular file");
+    close(fd);
+    return;
+  }
+  // A line is held whole while it is read: the file is bounded like every
+  // configuration file.
+  if ((unsigned long long)st.st_size > VRK_CONFIG_FILE_MAX) {
+    vrk_log(3037, cpPath, ("larger than " + std::to_string(VRK_CONFIG_FILE_MAX) + " bytes").c_str());
     close(fd);
     return;
   }

@@ -1,17 +1,19 @@
-// The option handlers of the connections: -S storage node, -N SMS login
-// (masked in argv) and -C control host.
+// The option handlers of the connections: -S storage node, -N SMS login and
+// -C control host (their passwords masked in argv).
 #include "client/vrk_optconn.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "client/vrk_global.h"
 #include "client/vrk_items.h"
 #include "client/vrk_numbers.h"
 #include "client/vrk_optutil.h"
 #include "client/vrk_options.h"
+#include "client/vrk_optsecret.h"
 #include "client/vrk_usage.h"
 #include "runtime/cm_args.h"
 #include "runtime/strlib.h"
@@ -47,8 +49,15 @@ void blank_password(char *cpArg) {
 
 }  // namespace
 
-bool vrk_opt_storage_node(const char *cpArg) {
+bool vrk_opt_storage_node(char *cpArg, int argc, char **argv) {
   if (!vrk_opt_dash_ok(cpArg, 'S')) return false;
+  // The password of the URL never shows: not in the refusal, not in argv.
+  // Without a scheme the text is taken as an ftp URL, user information and all.
+  bool bScheme = strstr(cpArg, "://") != nullptr;
+  std::vector<SecretSpan> secrets = vrk_url_secrets(bScheme ? cpArg : (std::string("ftp://") + cpArg).c_str());
+  if (!bScheme)
+    for (SecretSpan &s : secrets) s.pos -= strlen("ftp://");
+  std::string masked = vrk_secret_masked(cpArg, secrets);
   std::string uri;
   if (strstr(cpArg, "://") != nullptr)
     uri = cpArg;
@@ -68,6 +77,7 @@ bool vrk_opt_storage_node(const char *cpArg) {
     free(port);
     free(start);
     free(end);
+    vrk_secret_hide(cpArg, secrets, argc, argv);
     return vrk_opt_missing('S');
   }
 
@@ -75,11 +85,12 @@ bool vrk_opt_storage_node(const char *cpArg) {
   ok = port_value(port, &iPort) && port_value(start, &iStart) && port_value(end, &iEnd) &&
        iStart <= iEnd;
   if (ok) ok = vrk_opt_set_heap(&spGlobal->sSMS.cpHost, host);
-  else vrk_opt_invalid(cpArg, 'S');
+  else vrk_opt_invalid(masked.c_str(), 'S');
   free(host);
   free(port);
   free(start);
   free(end);
+  vrk_secret_hide(cpArg, secrets, argc, argv);
   if (!ok) return false;
   spGlobal->sSMS.iPort = iPort;
   spGlobal->sSMS.iLPortStart = iStart;
@@ -147,8 +158,11 @@ bool vrk_opt_sms_login(char *cpArg, int argc, char **argv) {
   return ok;
 }
 
-bool vrk_opt_control_host(const char *cpArg) {
+bool vrk_opt_control_host(char *cpArg, int argc, char **argv) {
   if (!vrk_opt_dash_ok(cpArg, 'C')) return false;
+  // The password field never shows: not in the refusal, not in argv.
+  std::vector<SecretSpan> secrets = vrk_control_host_secrets(cpArg);
+  std::string masked = vrk_secret_masked(cpArg, secrets);
   _sVRKMsgTarget *m = &spGlobal->sVRKMsgTarget;
   char *field[6] = {nullptr};
   int n = vrk_parse_item(field, cpArg, ':', 4);
@@ -161,13 +175,13 @@ bool vrk_opt_control_host(const char *cpArg) {
     ok = vrk_opt_missing('C');
   } else {
     for (int i = 0; i < n && ok; ++i)
-      if (strlen(field[i]) >= VRK_PATH_MAX) ok = vrk_opt_invalid(cpArg, 'C');
+      if (strlen(field[i]) >= VRK_PATH_MAX) ok = vrk_opt_invalid(masked.c_str(), 'C');
     long long v;
     if (ok && n > 1 && field[1][0] != '\0') {
       if (vrk_decimal(field[1], 0, kMaxPort, &v))
         iPort = (int)v;
       else
-        ok = vrk_opt_invalid(cpArg, 'C');
+        ok = vrk_opt_invalid(masked.c_str(), 'C');
     }
   }
   if (ok) {
@@ -177,5 +191,6 @@ bool vrk_opt_control_host(const char *cpArg) {
     if (n > 3 && field[3][0] != '\0') strlcpy(m->szPassword, field[3], sizeof(m->szPassword));
   }
   vrk_opt_free_items(field, 6);
+  vrk_secret_hide(cpArg, secrets, argc, argv);
   return ok;
 }

@@ -18,6 +18,7 @@
 #include "client/vrk_numbers.h"
 #include "client/vrk_optconn.h"
 #include "client/vrk_optpost.h"
+#include "client/vrk_optsecret.h"
 #include "client/vrk_optutil.h"
 #include "client/vrk_osinfo.h"
 #include "client/vrk_subopts.h"
@@ -178,7 +179,9 @@ bool opt_exclude_file(const char *a) {
       return false;
     }
   }
-  int fd = open(a, O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a FIFO without a writer is read, within the data
+  // wait, when the exclusions are built.
+  int fd = open(a, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
     vrk_banner();
@@ -332,7 +335,7 @@ OptResult handle(int c, int argc, char **argv, OptState *st) {
   bool ok = true;
   switch (c) {
     case 'B': ok = opt_buffer_size(a); break;
-    case 'C': ok = vrk_opt_control_host(a); break;
+    case 'C': ok = vrk_opt_control_host(a, argc, argv); break;
     case 'D': g->iVerbose = 1; break;
     case 'F': ok = opt_format(a); break;
     case 'L': ok = opt_log_target(a, st); break;
@@ -345,7 +348,7 @@ OptResult handle(int c, int argc, char **argv, OptState *st) {
       }
       break;
     case 'R': ok = opt_restore_target(a); break;
-    case 'S': ok = vrk_opt_storage_node(a); break;
+    case 'S': ok = vrk_opt_storage_node(a, argc, argv); break;
     case 'T': return opt_since(a);
     case 'V': ok = opt_alarm_interval(a); break;
     case 'X': ok = opt_exclude_file(a); break;
@@ -361,7 +364,10 @@ OptResult handle(int c, int argc, char **argv, OptState *st) {
       break;
     case 'l': ok = opt_level(a); break;
     case 'n': ok = opt_segment(a); break;
-    case 'o': ok = vrk_parse_subopts(a) == 0; break;
+    case 'o':
+      ok = vrk_parse_subopts(a) == 0;
+      vrk_secret_hide(a, vrk_subopt_secrets(a), argc, argv);  // the ENCRYPT password
+      break;
     case 's': ok = opt_saveset(a); break;
     case 't': ok = opt_tape(a); break;
     case 'v':

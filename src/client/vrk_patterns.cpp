@@ -11,6 +11,7 @@
 #include <string>
 
 #include "runtime/LL.h"
+#include "runtime/bounded_read.h"
 #include "runtime/ini_lookup.h"
 #include "runtime/vrk_log.h"
 
@@ -45,27 +46,16 @@ bool AppendPattern(char **list, int &n, const char *pattern) {
   return true;
 }
 
-// One line of the exclude file. kLine: a line (possibly empty); kEnd: the
-// file ended before any byte; kError: a read failed (errno kept).
-enum class LineRead { kLine, kLastLine, kEnd, kError };
-
-LineRead ReadLine(int fd, std::string &line, bool &tooLong) {
-  line.clear();
-  tooLong = false;
-  bool any = false;
-  for (;;) {
-    char c;
-    ssize_t n = read(fd, &c, 1);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return LineRead::kError;
-    }
-    if (n == 0) return any ? LineRead::kLastLine : LineRead::kEnd;
-    any = true;
-    if (c == '\n') return LineRead::kLine;
-    if (line.size() < VRK_PATTERN_LINE_MAX) line.push_back(c);
-    else tooLong = true;
-  }
+// Takes the next line of the exclude file's text from pos: false at the end.
+// A line longer than VRK_PATTERN_LINE_MAX characters is not kept (tooLong).
+bool NextLine(const std::string &text, size_t &pos, std::string &line, bool &tooLong) {
+  if (pos >= text.size()) return false;
+  size_t nl = text.find('\n', pos);
+  size_t end = nl == std::string::npos ? text.size() : nl;
+  tooLong = end - pos > VRK_PATTERN_LINE_MAX;
+  line = tooLong ? std::string() : text.substr(pos, end - pos);
+  pos = nl == std::string::npos ? text.size() : nl + 1;
+  return true;
 }
 
 }  // namespace
@@ -81,16 +71,18 @@ int iFillExcludePatternsFromFile(char *cpMsg, int nMsgSize) {
     PutMsg(cpMsg, nMsgSize, std::string("Cannot rewind exclude file: ") + strerror(errno));
     return 0;
   }
+  // The whole file at once: a few MiB at most, and a pipe or device must come
+  // to its end within the data wait.
+  std::string text, why;
+  if (!vrk_read_fd_bounded(fd, text, why)) {
+    PutMsg(cpMsg, nMsgSize, "Read of exclude file failed: " + why);
+    return 0;
+  }
   int lineNo = 0, firstTooLong = 0;
   std::string line;
-  for (;;) {
-    bool tooLong = false;
-    LineRead r = ReadLine(fd, line, tooLong);
-    if (r == LineRead::kError) {
-      PutMsg(cpMsg, nMsgSize, std::string("Read of exclude file failed: ") + strerror(errno));
-      return 0;
-    }
-    if (r == LineRead::kEnd) break;
+  size_t pos = 0;
+  bool tooLong = false;
+  while (NextLine(text, pos, line, tooLong)) {
     ++lineNo;
     if (tooLong) {
       trace("%l1 iFillExcludePatternsFromFile: line %d longer than %d characters refused", lineNo,
@@ -110,13 +102,12 @@ int iFillExcludePatternsFromFile(char *cpMsg, int nMsgSize) {
         return 0;
       }
     }
-    if (r == LineRead::kLastLine) break;
   }
   if (firstTooLong != 0) {
-    char text[160];
-    snprintf(text, sizeof(text), "Exclude pattern in line %d longer than %d characters refused.",
+    char reason[160];
+    snprintf(reason, sizeof(reason), "Exclude pattern in line %d longer than %d characters refused.",
              firstTooLong, VRK_PATTERN_LINE_MAX);
-    PutMsg(cpMsg, nMsgSize, text);
+    PutMsg(cpMsg, nMsgSize, reason);
     return 0;
   }
   return 1;

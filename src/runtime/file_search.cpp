@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "runtime/bounded_read.h"
 #include "runtime/cm_kernel.h"
 #include "runtime/strlib.h"
 #include "runtime/glbv.h"
@@ -86,7 +87,9 @@ FILE *open_named(const char *who, const char *cpFile) {
   char szFile[FILE_NAME_BUF];
   strlcpy(szFile, cpFile, sizeof(szFile));
   resolve_glbv(szFile, sizeof(szFile));
-  FILE *fp = fopen(szFile, "r");
+  // A few MiB at most; a pipe or device must end within the data wait.
+  std::string why;
+  FILE *fp = vrk_fopen_bounded(szFile, why);
   if (fp == nullptr) {
     int err = errno;
     trace("%l0 %s: fopen(%s) failed with: (%d) %s", who, szFile, err, strerror(err));

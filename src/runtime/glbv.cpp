@@ -13,6 +13,7 @@
 
 #include <string>
 
+#include "runtime/bounded_read.h"
 #include "runtime/cm_lang.h"
 #include "runtime/ini_lookup.h"
 #include "runtime/ini_profile_internal.h"
@@ -107,7 +108,9 @@ void write_value(const std::string &path, const char *cpName, char *cpValue) {
 }
 
 void read_value(const std::string &path, const char *cpName, char *cpValue, bool remove) {
-  FILE *f = fopen(path.c_str(), "re");
+  // A few MiB at most; a pipe or device must end within the data wait.
+  std::string why;
+  FILE *f = vrk_fopen_bounded(path.c_str(), why);
   if (f == nullptr) {
     int err = errno;
     std::string text = profile_format("?? GLBV %s not existing", cpName);

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "runtime/bounded_read.h"
 #include "runtime/ini_lookup.h"
 #include "runtime/ini_profile_internal.h"
 #include "runtime/vrk_log.h"
@@ -145,9 +146,12 @@ ProfileStatus get_string(const char *file, const char *section, const char *key,
                          PROFILE_KEY_MAX, k.c_str());
     return PROFILE_REFUSED;
   }
-  FILE *f = fopen(file, "r");
+  // A few MiB at most; a pipe or device must end within the data wait.
+  std::string why;
+  FILE *f = vrk_fopen_bounded(file, why);
   if (f == nullptr) {
     msg = profile_format("i_GetPrivateProfileString: FILE NOT FOUND OR ACCESS PROBLEM: %s.", file);
+    trace("%l3 i_GetPrivateProfileString: %s: %s", file, why.c_str());
     return PROFILE_NO_FILE;
   }
   FileCloser closer(f);
@@ -254,10 +258,12 @@ ProfileStatus profile_get_list(const char *cpFilename, const char *cpSection, co
     msg = "i_GetPrivateProfileList: NO LIST GIVEN.";
     return PROFILE_REFUSED;
   }
-  FILE *f = fopen(cpFilename, "r");
+  std::string why;
+  FILE *f = vrk_fopen_bounded(cpFilename, why);
   if (f == nullptr) {
     msg = profile_format("i_GetPrivateProfileString: FILE NOT FOUND OR ACCESS PROBLEM: %s.",
                          cpFilename);
+    trace("%l3 i_GetPrivateProfileList: %s: %s", cpFilename, why.c_str());
     return PROFILE_NO_FILE;
   }
   FileCloser closer(f);

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "runtime/bounded_read.h"
 #include "runtime/vrk_log.h"
 
 namespace {
@@ -67,7 +68,9 @@ dictionary *iniparser_load(const char *ininame) {
     clearerr(stdin);
     in = stdin;
   } else {
-    in = fopen(ininame, "r");
+    // A few MiB at most; a pipe or device must end within the data wait.
+    std::string why;
+    in = vrk_fopen_bounded(ininame, why);
     if (in == nullptr) {
       trace("%l0 iniparser_load: Failed to open ini file name \"%s\" (%d)", ininame, errno);
       return nullptr;

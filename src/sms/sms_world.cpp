@@ -7,8 +7,9 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
+
+#include "runtime/bounded_read.h"
 
 namespace vrksms {
 
@@ -121,11 +122,13 @@ World DefaultWorld() {
 }
 
 bool ReadWorldFile(const std::string &path, World &w, std::string &error) {
-  std::ifstream in(path);
-  if (!in) {
-    error = "cannot open " + path;
+  // A few MiB at most; a pipe or device must end within the data wait.
+  std::string text, why;
+  if (!vrk_read_file_bounded(path.c_str(), text, why)) {
+    error = "cannot read " + path + ": " + why;
     return false;
   }
+  std::istringstream in(text);
   w = World();
   enum { kNone, kWorld, kSmdr, kTsa } section = kNone;
   std::string line;

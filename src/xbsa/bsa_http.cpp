@@ -227,7 +227,8 @@ int BSAHttpOpen(_sSession *sctpSession, int iMode, char **cpaComands) {
     bOk = false;
   }
   HTTP_SETOPT(CURLOPT_HTTPHEADER, ctx->headers);
-  if (bOk && rc == CURLE_OK) xbsalog("xbsa_open: URL '%s'", sGlobal.sObject.sSMS.szHostName);
+  if (bOk && rc == CURLE_OK)
+    xbsalog("xbsa_open: URL '%s'", xbsa_mask_password(sGlobal.sObject.sSMS.szHostName).c_str());
   HTTP_SETOPT(CURLOPT_URL, sGlobal.sObject.sSMS.szHostName);
   HTTP_SETOPT(CURLOPT_SSL_VERIFYPEER, 0L);
 #undef HTTP_SETOPT

@@ -125,6 +125,12 @@ int TraceCallback(CURL *handle, curl_infotype type, char *data, size_t size, voi
     default: cpTitle = "Unknown trace msg"; break;
   }
   xbsalog("cUrl trace: %s", cpTitle);
-  if (bDump) x_Dump(data, (unsigned long)size, DumpCallback);
+  if (bDump && type == CURLINFO_HEADER_OUT) {
+    // The credentials of the request never reach the dump.
+    std::string shown = xbsa_mask_headers(data, size);
+    x_Dump(&shown[0], (unsigned long)shown.size(), DumpCallback);
+  } else if (bDump) {
+    x_Dump(data, (unsigned long)size, DumpCallback);
+  }
   return 0;
 }

@@ -38,11 +38,12 @@ int apply_service_host(_sSession *sp, const char *cpValue) {
   char szPort[16];
   eConnectionProtocol eProt = eFTP;
   int iRc = xbsa_parse_service_host(cpValue, &eProt, szHost, sizeof szHost, szPort, sizeof szPort);
-  xbsalogtrace("BSAInit: Transfer protocol '%s' host '%s' port '%s'", protocol_word(eProt), szHost,
-               szPort);
+  std::string shownHost = xbsa_mask_password(szHost), shownValue = xbsa_mask_password(cpValue);
+  xbsalogtrace("BSAInit: Transfer protocol '%s' host '%s' port '%s'", protocol_word(eProt),
+               shownHost.c_str(), szPort);
   if (iRc != 0) {
-    SysErrorTxt(0, 0, "BSAInit: invalid service host entry: BSA_SERVICE_HOST=%s", cpValue);
-    xbsalog("BSAInit: invalid service host entry: BSA_SERVICE_HOST=%s", cpValue);
+    SysErrorTxt(0, 0, "BSAInit: invalid service host entry: BSA_SERVICE_HOST=%s", shownValue.c_str());
+    xbsalog("BSAInit: invalid service host entry: BSA_SERVICE_HOST=%s", shownValue.c_str());
     return BSA_RC_INVALID_ENV;
   }
   sp->eProtocol = eProt;
@@ -96,7 +97,7 @@ int walk_environment(_sSession *sp, char **environmentPtr) {
       }
     }
     if ((cpValue = xbsa_env_value(cpEntry, "BSA_SERVICE_HOST")) != NULL) {
-      xbsatrace("BSAInit: got %s", cpEntry);
+      xbsatrace("BSAInit: got %s", xbsa_mask_password(cpEntry).c_str());
       iRc = apply_service_host(sp, cpValue);
     }
     if (iRc == 0 && (cpValue = xbsa_env_value(cpEntry, "BSA_LOCAL_PORTRANGE")) != NULL) {

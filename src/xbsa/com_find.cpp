@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/bounded_read.h"
 #include "runtime/xutil.h"
 #include "xbsa/com.h"
 #include "xbsa/xbsa_trace.h"
@@ -33,9 +34,12 @@ int find_com_intf(char *cpCOMCMD, unsigned int *uipCOMCMDLen) {
   if (!cpCOMCMD || !uipCOMCMDLen) return 0;
   xbsatrace("find_com_intf: Searching COM utility in INI file: [%s], Variable: [%s]", gsIniFile.c_str(),
             COM_INI_KEY);
-  FileCloser file{fopen(gsIniFile.c_str(), "r")};
+  // A few MiB at most; a pipe or device must end within the data wait.
+  std::string why;
+  FileCloser file{vrk_fopen_bounded(gsIniFile.c_str(), why)};
   if (!file.fp) {
     xbsalog("find_com_intf: Unable to open [%s] file.", gsIniFile.c_str());
+    xbsalog("find_com_intf: %s", why.c_str());
     return 0;
   }
   bool bHeld = *uipCOMCMDLen > 0 && cpCOMCMD[0] != '\0';

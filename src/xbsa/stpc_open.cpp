@@ -24,8 +24,7 @@ std::string upper(const char *cp) {
 // Sends one ordinary command and reads its whole reply: 1 sent and
 // answered (*pbNegative tells 4xx/5xx), 0 failed.
 int command(int SControl, const char *cpLine, BOOL *pbNegative) {
-  const _sSMS &sms = sGlobal.sObject.sSMS;
-  if (strncmp(cpLine, "PASS", 4) == 0 && strcmp(sms.szUser, "sms") != 0) {
+  if (strncmp(cpLine, "PASS", 4) == 0) {  // for every user, "sms" too
     xbsalogtrace("xbsa_open: Send command: PASS ********");
   } else {
     xbsalogtrace("xbsa_open: Send command: %s", cpLine);
@@ -105,7 +104,7 @@ int xbsa_ftp_open(long bsaHandle, int iMode) {
   }
   if (bOk) {
     for (int i = 0; i < 5; i++) {
-      if (strncmp(cpaCommands[i], "PASS", 4) == 0 && strcmp(sms.szUser, "sms") != 0) {
+      if (strncmp(cpaCommands[i], "PASS", 4) == 0) {  // for every user, "sms" too
         xbsatrace("xbsa_open: command %d = PASS ********", i);
       } else {
         xbsatrace("xbsa_open: command %d = %s", i, cpaCommands[i]);

@@ -28,7 +28,7 @@ int xbsa_http_open(long bsaHandle, int iMode) {
     xbsalog("xbsa_open: %s", xbsa_last_message());
   } else {
     for (int i = 0; i < 5; i++) {
-      if (strncmp(cpaCommands[i], "PASS", 4) == 0 && strcmp(sGlobal.sObject.sSMS.szUser, "sms") != 0) {
+      if (strncmp(cpaCommands[i], "PASS", 4) == 0) {  // for every user, "sms" too
         xbsatrace("xbsa_open: command %d = PASS ********", i);
       } else {
         xbsatrace("xbsa_open: command %d = %s", i, cpaCommands[i]);

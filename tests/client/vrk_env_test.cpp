@@ -9,6 +9,7 @@
 
 #include "client/vrk_env.h"
 #include "client/vrk_inifile.h"
+#include "runtime/bounded_read.h"
 #include "vrk_client_fixture.h"
 
 namespace {
@@ -185,6 +186,18 @@ TEST_F(Env, ChainedIniThatIsNoRegularFileIsRefused) {
     EXPECT_NE(std::string::npos, err.find("[" + target + "]:[not a regular file]")) << target << ": " << err;
     EXPECT_STREQ("/after/work", spGlobal->sDirs.cpWork) << target;
   }
+}
+
+TEST_F(Env, ChainedIniLargerThanTheBoundIsRefused) {
+  // One endless line, held whole while it is read.
+  std::string big = dir_.file("big.ini");
+  WriteFile(big, "gv_rw_log " + std::string(VRK_CONFIG_FILE_MAX, 'x'));
+  std::string ini = dir_.file("main.ini");
+  WriteFile(ini, "KV_INI " + big + "\ngv_rw_work /after/work\n");
+  setenv("KV_INI", ini.c_str(), 1);
+  std::string err = Run();
+  EXPECT_NE(std::string::npos, err.find("[" + big + "]:[larger than 4194304 bytes]")) << err;
+  EXPECT_STREQ("/after/work", spGlobal->sDirs.cpWork);
 }
 
 TEST_F(Env, IniChainDepthIsBounded) {

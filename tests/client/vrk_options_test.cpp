@@ -244,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
                   return std::string(m.szHostName) == "ctl" && m.iPort == 2000 &&
                          std::string(m.szUser) == "usr" && std::string(m.szPassword) == "pw";
                 },
-                {"Control Host:     ctl:2000:usr:pw"}},
+                {"Control Host:     ctl:2000:usr:****"}},
         OptCase{{"-b", "-C", "ctl::", "-s", "x", "/a"}, 0,
                 [] {
                   return std::string(G().sVRKMsgTarget.szHostName) == "ctl" &&

@@ -578,6 +578,83 @@ TEST(BackupE2E, AnUnreadableExcludeFileIsReportedAndTheBackupGoesOn) {
 }
 
 
+// Configuration files that are not regular files: a device, a FIFO nobody
+// writes, a pipe that delivers (what a shell's process substitution hands
+// over) and an over-large regular file, as the exclude file and as the
+// stand-in's world file. The data wait is two seconds.
+enum class Given { kDevZero, kSilentFifo, kDeliveringPipe, kOverLarge };
+
+struct NonRegularCase {
+  const char *name;
+  bool world;  // the world file, else the exclude file (-X)
+  Given given;
+  int exitCode;
+  const char *message;
+};
+
+void PrintTo(const NonRegularCase &c, std::ostream *os) { *os << c.name; }
+
+class NonRegularConfigFile : public ::testing::TestWithParam<NonRegularCase> {};
+
+TEST_P(NonRegularConfigFile, EndsOrFailsWithinTheDataWait) {
+  const NonRegularCase &c = GetParam();
+  BackupJob job;
+  MakeTree(job.data());
+  vrktest::WriteFile(job.file("korva.ini"), vrktest::ReadFile(job.file("korva.ini")) + "VRK_DATA_WAIT=2\n");
+  std::string path = c.world ? job.file("world") : job.file("exclude");
+  // What the pipe row hands over: the real world, or one exclude line.
+  std::string text = c.world ? vrktest::ReadFile(path) : "/sub/b.tmp\n";
+  if (c.world) unlink(path.c_str());
+  int pipeFd[2] = {-1, -1};
+  switch (c.given) {
+    case Given::kDevZero: ASSERT_EQ(0, symlink("/dev/zero", path.c_str())); break;
+    case Given::kSilentFifo: ASSERT_EQ(0, mkfifo(path.c_str(), 0600)); break;
+    case Given::kDeliveringPipe: {
+      // Filled and closed before the client starts, which inherits the read end.
+      ASSERT_LT(text.size(), 60000u);
+      ASSERT_EQ(0, pipe(pipeFd));
+      ASSERT_EQ((ssize_t)text.size(), write(pipeFd[1], text.data(), text.size()));
+      close(pipeFd[1]);
+      std::string fdPath = "/dev/fd/" + std::to_string(pipeFd[0]);
+      if (c.world) ASSERT_EQ(0, symlink(fdPath.c_str(), path.c_str()));
+      else path = fdPath;
+      break;
+    }
+    case Given::kOverLarge: vrktest::WriteFile(path, text + std::string(5 << 20, '#')); break;
+  }
+  std::vector<std::string> args{"-l", "FULL", "-s", "@" + job.saveset(), "/"};
+  if (!c.world) args.insert(args.begin(), {"-X", path});
+  Result r = job.Backup(args);
+  if (pipeFd[0] >= 0) close(pipeFd[0]);
+  EXPECT_EQ(c.exitCode, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, c.message)) << r.err;
+  if (c.exitCode != 0) return;
+  Stored s = Read(vrktest::ReadFile(job.saveset()));
+  ASSERT_EQ("", s.why);
+  bool excluded = !c.world && c.given == Given::kDeliveringPipe;
+  EXPECT_EQ("", decheck::CheckStored(s.occ, excluded ? Without(decheck::Tree(job.data()), {"/sub/b.tmp"})
+                                                     : decheck::Tree(job.data())));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, NonRegularConfigFile,
+    ::testing::Values(
+        NonRegularCase{"ExcludeDevZero", false, Given::kDevZero, 0,
+                       "[Read of exclude file failed: larger than 4194304 bytes]"},
+        NonRegularCase{"ExcludeFifoNobodyWrites", false, Given::kSilentFifo, 0,
+                       "[Read of exclude file failed: no end of data within 2 seconds]"},
+        NonRegularCase{"ExcludePipeThatDelivers", false, Given::kDeliveringPipe, 0,
+                       "Exclude pattern [/sub/b.tmp]"},
+        NonRegularCase{"ExcludeOverLarge", false, Given::kOverLarge, 0,
+                       "[Read of exclude file failed: larger than 4194304 bytes]"},
+        NonRegularCase{"WorldDevZero", true, Given::kDevZero, 3, ": larger than 4194304 bytes"},
+        NonRegularCase{"WorldFifoNobodyWrites", true, Given::kSilentFifo, 3,
+                       ": no end of data within 2 seconds"},
+        NonRegularCase{"WorldPipeThatDelivers", true, Given::kDeliveringPipe, 0, "Operation successful"},
+        NonRegularCase{"WorldOverLarge", true, Given::kOverLarge, 3, ": larger than 4194304 bytes"}),
+    [](const ::testing::TestParamInfo<NonRegularCase> &p) { return std::string(p.param.name); });
+
+
 TEST(BackupE2E, AFirstSourceEndingInAColonBacksUpThatOneResource) {
   BackupJob job;
   vrktest::WriteFile(job.file("world"),

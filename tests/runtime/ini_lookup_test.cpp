@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
 #include "runtime/LL.h"
+#include "runtime/bounded_read.h"
 #include "runtime/iniparser.h"
 #include "runtime/korva_world.h"
 #include "vrk_test_util.h"
@@ -145,6 +147,27 @@ TEST(PrivateProfileString, FileProblems) {
                                          sizeof(msg)));
   EXPECT_EQ("i_GetPrivateProfileString: FILE NOT FOUND OR ACCESS PROBLEM: " + missing + ".",
             std::string(msg));
+}
+
+// A device never ends and a FIFO nobody writes never delivers: the readers
+// give up at once or when the read wait ends, instead of spinning or hanging.
+TEST(PrivateProfileString, DevicesAndSilentFifosAreFileProblems) {
+  TempDir dir;
+  std::string fifo = dir.file("fifo.ini");
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  int saved = vrk_read_wait();
+  vrk_set_read_wait(1);
+  for (const std::string &file : {std::string("/dev/zero"), fifo}) {
+    char value[64];
+    char msg[256];
+    EXPECT_EQ(0, i_GetPrivateProfileString(file.c_str(), "[a]", "b", value, sizeof(value), msg, sizeof(msg)));
+    EXPECT_EQ("i_GetPrivateProfileString: FILE NOT FOUND OR ACCESS PROBLEM: " + file + ".", std::string(msg));
+    t_LL list = ConsLL();
+    EXPECT_EQ(0, i_GetPrivateProfileList(file.c_str(), "[a]", "b#", list, msg, sizeof(msg)));
+    DestLL(list);
+    EXPECT_EQ(nullptr, iniparser_load(file.c_str())) << file;
+  }
+  vrk_set_read_wait(saved);
 }
 
 TEST(PrivateProfileString, OverLongLineIsNeitherMatchedNorSplit) {

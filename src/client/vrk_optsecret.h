@@ -1,0 +1,32 @@
+// Passwords inside option arguments: where they stand in -C, -S and -o, the
+// masked text of an argument, and hiding them in the argument vector.
+#ifndef VRK_CLIENT_VRK_OPTSECRET_H
+#define VRK_CLIENT_VRK_OPTSECRET_H
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+struct SecretSpan {
+  size_t pos;
+  size_t len;
+};
+
+// -C host:port:user:password: the fourth field.
+std::vector<SecretSpan> vrk_control_host_secrets(const char *cpArg);
+// -S: the password of the URL's user information.
+std::vector<SecretSpan> vrk_url_secrets(const char *cpArg);
+// -o: the value of every ENCRYPT keyword (every keyword beginning with EN).
+std::vector<SecretSpan> vrk_subopt_secrets(const char *cpArg);
+
+// cpArg with every non-empty span replaced by the password mask.
+std::string vrk_secret_masked(const char *cpArg, const std::vector<SecretSpan> &spans);
+
+// Takes the passwords out of the argument vector: the slot that holds cpArg
+// points at a masked copy from now on (the joined command line shows it),
+// and the original text, which the process list shows, has every span
+// overwritten with '*'. Nothing happens without a non-empty span.
+void vrk_secret_hide(char *cpArg, const std::vector<SecretSpan> &spans, int argc, char **argv);
+
+#endif

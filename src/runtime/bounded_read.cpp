@@ -1,0 +1,130 @@
+// Whole-file reads of configuration files: at most a few MiB, and a pipe,
+// FIFO or device that does not come to its end fails when the data wait ends.
+#include "runtime/bounded_read.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+int giReadWait = 900;
+
+long long now_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string too_large(size_t uiMax) {
+  return "larger than " + std::to_string(uiMax) + " bytes";
+}
+
+}  // namespace
+
+void vrk_set_read_wait(int iSeconds) { giReadWait = iSeconds > 0 ? iSeconds : 0; }
+
+int vrk_read_wait(void) { return giReadWait; }
+
+bool vrk_read_fd_bounded(int fd, std::string &out, std::string &why, size_t uiMax) {
+  out.clear();
+  why.clear();
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    why = strerror(errno);
+    return false;
+  }
+  const bool regular = S_ISREG(st.st_mode);
+  if (regular && st.st_size > 0 && (unsigned long long)st.st_size > uiMax) {
+    why = too_large(uiMax);
+    errno = EFBIG;
+    return false;
+  }
+  // A FIFO opened without waiting reads as ended while it has no writer, and
+  // the poll tells when one has written or gone; so the poll comes first.
+  const long long deadline = now_ms() + (long long)giReadWait * 1000;
+  char buf[65536];
+  for (;;) {
+    if (!regular) {
+      long long left = deadline - now_ms();
+      if (left < 0) left = 0;
+      struct pollfd p = {fd, POLLIN, 0};
+      int n = poll(&p, 1, (int)(left > 86400000 ? 86400000 : left));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        why = strerror(errno);
+        return false;
+      }
+      if (n == 0) {
+        if (now_ms() < deadline) continue;
+        why = "no end of data within " + std::to_string(giReadWait) + " seconds";
+        errno = ETIMEDOUT;
+        return false;
+      }
+    }
+    size_t want = uiMax + 1 - out.size();
+    if (want > sizeof buf) want = sizeof buf;
+    ssize_t r = read(fd, buf, want);
+    if (r < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      why = strerror(errno);
+      return false;
+    }
+    if (r == 0) return true;
+    out.append(buf, (size_t)r);
+    if (out.size() > uiMax) {
+      out.clear();
+      why = too_large(uiMax);
+      errno = EFBIG;
+      return false;
+    }
+  }
+}
+
+bool vrk_read_file_bounded(const char *cpPath, std::string &out, std::string &why, size_t uiMax) {
+  out.clear();
+  int fd = cpPath != nullptr ? open(cpPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+  if (fd < 0) {
+    why = cpPath != nullptr ? strerror(errno) : "no file name";
+    return false;
+  }
+  bool ok = vrk_read_fd_bounded(fd, out, why, uiMax);
+  int err = errno;
+  close(fd);
+  errno = err;
+  return ok;
+}
+
+FILE *vrk_fopen_bounded(const char *cpPath, std::string &why, size_t uiMax) {
+  std::string content;
+  if (!vrk_read_file_bounded(cpPath, content, why, uiMax)) return nullptr;
+  int fd = memfd_create("vrk-config", MFD_CLOEXEC);
+  if (fd < 0) {
+    why = strerror(errno);
+    return nullptr;
+  }
+  int err = 0;
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t w = write(fd, content.data() + done, content.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      err = w < 0 ? errno : EIO;
+      break;
+    }
+    done += (size_t)w;
+  }
+  FILE *f = err == 0 && lseek(fd, 0, SEEK_SET) == 0 ? fdopen(fd, "r") : nullptr;
+  if (f == nullptr) {
+    if (err == 0) err = errno;
+    why = strerror(err);
+    close(fd);
+    errno = err;
+  }
+  return f;
+}
