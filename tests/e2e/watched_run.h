@@ -21,11 +21,13 @@ namespace e2e {
 // true once it has done its work (it is not called again).
 using Watch = std::function<bool(pid_t, const std::string &)>;
 
-inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &args, const Watch &watch) {
+// extraEnv comes first: its entries win over the ones set here.
+inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &args, const Watch &watch,
+                         const std::vector<std::string> &extraEnv = {}) {
   const char *binary = VRK_TEST_BINARY_DIR "/src/engine/vrk_nlm";
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return Result();
-  std::vector<std::string> env;
+  std::vector<std::string> env(extraEnv);
   for (char **e = environ; *e; ++e) {
     std::string v = *e;
     if (v.rfind("VRK_", 0) == 0 || v.rfind("KV_INI=", 0) == 0 || v.rfind("KORVA_INI=", 0) == 0) continue;
