@@ -91,8 +91,11 @@ int open_locked(const std::string &sTemp) {
     }
     // The job that held the lock may have renamed this very file into place
     // meanwhile: only the file still at the temporary name is ours.
-    if (lstat(sTemp.c_str(), &stName) == 0 && stName.st_dev == st.st_dev && stName.st_ino == st.st_ino)
-      return fd;
+    bool bOurs = lstat(sTemp.c_str(), &stName) == 0 && stName.st_dev == st.st_dev && stName.st_ino == st.st_ino;
+    // A second hard link at the temporary's name would be cut with it: the
+    // name is given up and made anew.
+    if (bOurs && st.st_nlink == 1) return fd;
+    if (bOurs) unlink(sTemp.c_str());
     close(fd);
   }
   errno = EAGAIN;

@@ -19,6 +19,9 @@ int x_open_nofollow(const char *cpPath, int iFlags, mode_t mode) {
     err = errno;
   else if (!S_ISREG(st.st_mode))
     err = EINVAL;
+  // A second name of the same file may be a link planted from elsewhere.
+  else if ((iFlags & O_ACCMODE) != O_RDONLY && st.st_nlink > 1)
+    err = EMLINK;
   else if (bTrunc && st.st_size != 0 && ftruncate(fd, 0) != 0)
     err = errno;
   else if (!(iFlags & O_NONBLOCK) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)

@@ -7,7 +7,8 @@
 #include <sys/types.h>
 
 // open(2) with O_NOFOLLOW and O_CLOEXEC added; only a regular file is
-// accepted (anything else fails with EINVAL, a link with ELOOP). O_TRUNC is
+// accepted (anything else fails with EINVAL, a link with ELOOP, a file with
+// a second hard link opened for writing with EMLINK). O_TRUNC is
 // applied only once the file is known to be a regular one, so nothing else
 // is ever cut. -1 with errno on failure.
 int x_open_nofollow(const char *cpPath, int iFlags, mode_t mode);

@@ -245,11 +245,13 @@ TEST(SavesetE2E, ALinkPlantedAtAFileTheClientMakesIsNotFollowed) {
     const char *name;
     const char *link;     // below the run directory
     const char *message;  // then the link's path and "]"
+    bool backup;          // a backup (else a PUT of one file)
     bool stillLink;       // the link stays (or the client's own file replaces it)
   } cases[] = {
-      {"the job log", "log/job.log", "Unable to open log file [", true},
-      {"a marker being prepared", "tmp/job.I", "Time stamp update failed for [", false},
-      {"a committed marker", "times/job.I", nullptr, false},
+      {"the job log", "log/job.log", "Unable to open log file [", true, true},
+      {"a marker being prepared", "tmp/job.I", "Time stamp update failed for [", true, false},
+      {"a committed marker", "times/job.I", nullptr, true, false},
+      {"the list of a PUT", "tmp/PUT.IN", "Unable to open file [", false, true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -259,11 +261,14 @@ TEST(SavesetE2E, ALinkPlantedAtAFileTheClientMakesIsNotFollowed) {
     Write(victim, "precious\n", 1000000000);
     std::string link = job.file(c.link);
     ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
+    if (!c.backup) Write(job.saveset(), "put\n");
 
-    Result r = job.Backup({"-L", "CONTROL:job.log", "-l", "FULL", "-s", "@" + job.saveset(), "/src"});
-    EXPECT_LE(r.exitCode(), 1) << r.status << r.err;
+    Result r = c.backup ? job.Backup({"-L", "CONTROL:job.log", "-l", "FULL", "-s", "@" + job.saveset(), "/src"})
+                        : job.Run({"-p", "-s", "@" + job.saveset(), "/etc/hostname"});
+    if (c.backup) {
+      EXPECT_LE(r.exitCode(), 1) << r.status << r.err;
+    }
     if (c.message != nullptr) {
-      // The marker's link is reported when it is prepared and again when it is committed.
       std::string named = std::string(c.message) + link + "]";
       EXPECT_TRUE(Has(r.err, named)) << r.err;
     }
@@ -275,7 +280,36 @@ TEST(SavesetE2E, ALinkPlantedAtAFileTheClientMakesIsNotFollowed) {
       EXPECT_TRUE(IsLink(link));
     }
     EXPECT_FALSE(IsLink(job.file("times/job.I")));
-    EXPECT_EQ("", RestoresWhole(job, "back"));
+    if (c.backup) {
+      EXPECT_EQ("", RestoresWhole(job, "back"));
+    }
+  }
+}
+
+TEST(SavesetE2E, ALinkPlantedAtTheTemporaryNameIsNeverWrittenThrough) {
+  struct Case {
+    const char *name;
+    bool hard;
+    int status;  // a symbolic link stops the job; a hard link's name is made anew
+  } cases[] = {{"a symbolic link", false, 3}, {"a hard link", true, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job;
+    MakeTree(job.data());
+    std::string victim = job.file("victim");
+    Write(victim, "precious\n", 1000000000);
+    std::string temp = job.file(".saveset.vrk-new");
+    ASSERT_EQ(0, c.hard ? link(victim.c_str(), temp.c_str()) : symlink(victim.c_str(), temp.c_str()));
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    EXPECT_EQ(c.status, r.exitCode()) << r.err;
+    EXPECT_EQ("precious\n", vrktest::ReadFile(victim));
+    if (c.hard) {
+      EXPECT_EQ("", RestoresWhole(job, "back"));
+      EXPECT_FALSE(Exists(temp));
+    } else {
+      EXPECT_TRUE(Has(r.err, "System call failed: Too many levels of symbolic links")) << r.err;
+      EXPECT_FALSE(Exists(job.saveset()));
+    }
   }
 }
 
