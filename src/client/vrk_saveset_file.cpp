@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
@@ -19,14 +20,14 @@
 
 namespace {
 
-// The open saveset. The temporary's name is also kept in a fixed buffer
-// that the signal handler may read.
+// The open saveset (iLockFd -1: none). The temporary's name is also kept
+// in a fixed buffer that the signal handler may read.
 struct PendingSaveset {
   std::string sFinal;  // the file the saveset replaces (a link resolved)
   std::string sTemp;
   int iLockFd = -1;    // shares the lock with the writer's descriptor
 };
-PendingSaveset *gpPending = nullptr;
+PendingSaveset gPending;
 char gszTemp[VRK_PATH_MAX + 64];
 volatile sig_atomic_t giTempPending = 0;
 pid_t gOwner = 0;
@@ -144,7 +145,9 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy) {
     return -1;
   }
 
-  gpPending = new PendingSaveset{sFinal, sTemp, fd};
+  gPending.sFinal = sFinal;
+  gPending.sTemp = sTemp;
+  gPending.iLockFd = fd;
   strlcpy(gszTemp, sTemp.c_str(), sizeof(gszTemp));
   giTempPending = 1;
   if (gOwner == 0) {
@@ -155,8 +158,8 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy) {
 }
 
 int vrk_saveset_finish(bool bGood) {
-  if (gpPending == nullptr) return 0;
-  PendingSaveset *p = gpPending;
+  if (gPending.iLockFd < 0) return 0;
+  PendingSaveset *p = &gPending;
   int result = 0;
   if (bGood) {
     // The data reaches the disk before the name does: a crash right after
@@ -184,8 +187,7 @@ int vrk_saveset_finish(bool bGood) {
     unlink(p->sTemp.c_str());
   }
   close(p->iLockFd);
-  gpPending = nullptr;
-  delete p;
+  p->iLockFd = -1;
   return result;
 }
 
