@@ -21,6 +21,7 @@
 #include "client/vrk_optsecret.h"
 #include "client/vrk_optutil.h"
 #include "client/vrk_osinfo.h"
+#include "client/vrk_saveset_file.h"
 #include "client/vrk_subopts.h"
 #include "client/vrk_usage.h"
 #include "runtime/strlib.h"
@@ -240,8 +241,10 @@ bool opt_include_list(const char *a) {
 bool opt_saveset(const char *a) {
   _sVRKGlobal *g = spGlobal;
   _sLocalSaveset *ls = &g->sLocalSaveset;
-  // A second -s replaces the first: its file is closed.
+  // A second -s replaces the first: its file is closed (and a saveset made
+  // for it is given up).
   if (ls->iFilDes > 2) close(ls->iFilDes);
+  vrk_saveset_finish(false);
   ls->iFilDes = -1;
   ls->szName[0] = '\0';
 
@@ -264,7 +267,16 @@ bool opt_saveset(const char *a) {
         vrk_log(3500, "Write to /dev/null");
         fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
       } else {
-        fd = open(ls->szName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // What stands at the name stays until the backup has ended well;
+        // a second job onto the same saveset is refused.
+        bool bBusy = false;
+        fd = vrk_saveset_create(ls->szName, &bBusy);
+        if (bBusy) {
+          vrk_banner();
+          vrk_log(1500, "Saveset [%s] is being written by another job. Exiting.", ls->szName);
+          ls->szName[0] = '\0';
+          return false;
+        }
       }
     } else {
       fd = open(ls->szName, O_RDONLY | O_CLOEXEC);

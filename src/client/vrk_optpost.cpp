@@ -27,6 +27,7 @@
 #include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_open_nofollow.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ int put_list(int argc, char **argv, int iFirst) {
     return -1;
   }
   std::string path = std::string(g->sDirs.cpTmp ? g->sDirs.cpTmp : "") + "/PUT.IN";
-  FILE *fp = fopen(path.c_str(), "w");
+  FILE *fp = x_fopen_nofollow(path.c_str(), "w", 0666);
   bool ok = fp != nullptr;
   int err = errno;
   if (ok) {
@@ -155,7 +156,7 @@ bool job_log_name(const OptState *st, std::string *name, bool *usable) {
 void open_job_log(const std::string &name, bool usable) {
   _sVRKMsgTarget *m = &spGlobal->sVRKMsgTarget;
   if (m->iLogFile == 1) {
-    FILE *fp = usable ? fopen(name.c_str(), "w") : nullptr;
+    FILE *fp = usable ? x_fopen_nofollow(name.c_str(), "w", 0666) : nullptr;
     int err = usable ? errno : EINVAL;
     if (fp == nullptr) {
       vrk_banner();

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "client/vrk_global.h"
+#include "client/vrk_saveset_file.h"
 #include "runtime/vrk_log.h"
 #include "xbsa/xbsa.h"
 
@@ -105,8 +106,12 @@ void vrk_sigaction_handler(int iSig, siginfo_t *pSigInfo, void *pContext) {
       break;
     case SIGTERM:
     case SIGHUP:
-      // The process ends by the signal once the handler returns.
-      if (gpCleanup != nullptr) gpCleanup();
+      // The process ends by this signal: an unfinished saveset and any
+      // half-restored temporary go first.
+      if (getpid() == (pid_t)obj->iVrkPid) {
+        vrk_saveset_discard_signal_safe();
+        if (gpCleanup != nullptr) gpCleanup();
+      }
       signal(iSig, SIG_DFL);
       obj->iSigRecv = 1;
       kill(0, iSig);

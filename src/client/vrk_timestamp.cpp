@@ -39,7 +39,8 @@ int touch_marker(const char *cpName) {
   if (fd < 0 || futimens(fd, nullptr) != 0) {
     int err = errno;
     if (fd >= 0) close(fd);
-    if (spGlobal->iLogLevel > 0) vrk_log(2021, cpName, strerror(err));
+    // A link planted at the marker's name is reported at every log level.
+    if (spGlobal->iLogLevel > 0 || err == ELOOP) vrk_log(2021, cpName, strerror(err));
     return -1;
   }
   close(fd);
@@ -49,6 +50,13 @@ int touch_marker(const char *cpName) {
 // Commits one marker by rename; across file systems a new marker with the
 // prepared times is made next to the destination and renamed onto it.
 int commit_marker(const char *cpFrom, const char *cpTo) {
+  // Only a marker the prepare step made is moved: a link planted in the tmp
+  // directory never becomes a marker of the times directory.
+  struct stat stFrom;
+  if (lstat(cpFrom, &stFrom) == 0 && !S_ISREG(stFrom.st_mode)) {
+    vrk_log(2021, cpTo, strerror(S_ISLNK(stFrom.st_mode) ? ELOOP : EINVAL));
+    return -1;
+  }
   if (rename(cpFrom, cpTo) == 0) return 0;
   int err = errno;
   if (err == EXDEV) {

@@ -1,5 +1,6 @@
 // Session bookkeeping around the DE record stream: opening it for a backup,
 // and the interactive session file "de-sessn.inf" and session log files.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +12,7 @@
 #include "engine/de_stream_internal.h"
 #include "engine/engine_globals.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_open_nofollow.h"
 
 FILE *sessionInfoFile = nullptr;
 
@@ -22,10 +24,13 @@ int record_session_name(const SESSION_INFORMATION *sessionInfo) {
     fputs("Session File Open Error\n", stderr);
     return 1;
   }
-  sessionInfoFile = fopen(DE_SESSION_FILE, "r+");
-  if (sessionInfoFile == nullptr) sessionInfoFile = fopen(DE_SESSION_FILE, "w+");
+  sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "r+", 0666);
+  if (sessionInfoFile == nullptr) sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "w+", 0666);
   if (sessionInfoFile == nullptr) {
+    int err = errno;
     fputs("Session File Open Error\n", stderr);
+    // A link or special file at the name is never written through.
+    if (err == ELOOP || err == EINVAL) vrk_log(2500, "Session file [%s] not opened: %s", DE_SESSION_FILE, strerror(err));
     return 1;
   }
   char name[DE_SESSION_NAME_SIZE];
@@ -108,7 +113,7 @@ void LogSessionInfo(NWBOOLEAN *toLog, SESSION_INFORMATION *sessionInfo) {
   if (*toLog) {
     if (sessionInfo->logFile == nullptr) {
       std::string name = "De-" + std::to_string(sessionInfo->sessionNo) + ".log";
-      sessionInfo->logFile = fopen(name.c_str(), "w");
+      sessionInfo->logFile = x_fopen_nofollow(name.c_str(), "w", 0666);
       if (sessionInfo->logFile == nullptr) {
         console_write("\nCould Not Open Log File!");
         DEPause();

@@ -31,7 +31,8 @@ double delay_scale() {
 }  // namespace
 
 void vrk_pause_ms(long iMilliseconds) {
-  if (iMilliseconds <= 0) return;
+  // A stopping signal that came just before the pause ends it too.
+  if (iMilliseconds <= 0 || spGlobal->sVRKObject.iSigRecv) return;
   double ms = (double)iMilliseconds * delay_scale();
   struct timespec req;
   req.tv_sec = (time_t)(ms / 1000.0);

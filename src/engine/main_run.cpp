@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include "client/vrk_global.h"
+#include "client/vrk_saveset_file.h"
 #include "client/vrk_signal.h"
 #include "client/vrk_timestamp.h"
 #include "engine/console.h"
@@ -62,6 +63,11 @@ int vrk_end_of_run(void) {
     else if (obj->ulSaved == 0)
       obj->eOperStatus = STATUS_ERR_BEF_SAV;
   }
+
+  // A local saveset file replaces the old one only after a good end of a
+  // stream that was closed; otherwise the old one stays as it was.
+  bool bGood = obj->eOperStatus == STATUS_OK || obj->eOperStatus == STATUS_WARNING;
+  vrk_saveset_finish(bGood && spGlobal->sLocalSaveset.iFilDes == -1);
 
   switch (obj->eOperStatus) {
     case STATUS_OK:

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "runtime/strlib.h"
+#include "runtime/x_open_nofollow.h"
 #include "xbsa/xbsa_escape.h"
 #include "xbsa/xbsa_session.h"
 
@@ -166,13 +167,11 @@ void i_open_trace() {
     return;
   }
   if (sGlobal.szLogFile[0] == '\0') return;
-  struct stat st;
-  int fd;
-  if (stat(sGlobal.szLogFile, &st) == 0 && S_ISREG(st.st_mode)) {
-    fd = open(sGlobal.szLogFile, O_WRONLY | O_APPEND | O_CLOEXEC, 0600);
-  } else {
-    fd = open(sGlobal.szLogFile, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  }
+  // A link or special file planted at the name is never written through.
+  int fd = x_open_nofollow(sGlobal.szLogFile, O_WRONLY | O_APPEND | O_CREAT, 0600);
+  int err = errno;
+  if (fd < 0 && (err == ELOOP || err == EINVAL))
+    fprintf(stderr, "Warning: XBSA trace file [%s] not opened: %s\n", sGlobal.szLogFile, strerror(err));
   // Descriptor 0 is a valid descriptor but the trace file record uses 0 for
   // "not opened yet": move such a descriptor out of the way.
   if (fd == 0) {
@@ -226,7 +225,7 @@ int debug_f(const char *cpFile, int iLine, const char *cpFmt, ...) {
     len -= 1;
   }
   szLine[len++] = '\n';
-  int fd = open("/tmp/xbsa.log", O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  int fd = x_open_nofollow("/tmp/xbsa.log", O_WRONLY | O_APPEND | O_CREAT, 0600);
   if (fd < 0) return -1;
   if (write(fd, szLine, len) < 0) {
   }

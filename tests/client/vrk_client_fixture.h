@@ -14,6 +14,7 @@
 #include "client/vrk_global.h"
 #include "client/vrk_options.h"
 #include "client/vrk_relocation.h"
+#include "client/vrk_saveset_file.h"
 #include "vrk_test_util.h"
 
 namespace vrktest {
@@ -41,6 +42,7 @@ inline void FreeGlobalHeap() {
   }
   if (g->sVRKObject.iExcludeFile > 2) close(g->sVRKObject.iExcludeFile);
   if (g->sLocalSaveset.iFilDes > 2) close(g->sLocalSaveset.iFilDes);
+  vrk_saveset_finish(false);
   if (g->sVRKMsgTarget.fpLogFileDes != nullptr) fclose(g->sVRKMsgTarget.fpLogFileDes);
   g->sVRKMsgTarget.fpLogFileDes = nullptr;
   if (g->RelocationContext != nullptr) {

@@ -12,6 +12,7 @@
 
 #include "client/vrk_levels.h"
 #include "client/vrk_options.h"
+#include "client/vrk_saveset_file.h"
 #include "runtime/cbc_iv.h"
 #include "runtime/vrk_crypt.h"
 #include "vrk_client_fixture.h"
@@ -435,9 +436,14 @@ TEST_F(Options, LocalSavesetFileIsCreatedForBackupReadForRestore) {
   std::string file = dir_.file("save.dat");
   ParseRun r = Run({"-b", "-s", "@" + file, "/a"});
   EXPECT_EQ(0, r.rc) << r.err;
+  // The backup writes beside the saveset until the job has ended well.
+  std::string temp = dir_.file(".save.dat.vrk-new");
   struct stat st;
-  ASSERT_EQ(0, stat(file.c_str(), &st));
+  ASSERT_EQ(0, stat(temp.c_str(), &st));
   EXPECT_EQ(0u, st.st_mode & 0777 & ~0644u);
+  EXPECT_NE(0, stat(file.c_str(), &st));
+  vrk_saveset_finish(false);
+  EXPECT_NE(0, stat(temp.c_str(), &st));
   r = Run({"-r", "-s", "@" + dir_.file("missing.dat"), "/a"});
   EXPECT_EQ(-1, r.rc);
   EXPECT_TRUE(Has(r.err, "System call failed: No such file or directory"));

@@ -76,12 +76,14 @@ class BackupJob {
   // every few milliseconds until it answers true. Two minutes without a byte
   // from the client count as a hang: the group is killed.
   // stdinFd, when not -1, becomes the client's standard input and is closed
-  // here once the client has it.
-  Result Run(const std::vector<std::string> &args, const Watch &watch = Watch(), int stdinFd = -1) const {
+  // here once the client has it; extraEnv comes first in the client's
+  // environment, so its entries win over the ones set here.
+  Result Run(const std::vector<std::string> &args, const Watch &watch = Watch(), int stdinFd = -1,
+             const std::vector<std::string> &extraEnv = {}) const {
     const char *binary = VRK_TEST_BINARY_DIR "/src/engine/vrk_nlm";
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return Result();
-    std::vector<std::string> env;
+    std::vector<std::string> env(extraEnv);
     for (char **e = environ; *e; ++e) {
       std::string v = *e;
       if (v.rfind("VRK_", 0) == 0 || v.rfind("KV_INI=", 0) == 0 || v.rfind("KORVA_INI=", 0) == 0) continue;

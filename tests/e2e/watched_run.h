@@ -15,6 +15,12 @@ inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &a
   return job.Run(args, watch, stdinFd);
 }
 
+// extraEnv comes first: its entries win over the ones the harness sets.
+inline Result RunWatched(const BackupJob &job, const std::vector<std::string> &args, const Watch &watch,
+                         const std::vector<std::string> &extraEnv) {
+  return job.Run(args, watch, -1, extraEnv);
+}
+
 }  // namespace e2e
 
 #endif

@@ -1,6 +1,7 @@
 // Tests of the TSA connection against stand-in worlds: connect and login tries
 // with their pauses, login fall-backs, defaults, refusals and releases.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -105,6 +106,19 @@ TEST_F(ConnectionTest, SignalBeforeTheFirstTryIsAFailure) {
   EXPECT_NE(cc, 0u);
   EXPECT_EQ(session_->connection, 0u);
   EXPECT_EQ(w.Calls("NWSMConnectToTSA").size(), 0u);
+}
+
+// A stopping signal that comes just before a pause (the fail-over waits a
+// minute) ends it as one in the pause does: the call returns at once.
+TEST_F(ConnectionTest, ASignalBeforeAPauseEndsIt) {
+  spGlobal->sVRKObject.iSigRecv = 1;
+  const char *scale = getenv(VRK_TEST_DELAY_SCALE_ENV);
+  std::string saved = scale ? scale : "";
+  setenv(VRK_TEST_DELAY_SCALE_ENV, "1", 1);
+  vrk_pause_ms(60L * 60L * 1000L);
+  if (scale) setenv(VRK_TEST_DELAY_SCALE_ENV, saved.c_str(), 1);
+  else unsetenv(VRK_TEST_DELAY_SCALE_ENV);
+  SUCCEED();
 }
 
 // Each failing login answers twice (UTF-8, then raw); two failed tries then a

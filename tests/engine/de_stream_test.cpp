@@ -690,6 +690,19 @@ TEST_F(DEInteractiveTest, SessionFileAndLocalIndexAndDataFiles) {
   EXPECT_EQ(sessions.substr(50, 7), "Nightly");
 }
 
+TEST_F(DEInteractiveTest, ALinkAtTheSessionFileNameIsNotFollowed) {
+  WriteFile(tmp_.file("victim"), "kept");
+  ASSERT_EQ(symlink(tmp_.file("victim").c_str(), tmp_.file(DE_SESSION_FILE).c_str()), 0);
+  session_->sessionNo = 0;
+  strlcpy(session_->sName, "Nightly", sizeof session_->sName);
+  CaptureStderr();
+  EXPECT_EQ(SaveSessionInfo(session_), 1);
+  std::string err = GetCapturedStderr();
+  EXPECT_NE(err.find("Session File Open Error"), std::string::npos) << err;
+  EXPECT_NE(err.find(std::string("Session file [") + DE_SESSION_FILE + "] not opened"), std::string::npos) << err;
+  EXPECT_EQ(ReadFile(tmp_.file("victim")), "kept");
+}
+
 // Runs ObtainSessionInfo with the given standard input.
 int Obtain(const std::string &input, int *choice, std::string *out, const TempDir &dir) {
   WriteFile(dir.file("stdin"), input);

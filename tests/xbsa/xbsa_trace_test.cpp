@@ -143,6 +143,20 @@ TEST_F(XbsaTraceTest, ExistingFileIsAppendedTo) {
   EXPECT_NE(text.find("(XBSA) new\n"), std::string::npos);
 }
 
+TEST_F(XbsaTraceTest, ALinkAtTheTraceFileNameIsNotFollowed) {
+  std::string victim = dir_.file("victim"), path = dir_.file("xbsa.log");
+  WriteFile(victim, "kept\n");
+  ASSERT_EQ(0, symlink(victim.c_str(), path.c_str()));
+  BSASetTrace(nullptr, path.c_str(), 64);
+  StderrCapture err(dir_.file("stderr"));
+  i_open_trace();
+  xbsalog("new");
+  std::string text = err.Restore();
+  EXPECT_EQ(sGlobal.hLogFile, -1);
+  EXPECT_EQ("kept\n", ReadFile(victim));
+  EXPECT_NE(text.find("XBSA trace file [" + path + "] not opened"), std::string::npos) << text;
+}
+
 TEST_F(XbsaTraceTest, LongTextIsCutAtTheEntryLimit) {
   BSASetTrace(CollectTrace, nullptr, 0);
   std::string big(5000, 'q');

@@ -1,0 +1,199 @@
+// The local saveset file a backup writes: made under a temporary name beside
+// its final name, locked for the whole job, renamed over it after a good end.
+#include "client/vrk_saveset_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "client/vrk_global.h"
+#include "runtime/strlib.h"
+#include "runtime/vrk_log.h"
+
+namespace {
+
+// The open saveset (iLockFd -1: none). The temporary's name is also kept
+// in a fixed buffer that the signal handler may read.
+struct PendingSaveset {
+  std::string sFinal;  // the file the saveset replaces (a link resolved)
+  std::string sTemp;
+  int iLockFd = -1;    // shares the lock with the writer's descriptor
+};
+PendingSaveset gPending;
+char gszTemp[VRK_PATH_MAX + 64];
+volatile sig_atomic_t giTempPending = 0;
+pid_t gOwner = 0;
+
+std::string dir_of(const std::string &s) {
+  size_t slash = s.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : s.substr(0, slash);
+}
+
+// Follows symbolic links at the last component: the saveset stays the link
+// and its target is what gets replaced. Empty with errno on a loop.
+std::string resolve_links(const std::string &sName) {
+  std::string cur = sName;
+  for (int iHop = 0; iHop < 40; ++iHop) {
+    struct stat st;
+    if (lstat(cur.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return cur;
+    std::string target(PATH_MAX, '\0');
+    ssize_t n = readlink(cur.c_str(), &target[0], target.size());
+    if (n < 0) return "";
+    if ((size_t)n >= target.size()) {
+      errno = ENAMETOOLONG;
+      return "";
+    }
+    target.resize((size_t)n);
+    cur = target[0] == '/' ? target : dir_of(cur) + "/" + target;
+  }
+  errno = ELOOP;
+  return "";
+}
+
+std::string temp_name(const std::string &sFinal) {
+  size_t slash = sFinal.rfind('/');
+  std::string base = slash == std::string::npos ? sFinal : sFinal.substr(slash + 1);
+  std::string dir = slash == std::string::npos ? "" : sFinal.substr(0, slash + 1);
+  return dir + "." + base + ".vrk-new";
+}
+
+void at_exit_discard() {
+  if (getpid() == gOwner) vrk_saveset_discard_signal_safe();
+}
+
+// Opens and locks the temporary; -1 with errno, or -2 when another job
+// holds it.
+int open_locked(const std::string &sTemp) {
+  for (int iTry = 0; iTry < 8; ++iTry) {
+    int fd = open(sTemp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    struct stat st, stName;
+    int err = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+    if (err != 0) {
+      close(fd);
+      errno = err;
+      return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      int err = errno;
+      close(fd);
+      if (err == EWOULDBLOCK) return -2;
+      errno = err;
+      return -1;
+    }
+    // The job that held the lock may have renamed this very file into place
+    // meanwhile: only the file still at the temporary name is ours.
+    bool bOurs = lstat(sTemp.c_str(), &stName) == 0 && stName.st_dev == st.st_dev && stName.st_ino == st.st_ino;
+    // A second hard link at the temporary's name would be cut with it: the
+    // name is given up and made anew.
+    if (bOurs && st.st_nlink == 1) return fd;
+    if (bOurs) unlink(sTemp.c_str());
+    close(fd);
+  }
+  errno = EAGAIN;
+  return -1;
+}
+
+}  // namespace
+
+int vrk_saveset_create(const char *cpName, bool *pbBusy) {
+  *pbBusy = false;
+  vrk_saveset_finish(false);
+  std::string sFinal = resolve_links(cpName);
+  if (sFinal.empty()) return -1;
+  struct stat stFinal;
+  bool bExists = stat(sFinal.c_str(), &stFinal) == 0;
+  if (bExists && !S_ISREG(stFinal.st_mode))
+    return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+
+  std::string sTemp = temp_name(sFinal);
+  if (sTemp.size() >= sizeof(gszTemp)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd = open_locked(sTemp);
+  if (fd == -2) {
+    *pbBusy = true;
+    errno = EWOULDBLOCK;
+    return -1;
+  }
+  if (fd < 0) return -1;
+  int err = 0;
+  if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
+  // The new saveset takes the place of the old one with its mode and owner.
+  if (err == 0 && bExists) {
+    if (fchmod(fd, stFinal.st_mode & 0777) != 0) err = errno;
+    if ((stFinal.st_uid != geteuid() || stFinal.st_gid != getegid()) &&
+        fchown(fd, stFinal.st_uid, stFinal.st_gid) != 0) {
+    }
+  }
+  int iWriteFd = err == 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 3) : -1;
+  if (err == 0 && iWriteFd < 0) err = errno;
+  if (err != 0) {
+    unlink(sTemp.c_str());
+    close(fd);
+    errno = err;
+    return -1;
+  }
+
+  gPending.sFinal = sFinal;
+  gPending.sTemp = sTemp;
+  gPending.iLockFd = fd;
+  strlcpy(gszTemp, sTemp.c_str(), sizeof(gszTemp));
+  giTempPending = 1;
+  if (gOwner == 0) {
+    gOwner = getpid();
+    atexit(at_exit_discard);
+  }
+  return iWriteFd;
+}
+
+int vrk_saveset_finish(bool bGood) {
+  if (gPending.iLockFd < 0) return 0;
+  PendingSaveset *p = &gPending;
+  int result = 0;
+  if (bGood) {
+    // The data reaches the disk before the name does: a crash right after
+    // never leaves an empty saveset in place of the old one.
+    if (fsync(p->iLockFd) != 0) {
+      vrk_log(1008, strerror(errno));
+      result = -1;
+    }
+    giTempPending = 0;
+    if (result == 0 && rename(p->sTemp.c_str(), p->sFinal.c_str()) != 0) {
+      vrk_log(1008, strerror(errno));
+      result = -1;
+    }
+    if (result == 0) {
+      int dirFd = open(dir_of(p->sFinal).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (dirFd >= 0) {
+        fsync(dirFd);
+        close(dirFd);
+      }
+    } else {
+      unlink(p->sTemp.c_str());
+    }
+  } else {
+    giTempPending = 0;
+    unlink(p->sTemp.c_str());
+  }
+  close(p->iLockFd);
+  p->iLockFd = -1;
+  return result;
+}
+
+void vrk_saveset_discard_signal_safe(void) {
+  if (giTempPending) {
+    giTempPending = 0;
+    unlink(gszTemp);
+  }
+}

@@ -1,0 +1,20 @@
+// Opening a file the client creates by name in its own directories: a
+// symbolic link or a special file planted at that name is never opened.
+#ifndef VRK_RUNTIME_X_OPEN_NOFOLLOW_H
+#define VRK_RUNTIME_X_OPEN_NOFOLLOW_H
+
+#include <stdio.h>
+#include <sys/types.h>
+
+// open(2) with O_NOFOLLOW and O_CLOEXEC added; only a regular file is
+// accepted (anything else fails with EINVAL, a link with ELOOP, a file with
+// a second hard link opened for writing with EMLINK). O_TRUNC is
+// applied only once the file is known to be a regular one, so nothing else
+// is ever cut. -1 with errno on failure.
+int x_open_nofollow(const char *cpPath, int iFlags, mode_t mode);
+
+// fopen(3) over x_open_nofollow for the modes "r", "r+", "w", "w+", "a" and
+// "a+" (a trailing 'b' or 'e' is accepted); new files get `mode`.
+FILE *x_fopen_nofollow(const char *cpPath, const char *cpMode, mode_t mode);
+
+#endif

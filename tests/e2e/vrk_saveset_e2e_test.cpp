@@ -1,0 +1,316 @@
+// End-to-end tests of the local saveset file and the files the client makes
+// by name: failed, interrupted and concurrent backups leave the last good
+// saveset as it was, and links planted at the client's own names are not followed.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "backup_job.h"
+#include "de_check.h"
+#include "watched_run.h"
+
+namespace {
+
+using e2e::BackupJob;
+using e2e::Result;
+
+const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
+
+std::string Bytes(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    s[i] = (char)(x >> 16);
+  }
+  return s;
+}
+
+void Write(const std::string &path, const std::string &data, int64_t mtime = 1300000000) {
+  vrktest::WriteFile(path, data);
+  struct timeval tv[2] = {{(time_t)mtime, 0}, {(time_t)mtime, 0}};
+  utimes(path.c_str(), tv);
+}
+
+// data/src: a few small files around a 4 MiB one, so that a job stopped in a
+// read has written part of its saveset.
+void MakeTree(const std::string &data) {
+  std::string src = data + "/src";
+  mkdir(src.c_str(), 0755);
+  mkdir((src + "/sub").c_str(), 0755);
+  Write(src + "/a.txt", "alpha\n");
+  Write(src + "/big.bin", Bytes(4 * 1024 * 1024 + 3, 1));
+  Write(src + "/sub/c.bin", Bytes(200000, 2));
+}
+
+bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
+
+bool IsLink(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool Exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Names in dir that only a saveset being written has.
+std::string Temporaries(const std::string &dir) {
+  std::string found;
+  DIR *d = opendir(dir.c_str());
+  if (!d) return "cannot list " + dir;
+  while (struct dirent *de = readdir(d)) {
+    std::string n = de->d_name;
+    if (n.find(".vrk-new") != std::string::npos) found += n + " ";
+  }
+  closedir(d);
+  return found;
+}
+
+std::string Diff(const std::map<std::string, decheck::Entry> &want, const std::map<std::string, decheck::Entry> &got) {
+  std::string why;
+  for (const auto &kv : want) {
+    auto g = got.find(kv.first);
+    if (g == got.end())
+      why += kv.first + ": missing\n";
+    else if (g->second.kind != kv.second.kind || g->second.data != kv.second.data)
+      why += kv.first + ": differs\n";
+  }
+  for (const auto &kv : got)
+    if (!want.count(kv.first)) why += kv.first + ": not expected\n";
+  return why;
+}
+
+// Restores the saveset below data/<into> and compares it with data/src.
+std::string RestoresWhole(const BackupJob &job, const std::string &into) {
+  Result r = job.Run({"-r", "-N", kLogin, "-s", "@" + job.saveset(), "-R", "/" + into});
+  if (r.exitCode() != 0) return "restore ended with " + std::to_string(r.status) + "\n" + r.err;
+  return Diff(decheck::Tree(job.data() + "/src/"), decheck::Tree(job.data() + "/" + into + "/src/"));
+}
+
+TEST(SavesetE2E, AFailedBackupLeavesTheLastGoodSavesetByteForByte) {
+  const std::string lost = " 0xFFFDFFAF\n";
+  struct Case {
+    const char *name;
+    std::string world;
+    std::vector<std::string> args;  // behind "-s @saveset"
+  } cases[] = {
+      {"a mistyped level", "", {"-l", "FULLL", "/src"}},
+      {"no source", "", {"-l", "FULL"}},
+      {"a source that does not exist", "", {"-l", "FULL", "/nowhere"}},
+      {"the storage-management login refused", "fail_login = 100\n", {"-l", "FULL", "/src"}},
+      // The job fails with half of the new saveset written.
+      {"a reconnect that fails in the middle",
+       "lose NWSMTSReadDataSet = 20" + lost + "fault NWSMConnectToTSA = 2-100 0xFFFDFFBA\n",
+       {"-l", "FULL", "/src"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job;
+    MakeTree(job.data());
+    Result good = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    ASSERT_EQ(0, good.exitCode()) << good.err;
+    std::string before = vrktest::ReadFile(job.saveset());
+    ASSERT_GT(before.size(), 4u * 1024 * 1024);
+    Write(job.data() + "/src/new.txt", "changed since\n");
+
+    job.SetWorld(c.world);
+    std::vector<std::string> args{"-s", "@" + job.saveset()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Result r = job.Backup(args);
+    EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+    EXPECT_TRUE(vrktest::ReadFile(job.saveset()) == before) << "the saveset changed";
+    EXPECT_EQ("", Temporaries(job.file("")));
+  }
+}
+
+TEST(SavesetE2E, ASavesetThatIsALinkStaysTheLinkAndItsTargetIsReplaced) {
+  BackupJob job;
+  MakeTree(job.data());
+  mkdir(job.file("store").c_str(), 0755);
+  std::string target = job.file("store/night.sav");
+  Write(target, "last night\n");
+  chmod(target.c_str(), 0640);
+  ASSERT_EQ(0, symlink("store/night.sav", job.saveset().c_str()));
+
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+  ASSERT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_TRUE(IsLink(job.saveset()));
+  std::string stored = vrktest::ReadFile(target);
+  EXPECT_EQ("", RestoresWhole(job, "back"));
+  struct stat st;
+  ASSERT_EQ(0, stat(target.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 0777) << "the new saveset keeps the old one's mode";
+  EXPECT_EQ("", Temporaries(job.file("store")));
+  EXPECT_EQ("", Temporaries(job.file("")));
+
+  r = job.Backup({"-s", "@" + job.saveset(), "-l", "FULLL", "/src"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(IsLink(job.saveset()));
+  EXPECT_TRUE(vrktest::ReadFile(target) == stored);
+  EXPECT_EQ("", Temporaries(job.file("store")));
+}
+
+TEST(SavesetE2E, ASignalInTheMiddleOfABackupLeavesTheOldSaveset) {
+  struct Case {
+    int sig;
+    bool endsBySignal;
+  } cases[] = {{SIGTERM, true}, {SIGINT, false}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.sig);
+    BackupJob job;
+    MakeTree(job.data());
+    Result good = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    ASSERT_EQ(0, good.exitCode()) << good.err;
+    std::string before = vrktest::ReadFile(job.saveset());
+
+    // The TSA connection is lost in big.bin; the client then waits a
+    // minute before it reconnects, and the signal comes in that wait.
+    job.SetWorld("lose NWSMTSReadDataSet = 30 0xFFFDFFAF\n");
+    std::string temp = job.file(".saveset.vrk-new");
+    off_t written = 0;
+    int sig = c.sig;
+    Result r = e2e::RunWatched(
+        job, {"-b", "-j", "job", "-N", kLogin, "-l", "FULL", "-s", "@" + job.saveset(), "/src"},
+        [&](pid_t pid, const std::string &err) {
+          if (!Has(err, "Fail Over / Fail Back...")) return false;
+          struct stat st;
+          if (stat(temp.c_str(), &st) == 0) written = st.st_size;
+          kill(pid, sig);
+          return true;
+        },
+        {"VRK_TEST_DELAY_SCALE=1"});
+    if (c.endsBySignal)
+      EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == c.sig) << r.status << r.err;
+    else
+      EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+    EXPECT_GT(written, 1024 * 1024) << "the signal came in the middle of the saveset";
+    EXPECT_TRUE(vrktest::ReadFile(job.saveset()) == before) << "the saveset changed";
+    EXPECT_FALSE(Exists(temp));
+  }
+}
+
+TEST(SavesetE2E, TwoJobsOntoOneSavesetNeverWriteItAtOnce) {
+  BackupJob job;
+  MakeTree(job.data());
+  Result first = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+  ASSERT_EQ(0, first.exitCode()) << first.err;
+  Write(job.data() + "/src/new.txt", "changed since\n");
+  std::map<std::string, decheck::Entry> changed = decheck::Tree(job.data() + "/src/");
+
+  // The first connect of each job fails and the job waits before it tries
+  // again; job A is held in that wait, with its saveset open.
+  job.SetWorld("fail_connect = 1\n");
+  Result b, during;
+  bool held = false;
+  Result a = e2e::RunWatched(
+      job, {"-b", "-j", "job", "-N", kLogin, "-l", "FULL", "-s", "@" + job.saveset(), "/src"},
+      [&](pid_t pid, const std::string &err) {
+        if (!Has(err, "Failure to connect to Target Service Agent.")) return false;
+        held = kill(pid, SIGSTOP) == 0;
+        b = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+        // A restore meanwhile reads the saveset of the first backup.
+        during = job.Run({"-r", "-N", kLogin, "-s", "@" + job.saveset(), "-R", "/during"});
+        kill(pid, SIGCONT);
+        return true;
+      },
+      {"VRK_TEST_DELAY_SCALE=0.2"});
+  ASSERT_TRUE(held);
+  EXPECT_EQ(0, a.exitCode()) << a.status << a.err;
+  EXPECT_EQ(3, b.exitCode()) << b.status << b.err;
+  EXPECT_TRUE(Has(b.err, "Saveset [" + job.saveset() + "] is being written by another job.")) << b.err;
+  EXPECT_FALSE(Has(b.err, "Items processed correctly: [1")) << b.err;
+  EXPECT_EQ(0, during.exitCode()) << during.err;
+  std::map<std::string, decheck::Entry> old = changed;
+  old.erase("/new.txt");
+  EXPECT_EQ("", Diff(old, decheck::Tree(job.data() + "/during/src/")));
+
+  // The saveset is job A's, whole.
+  job.SetWorld("");
+  EXPECT_EQ("", RestoresWhole(job, "back"));
+  EXPECT_EQ("", Diff(changed, decheck::Tree(job.data() + "/back/src/")));
+  EXPECT_EQ("", Temporaries(job.file("")));
+}
+
+TEST(SavesetE2E, ALinkPlantedAtAFileTheClientMakesIsNotFollowed) {
+  struct Case {
+    const char *name;
+    const char *link;     // below the run directory
+    const char *message;  // then the link's path and "]"
+    bool backup;          // a backup (else a PUT of one file)
+    bool stillLink;       // the link stays (or the client's own file replaces it)
+  } cases[] = {
+      {"the job log", "log/job.log", "Unable to open log file [", true, true},
+      {"a marker being prepared", "tmp/job.I", "Time stamp update failed for [", true, false},
+      {"a committed marker", "times/job.I", nullptr, true, false},
+      {"the list of a PUT", "tmp/PUT.IN", "Unable to open file [", false, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job;
+    MakeTree(job.data());
+    std::string victim = job.file("victim");
+    Write(victim, "precious\n", 1000000000);
+    std::string link = job.file(c.link);
+    ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
+    if (!c.backup) Write(job.saveset(), "put\n");
+
+    Result r = c.backup ? job.Backup({"-L", "CONTROL:job.log", "-l", "FULL", "-s", "@" + job.saveset(), "/src"})
+                        : job.Run({"-p", "-s", "@" + job.saveset(), "/etc/hostname"});
+    if (c.backup) {
+      EXPECT_LE(r.exitCode(), 1) << r.status << r.err;
+    }
+    if (c.message != nullptr) {
+      std::string named = std::string(c.message) + link + "]";
+      EXPECT_TRUE(Has(r.err, named)) << r.err;
+    }
+    EXPECT_EQ("precious\n", vrktest::ReadFile(victim));
+    struct stat st;
+    ASSERT_EQ(0, stat(victim.c_str(), &st));
+    EXPECT_EQ(1000000000, (int64_t)st.st_mtime) << "the link's target was touched";
+    if (c.stillLink) {
+      EXPECT_TRUE(IsLink(link));
+    }
+    EXPECT_FALSE(IsLink(job.file("times/job.I")));
+    if (c.backup) {
+      EXPECT_EQ("", RestoresWhole(job, "back"));
+    }
+  }
+}
+
+TEST(SavesetE2E, ALinkPlantedAtTheTemporaryNameIsNeverWrittenThrough) {
+  struct Case {
+    const char *name;
+    bool hard;
+    int status;  // a symbolic link stops the job; a hard link's name is made anew
+  } cases[] = {{"a symbolic link", false, 3}, {"a hard link", true, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job;
+    MakeTree(job.data());
+    std::string victim = job.file("victim");
+    Write(victim, "precious\n", 1000000000);
+    std::string temp = job.file(".saveset.vrk-new");
+    ASSERT_EQ(0, c.hard ? link(victim.c_str(), temp.c_str()) : symlink(victim.c_str(), temp.c_str()));
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    EXPECT_EQ(c.status, r.exitCode()) << r.err;
+    EXPECT_EQ("precious\n", vrktest::ReadFile(victim));
+    if (c.hard) {
+      EXPECT_EQ("", RestoresWhole(job, "back"));
+      EXPECT_FALSE(Exists(temp));
+    } else {
+      EXPECT_TRUE(Has(r.err, "System call failed: Too many levels of symbolic links")) << r.err;
+      EXPECT_FALSE(Exists(job.saveset()));
+    }
+  }
+}
+
+}  // namespace
