@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string_view>
+
 #include "sms/sms_archive.h"
 #include "sms/smsapi.h"
 
@@ -134,7 +136,9 @@ void Call::Args(const char *fmt, ...) {
 CCODE Call::Begin(UINT32 connection, Connection **conn, bool allowLost) {
   State &g = G();
   if (!g.worldOk) return NWSMDR_WORLD_ERROR;
-  number_ = ++g.counters[op_];
+  auto it = g.counters.find(std::string_view(op_));
+  if (it == g.counters.end()) it = g.counters.emplace(op_, 0).first;
+  number_ = ++it->second;
   Connection *c = nullptr;
   if (connection != kNoConnection || conn) {
     c = FindConnection(connection);

@@ -46,7 +46,7 @@ struct State {
   std::string worldError;
   std::map<UINT32, Connection> connections;
   std::map<UINT32, std::unique_ptr<HandleObject>> handles;
-  std::map<std::string, uint64_t> counters;
+  std::map<std::string, uint64_t, std::less<>> counters;  // looked up without a copy of the name
   uint32_t connectsFailed = 0, loginsFailed = 0;
   FILE *log = nullptr;
   UINT32 nextHandle = 0x00010000u;
