@@ -7,61 +7,14 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <vector>
-
 #include "client/vrk_global.h"
+#include "client/vrk_saveset_gather.h"
 #include "runtime/vrk_adler32.h"
 #include "runtime/vrk_log.h"
 #include "runtime/x_mem_timer.h"
 #include "xbsa/xbsa.h"
 
 namespace {
-
-// Blocks of the local saveset smaller than this are gathered and written
-// together once this many bytes wait: a record header, a name block, a small
-// file's data and an end marker would otherwise cost a write each. Larger
-// blocks are written as they are, without a copy.
-constexpr size_t kGatherSize = 65536;
-
-struct Gather {
-  std::vector<char> buf;
-  int fd = -1;  // the descriptor the gathered bytes belong to
-};
-
-Gather gGather;
-
-// Writes what was gathered; 0, or -1 with errno set (the bytes are dropped).
-int flush_gathered(int iTimeout) {
-  if (gGather.buf.empty()) return 0;
-  size_t n = gGather.buf.size();
-  ssize_t w = vrk_write(gGather.fd, gGather.buf.data(), n, iTimeout);
-  gGather.buf.clear();
-  if (w < 0) return -1;
-  if ((size_t)w != n) {
-    if (errno == 0) errno = EIO;
-    return -1;
-  }
-  return 0;
-}
-
-// The local road of one block: gathered when small, else written at once
-// after what waits. The first block of a saveset is written at once too, so
-// that a saveset that takes no bytes fails its first write. sizeNbyte or -1.
-ssize_t local_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int iTimeout) {
-  bool bFirst = gGather.fd != iFildes;
-  if (bFirst && flush_gathered(iTimeout) != 0) return -1;
-  gGather.fd = iFildes;
-  if (sizeNbyte < kGatherSize && !bFirst) {
-    if (gGather.buf.capacity() < 2 * kGatherSize) gGather.buf.reserve(2 * kGatherSize);
-    const char *cp = static_cast<const char *>(cpBuf);
-    gGather.buf.insert(gGather.buf.end(), cp, cp + sizeNbyte);
-    if (gGather.buf.size() >= kGatherSize && flush_gathered(iTimeout) != 0) return -1;
-    return (ssize_t)sizeNbyte;
-  }
-  if (flush_gathered(iTimeout) != 0) return -1;
-  ssize_t w = vrk_write(iFildes, cpBuf, sizeNbyte, iTimeout);
-  return w >= 0 && (size_t)w != sizeNbyte ? -1 : w;
-}
 
 // Byte count of the local road when no storage-client session is open.
 double gdLocalBytes = 0;
@@ -152,7 +105,7 @@ ssize_t vrk_bsa_write(const void *cpBuf, size_t sizeNbyte, int iTimeout) {
       }
     }
   } else {
-    result = local_write(spGlobal->sLocalSaveset.iFilDes, cpBuf, sizeNbyte, iTimeout);
+    result = vrk_saveset_write(spGlobal->sLocalSaveset.iFilDes, cpBuf, sizeNbyte, iTimeout);
     if (result < 0)
       vrk_log(1031, strerror(errno));
     else
@@ -163,9 +116,7 @@ ssize_t vrk_bsa_write(const void *cpBuf, size_t sizeNbyte, int iTimeout) {
 }
 
 int vrk_bsa_flush(int iTimeout) {
-  int iRc = flush_gathered(iTimeout);
-  gGather.fd = -1;
-  if (iRc == 0) return 0;
+  if (vrk_saveset_flush(iTimeout) == 0) return 0;
   vrk_log(1031, strerror(errno));
   return -1;
 }
