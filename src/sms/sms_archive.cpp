@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <map>
 #include <unordered_map>
 
@@ -70,6 +71,31 @@ bool WritePending(Table &t) {
 }
 
 void FlushAtExit() { FlushArchive(); }
+
+template <typename T>
+void AppendNumber(std::string &out, T v) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof(buf), v);
+  out.append(buf, static_cast<size_t>(r.ptr - buf));
+}
+
+// Appends "A <date> <sec> <nsec> <len>:<key>\n" (the date as 8 hex digits)
+// without printf: one line for every data set of a backup.
+void AppendLine(std::string &out, const ArchiveRecord &rec, const std::string &key) {
+  static const char hex[] = "0123456789abcdef";
+  char date[11] = {'A', ' '};
+  for (int i = 0; i < 8; ++i) date[2 + i] = hex[(rec.archived >> (28 - 4 * i)) & 0xF];
+  date[10] = ' ';
+  out.append(date, sizeof(date));
+  AppendNumber(out, static_cast<long long>(rec.cleanSec));
+  out += ' ';
+  AppendNumber(out, rec.cleanNsec);
+  out += ' ';
+  AppendNumber(out, key.size());
+  out += ':';
+  out += key;
+  out += '\n';
+}
 
 std::string StateDir() {
   const std::string &s = G().world.stateDir;
@@ -163,12 +189,7 @@ bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, c
     t.failed = false;
     return false;
   }
-  char head[80];
-  int n = snprintf(head, sizeof(head), "A %08x %lld %u %zu:", rec.archived, static_cast<long long>(rec.cleanSec),
-                   rec.cleanNsec, key.size());
-  t.pending.append(head, static_cast<size_t>(n));
-  t.pending += key;
-  t.pending += '\n';
+  AppendLine(t.pending, rec, key);
   t.records[key] = rec;
   if (t.pending.size() >= kAppendGather) return WritePending(t);
   return true;
