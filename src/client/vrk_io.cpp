@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "client/vrk_global.h"
+#include "client/vrk_saveset_gather.h"
 #include "runtime/vrk_adler32.h"
 #include "runtime/vrk_log.h"
 #include "runtime/x_mem_timer.h"
@@ -104,7 +105,7 @@ ssize_t vrk_bsa_write(const void *cpBuf, size_t sizeNbyte, int iTimeout) {
       }
     }
   } else {
-    result = vrk_write(spGlobal->sLocalSaveset.iFilDes, cpBuf, sizeNbyte, iTimeout);
+    result = vrk_saveset_write(spGlobal->sLocalSaveset.iFilDes, cpBuf, sizeNbyte, iTimeout);
     if (result < 0)
       vrk_log(1031, strerror(errno));
     else
@@ -112,6 +113,12 @@ ssize_t vrk_bsa_write(const void *cpBuf, size_t sizeNbyte, int iTimeout) {
   }
   if (spGlobal->iAlarm == 1) gWriteProgress.Report(false);
   return result;
+}
+
+int vrk_bsa_flush(int iTimeout) {
+  if (vrk_saveset_flush(iTimeout) == 0) return 0;
+  vrk_log(1031, strerror(errno));
+  return -1;
 }
 
 ssize_t vrk_bsa_read(void *cpBuf, size_t sizeNbyte, int iTimeout) {

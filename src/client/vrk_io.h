@@ -11,8 +11,15 @@
 
 // Writes one block of the stored object; sizeNbyte, or -1 (a short count
 // from the local road also means failure to the caller). A block of 0 bytes
-// is never handed to the storage client.
+// is never handed to the storage client. The local road gathers blocks
+// smaller than 64 KiB (after the first block of a saveset) and writes them
+// together, so a failure can show at a later block or at vrk_bsa_flush.
 ssize_t vrk_bsa_write(const void *cpBuf, size_t sizeNbyte, int iTimeout);
+
+// Writes what the local road gathered; 0, or -1 (message 1031 logged). The
+// local saveset is flushed before it is closed; the next block written is
+// then the first of a new saveset.
+int vrk_bsa_flush(int iTimeout);
 
 // Reads up to sizeNbyte bytes of the stored object; the count, 0 at the end
 // of the data, or -1.

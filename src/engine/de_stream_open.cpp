@@ -247,6 +247,7 @@ int XBSA_Close(long lBSAHandle) {
   vrk_log(3005);
   if (spGlobal->sLocalSaveset.iFilDes != -1) {
     trace("XBSA_Close: Close local file handle");
+    if (vrk_bsa_flush(spGlobal->iDataWait) != 0) iFailed = 1;
     if (close(spGlobal->sLocalSaveset.iFilDes) != 0) {
       vrk_log(1500, "XBSA_Close: closing the local saveset failed: %s", strerror(errno));
       iFailed = 1;

@@ -157,13 +157,17 @@ void trace(const char *cpFormat, ...) {
       default: code = 4000; break;
     }
     const char *rest = cpFormat[3] != '\0' ? cpFormat + 4 : cpFormat + 3;
+    // A trace line below the trace level is not even formatted.
+    if (code == 4000 && spGlobal->iLogLevel < 4) {
+      va_end(args);
+      return;
+    }
     char buf[kTraceBuf];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     vsnprintf(buf, sizeof(buf), rest, args);
 #pragma GCC diagnostic pop
     va_end(args);
-    if (code == 4000 && spGlobal->iLogLevel < 4) return;
     vrk_log(code, "%s", buf);
     return;
   }

@@ -19,6 +19,9 @@ struct ArchiveRecord {
 
 bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, ArchiveRecord &out);
 bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec);
+// Writes the appended records that still wait.
+void FlushArchive();
+// Writes what waits and forgets every table (a new world).
 void ResetArchiveCache();
 
 }  // namespace vrksms

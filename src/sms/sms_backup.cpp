@@ -47,14 +47,72 @@ struct BackupHandle : DataHandle {
   bool Done() const { return trailerDone == kSidfTrailer; }
 };
 
+// A symbolic link child: its metadata and target, read without following it.
+CCODE OpenLink(int dirfd, const std::string &name, FileMeta &m, BackupHandle &h) {
+  if (!StatEntry(dirfd, name.c_str(), m) || m.kind != kSidfSymlink) return NWSMTS_OPEN_ERROR;
+  char buf[kSidfMaxLinkTarget + 1];
+  ssize_t n = readlinkat(dirfd, name.c_str(), buf, sizeof(buf));
+  if (n <= 0 || static_cast<size_t>(n) > kSidfMaxLinkTarget) return NWSMTS_OPEN_ERROR;
+  h.linkTarget.assign(buf, static_cast<size_t>(n));
+  m.size = h.linkTarget.size();
+  return 0;
+}
+
+// A regular file child, opened beneath its directory without following a
+// link (O_NONBLOCK: a file turned into a FIFO never blocks the open) and
+// described by the one fstat of what was opened. ELOOP: it is a link now.
+CCODE OpenFile(int dirfd, const std::string &name, UINT32 openMode, FileMeta &m, BackupHandle &h) {
+  int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = -1;
+  if (openMode & NWSM_PRESERVE_ACCESS_TIME) fd = openat(dirfd, name.c_str(), flags | O_NOATIME);
+  if (fd < 0) fd = openat(dirfd, name.c_str(), flags);
+  if (fd < 0) return errno == ELOOP ? OpenLink(dirfd, name, m, h) : NWSMTS_OPEN_ERROR;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return NWSMTS_OPEN_ERROR;
+  }
+  // Reads of a regular file never wait, so O_NONBLOCK stays: no flag changes.
+  h.fd = fd;
+  m.kind = kSidfFile;
+  m.mode = st.st_mode & 07777;
+  m.uid = st.st_uid;
+  m.gid = st.st_gid;
+  m.size = static_cast<uint64_t>(st.st_size);
+  m.mtime = st.st_mtim;
+  m.atime = st.st_atim;
+  m.ctime = st.st_ctim;
+  if (openMode & NWSM_PRESERVE_ACCESS_TIME) {
+    h.restoreAtime = true;
+    h.atime = st.st_atim;
+  }
+  UINT32 lockMode = openMode & NWSM_OPEN_MODE_MASK;
+  if (lockMode == NWSM_OPEN_READ_DENY_WRITE || lockMode == NWSM_USE_LOCK_MODE_IF_DW_FAILS) {
+    // Deny writers through a shared lock; a writer's lock means "in use".
+    struct flock fl;
+    memset(&fl, 0, sizeof(fl));
+    fl.l_type = F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    if (fcntl(fd, F_OFD_SETLK, &fl) != 0 && lockMode == NWSM_OPEN_READ_DENY_WRITE) return NWSMTS_DATA_SET_IN_USE;
+  }
+  return 0;
+}
+
 CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
   const ScanItem &it = s.current;
   h.tsa = s.tsa;
   h.res = it.res;
   std::string full = ItemFullName(*s.tsa, it);
   if (G().world.inUse.count(full)) return NWSMTS_DATA_SET_IN_USE;
-  int dirfd = OpenDirBeneath(*it.res, it.dirComps, it.dirComps.size(), false);
-  if (dirfd < 0) return NWSMTS_OPEN_ERROR;
+  // The scan holds the item's directory open, reached beneath the resource
+  // without following links; only a directory it did not open is reached
+  // again component by component.
+  int dirfd = it.dir ? it.dir->fd : -1;
+  int ownfd = -1;
+  if (dirfd < 0) {
+    dirfd = ownfd = OpenDirBeneath(*it.res, it.dirComps, it.dirComps.size(), false);
+    if (dirfd < 0) return NWSMTS_OPEN_ERROR;
+  }
   FileMeta m;
   SidfHeader hd;
   std::vector<std::string> comps = it.dirComps;
@@ -70,59 +128,18 @@ CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
     m.atime = st.st_atim;
     m.ctime = st.st_ctim;
     if ((openMode & NWSM_PRESERVE_ACCESS_TIME) && !rc) {
-      h.fd = dirfd;
-      dirfd = -1;
-      h.restoreAtime = true;
+      // The access time is set back through a descriptor of the handle's own.
+      h.fd = ownfd >= 0 ? ownfd : fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
+      ownfd = -1;
+      h.restoreAtime = h.fd >= 0;
       h.atime = st.st_atim;
     }
   } else {
     comps.push_back(it.name);
-    if (!StatEntry(dirfd, it.name.c_str(), m) || m.kind == kSidfDirectory) {
-      rc = NWSMTS_OPEN_ERROR;
-    } else if (m.kind == kSidfSymlink) {
-      char buf[kSidfMaxLinkTarget + 1];
-      ssize_t n = readlinkat(dirfd, it.name.c_str(), buf, sizeof(buf));
-      if (n <= 0 || static_cast<size_t>(n) > kSidfMaxLinkTarget) rc = NWSMTS_OPEN_ERROR;
-      else h.linkTarget.assign(buf, static_cast<size_t>(n));
-      m.size = h.linkTarget.size();
-    } else {
-      int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-      int fd = -1;
-      if (openMode & NWSM_PRESERVE_ACCESS_TIME) fd = openat(dirfd, it.name.c_str(), flags | O_NOATIME);
-      if (fd < 0) fd = openat(dirfd, it.name.c_str(), flags);
-      struct stat st;
-      if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        rc = NWSMTS_OPEN_ERROR;
-        if (fd >= 0) close(fd);
-      } else {
-        h.fd = fd;
-        m.mode = st.st_mode & 07777;
-        m.uid = st.st_uid;
-        m.gid = st.st_gid;
-        m.size = static_cast<uint64_t>(st.st_size);
-        m.mtime = st.st_mtim;
-        m.atime = st.st_atim;
-        m.ctime = st.st_ctim;
-        if (openMode & NWSM_PRESERVE_ACCESS_TIME) {
-          h.restoreAtime = true;
-          h.atime = st.st_atim;
-        }
-        UINT32 lockMode = openMode & NWSM_OPEN_MODE_MASK;
-        if (lockMode == NWSM_OPEN_READ_DENY_WRITE || lockMode == NWSM_USE_LOCK_MODE_IF_DW_FAILS) {
-          // Deny writers through a shared lock; a writer's lock means "in use".
-          struct flock fl;
-          memset(&fl, 0, sizeof(fl));
-          fl.l_type = F_RDLCK;
-          fl.l_whence = SEEK_SET;
-          if (fcntl(fd, F_OFD_SETLK, &fl) != 0 && lockMode == NWSM_OPEN_READ_DENY_WRITE)
-            rc = NWSMTS_DATA_SET_IN_USE;
-        }
-        int fl2 = fcntl(fd, F_GETFL);
-        if (fl2 >= 0) fcntl(fd, F_SETFL, fl2 & ~O_NONBLOCK);
-      }
-    }
+    if (it.meta.kind == kSidfSymlink) rc = OpenLink(dirfd, it.name, m, h);
+    else rc = OpenFile(dirfd, it.name, openMode, m, h);
   }
-  if (dirfd >= 0) close(dirfd);
+  if (ownfd >= 0) close(ownfd);
   if (rc) return rc;
   hd.kind = m.kind;
   hd.flags = (it.isParent || !s.ctl.returnChildTerminalNodeNameOnly) ? kSidfFullName : 0;

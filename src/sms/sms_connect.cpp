@@ -4,6 +4,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "sms/sms_archive.h"
 #include "sms/sms_state.h"
 #include "sms/smsapi.h"
 
@@ -146,6 +147,7 @@ extern "C" CCODE NWSMTSReleaseTargetService(UINT32 *connection) {
   c.Args("connection=0x%X", *connection);
   if (CCODE rc = c.Begin(*connection, &conn, true)) return c.End(rc);
   conn->loggedIn = false;
+  FlushArchive();
   // Scans and data sets end with the login.
   UINT32 h = *connection;
   State &g = G();
@@ -162,6 +164,7 @@ extern "C" CCODE NWSMReleaseTSA(UINT32 *connection) {
   if (!connection) return c.End(NWSMTS_INVALID_PARAMETER);
   c.Args("connection=0x%X", *connection);
   if (CCODE rc = c.Begin(*connection, &conn, true)) return c.End(rc);
+  FlushArchive();
   DropConnection(*connection);
   *connection = 0;
   return c.End(0);

@@ -246,6 +246,7 @@ extern "C" CCODE NWSMTSScanNextDataSet(UINT32 connection, UINT32 *sequence,
   CCODE rc = s->Next();
   if (rc) {
     s->haveCurrent = false;
+    FlushArchive();  // the scan's data sets are all done
     return c.End(rc);
   }
   if (c.Logging())
@@ -260,6 +261,7 @@ extern "C" CCODE NWSMTSScanDataSetEnd(UINT32 connection, UINT32 *sequence,
   Call c("NWSMTSScanDataSetEnd");
   c.Args("connection=0x%X, sequence=0x%X", connection, sequence ? *sequence : 0);
   Release(scanInformation, dataSetNames);
+  FlushArchive();
   if (CCODE rc = c.Begin(connection)) return c.End(rc);
   if (!sequence) return c.End(NWSMTS_INVALID_PARAMETER);
   if (!FindHandle<Scan>(*sequence, connection)) return c.End(NWSMTS_INVALID_SEQUENCE_NUMBER);

@@ -29,12 +29,25 @@ struct FileMeta {
 // false for special files or errors.
 bool StatEntry(int dirfd, const char *name, FileMeta &out);
 
+// A directory the scan opened beneath its resource (every component without
+// following links), shared by the frame that reads it and the items it returns.
+struct DirFd {
+  int fd;
+  explicit DirFd(int f) : fd(f) {}
+  ~DirFd();
+  DirFd(const DirFd &) = delete;
+  DirFd &operator=(const DirFd &) = delete;
+};
+
 struct ScanItem {
   const Resource *res = nullptr;
   std::vector<std::string> dirComps;  // a parent's own components, a child's directory
   bool isParent = false;
   std::string name;                   // a child's terminal name
   FileMeta meta;
+  // The open directory of dirComps (a parent's own, a child's directory),
+  // or null when the scan did not open it (a one-level scan's subdirectories).
+  std::shared_ptr<const DirFd> dir;
 };
 
 using OrderKey = std::vector<std::pair<int, std::string>>;
@@ -70,13 +83,17 @@ class Scan : public HandleObject {
     FileMeta meta;
   };
   struct Frame {
-    int fd = -1;
+    int fd = -1;  // held by dir
+    std::shared_ptr<const DirFd> dir;
     size_t depth = 0;
     bool loaded = false, emitted = false;
     FileMeta self;
     std::vector<Entry> files, dirs;
     size_t fi = 0, di = 0;
-    ~Frame();
+    void Own(int f) {
+      fd = f;
+      dir = f >= 0 ? std::make_shared<const DirFd>(f) : nullptr;
+    }
   };
 
   void Load(Frame &f);
@@ -85,7 +102,7 @@ class Scan : public HandleObject {
   bool FilterActive() const;
   bool ResumeActive() const { return resume && si_ == resumeSource; }
   OrderKey KeyOf(size_t depth) const;
-  void PushParent(size_t depth, const FileMeta &meta);
+  void PushParent(size_t depth, const FileMeta &meta, const std::shared_ptr<const DirFd> &dir);
   void EmitPending();
   void Passed();  // an item after the resume point was emitted
 

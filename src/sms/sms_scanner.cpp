@@ -46,7 +46,7 @@ std::string ItemFullName(const Tsa &tsa, const ScanItem &item) {
   return s;
 }
 
-Scan::Frame::~Frame() {
+DirFd::~DirFd() {
   if (fd >= 0) close(fd);
 }
 
@@ -126,13 +126,14 @@ OrderKey Scan::KeyOf(size_t depth) const {
   return k;
 }
 
-void Scan::PushParent(size_t depth, const FileMeta &meta) {
+void Scan::PushParent(size_t depth, const FileMeta &meta, const std::shared_ptr<const DirFd> &dir) {
   if (ctl.childrenOnly) return;
   ScanItem it;
   it.res = sources[si_].res;
   it.dirComps.assign(comps_.begin(), comps_.begin() + static_cast<long>(depth));
   it.isParent = true;
   it.meta = meta;
+  it.dir = dir;
   queue_.push_back(std::move(it));
 }
 
@@ -140,7 +141,7 @@ void Scan::EmitPending() {
   for (auto &f : stack_) {
     if (f->emitted) continue;
     f->emitted = true;
-    PushParent(f->depth, f->self);
+    PushParent(f->depth, f->self, f->dir);
   }
 }
 
@@ -167,7 +168,7 @@ CCODE Scan::Next() {
         continue;
       }
       auto f = std::make_unique<Frame>();
-      f->fd = fd;
+      f->Own(fd);
       f->depth = comps_.size();
       struct stat st;
       if (fstat(fd, &st) == 0) {
@@ -182,7 +183,7 @@ CCODE Scan::Next() {
       }
       // The top parent is always returned (once: not again after a resume).
       f->emitted = true;
-      if (!ResumeActive()) PushParent(f->depth, f->self);
+      if (!ResumeActive()) PushParent(f->depth, f->self, f->dir);
       if (src.fileSource) {
         Entry e;
         e.name = src.fileName;
@@ -194,6 +195,7 @@ CCODE Scan::Next() {
           it.dirComps = comps_;
           it.name = e.name;
           it.meta = e.meta;
+          it.dir = f->dir;
           queue_.push_back(std::move(it));
         }
         resume = resume && !ResumeActive();
@@ -227,6 +229,7 @@ CCODE Scan::Next() {
       it.dirComps.assign(comps_.begin(), comps_.begin() + static_cast<long>(f.depth));
       it.name = e.name;
       it.meta = e.meta;
+      it.dir = f.dir;
       queue_.push_back(std::move(it));
       continue;
     }
@@ -246,13 +249,13 @@ CCODE Scan::Next() {
           EmitPending();
           comps_.resize(f.depth);
           comps_.push_back(d.name);
-          PushParent(f.depth + 1, d.meta);
+          PushParent(f.depth + 1, d.meta, nullptr);
           comps_.pop_back();
         }
         continue;
       }
       auto sub = std::make_unique<Frame>();
-      sub->fd = openat(f.fd, d.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      sub->Own(openat(f.fd, d.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       sub->depth = f.depth + 1;
       sub->self = d.meta;
       comps_.resize(f.depth);
@@ -263,7 +266,7 @@ CCODE Scan::Next() {
       } else if (!FilterActive()) {
         Passed();
         sub->emitted = true;
-        PushParent(sub->depth, sub->self);
+        PushParent(sub->depth, sub->self, sub->dir);
       }
       stack_.push_back(std::move(sub));
       continue;

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string_view>
+
 #include "sms/sms_archive.h"
 #include "sms/smsapi.h"
 
@@ -45,6 +47,7 @@ static void Load(const char *path) {
   g.handles.clear();
   g.connections.clear();
   g.counters.clear();
+  g.counterOf.clear();
   g.connectsFailed = g.loginsFailed = 0;
   ResetArchiveCache();
   if (g.log) {
@@ -134,7 +137,15 @@ void Call::Args(const char *fmt, ...) {
 CCODE Call::Begin(UINT32 connection, Connection **conn, bool allowLost) {
   State &g = G();
   if (!g.worldOk) return NWSMDR_WORLD_ERROR;
-  number_ = ++g.counters[op_];
+  // Every call names its operation with the same literal: its counter is
+  // found by that pointer first, by the name only once.
+  uint64_t *&counter = g.counterOf[op_];
+  if (!counter) {
+    auto it = g.counters.find(std::string_view(op_));
+    if (it == g.counters.end()) it = g.counters.emplace(op_, 0).first;
+    counter = &it->second;
+  }
+  number_ = ++*counter;
   Connection *c = nullptr;
   if (connection != kNoConnection || conn) {
     c = FindConnection(connection);

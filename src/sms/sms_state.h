@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "sms/sms_namelist.h"
@@ -46,7 +47,8 @@ struct State {
   std::string worldError;
   std::map<UINT32, Connection> connections;
   std::map<UINT32, std::unique_ptr<HandleObject>> handles;
-  std::map<std::string, uint64_t> counters;
+  std::map<std::string, uint64_t, std::less<>> counters;  // calls of each operation by its name
+  std::unordered_map<const char *, uint64_t *> counterOf;  // the counter of an operation's literal
   uint32_t connectsFailed = 0, loginsFailed = 0;
   FILE *log = nullptr;
   UINT32 nextHandle = 0x00010000u;

@@ -192,8 +192,13 @@ int BSAHttpOpen(_sSession *sctpSession, int iMode, char **cpaComands) {
     HTTP_SETOPT(CURLOPT_VERBOSE, 1L);
     HTTP_SETOPT(CURLOPT_DEBUGFUNCTION, TraceCallback);
   }
+  // No signal handlers swapped around every transfer step: sends carry
+  // MSG_NOSIGNAL, and names are addresses or resolved without an alarm.
+  HTTP_SETOPT(CURLOPT_NOSIGNAL, 1L);
   if (bOk && iMode == 1) {
     HTTP_SETOPT(CURLOPT_UPLOAD, 1L);
+    // Room for a whole gathered step or block and its chunk header at once.
+    HTTP_SETOPT(CURLOPT_UPLOAD_BUFFERSIZE, 4L * HTTP_STAGE_SIZE);
     HTTP_SETOPT(CURLOPT_WRITEFUNCTION, DebugCallback);
     HTTP_SETOPT(CURLOPT_READFUNCTION, ReadCallback);
     HTTP_SETOPT(CURLOPT_READDATA, ctx);
@@ -370,7 +375,7 @@ int BSAHttpSendData(_sSession *sctpSession, BSA_DataBlock32 *dataBlockPtr) {
   // transfer (a wait, a perform, a chunk on the wire) for each would cost
   // more than the bytes. They are gathered; large blocks go as they are.
   size_t n = dataBlockPtr->bufferLen;
-  if (ctx->uiStaged + n > HTTP_STAGE_SIZE && flush_stage(h, ctx) != 0) return -1;
+  if (n < HTTP_STAGE_SIZE && ctx->uiStaged + n > HTTP_STAGE_SIZE && flush_stage(h, ctx) != 0) return -1;
   if (n < HTTP_STAGE_SIZE) {
     if (!ctx->pStage) ctx->pStage = (char *)malloc(HTTP_STAGE_SIZE);
     if (!ctx->pStage) {
@@ -381,9 +386,13 @@ int BSAHttpSendData(_sSession *sctpSession, BSA_DataBlock32 *dataBlockPtr) {
     ctx->uiStaged += n;
     return 0;
   }
+  // What waits in the stage goes in front of the block (ReadCallback).
   BSA_DataBlock32 block = *dataBlockPtr;
   block.numBytes = block.bufferLen;
-  return ProccedBlock(h, &block, 0) != 0 ? -1 : 0;
+  ctx->uiFrontSent = 0;
+  int iRc = ProccedBlock(h, &block, 0);
+  ctx->uiStaged = ctx->uiFrontSent = 0;
+  return iRc != 0 ? -1 : 0;
 }
 
 int BSAHttpGetData(_sSession *sctpSession, BSA_DataBlock32 *dataBlockPtr) {

@@ -35,6 +35,7 @@ typedef struct HttpCtx {
   long long llBytesSeen;          // bytes moved as libcurl counts them
   char *pStage;                   // upload: small blocks gathered into one send
   size_t uiStaged;                // bytes waiting in pStage
+  size_t uiFrontSent;             // of them, sent in front of a large block
 } HttpCtx;
 
 // Value of the last "Reply:" response header.

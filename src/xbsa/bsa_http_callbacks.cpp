@@ -32,13 +32,23 @@ size_t ReadCallback(char *ptr, size_t size, size_t nmemb, void *ctx) {
     }
     return CURL_READFUNC_PAUSE;
   }
-  size_t n = size * nmemb;
+  size_t room = size * nmemb;
+  size_t put = 0;
+  // Gathered small blocks go in front of a large one, in the same step.
+  if (c->uiStaged > c->uiFrontSent) {
+    put = c->uiStaged - c->uiFrontSent;
+    if (put > room) put = room;
+    memcpy(ptr, c->pStage + c->uiFrontSent, put);
+    c->uiFrontSent += put;
+    if (c->uiFrontSent < c->uiStaged) return put;
+  }
+  size_t n = room - put;
   if (n > block->numBytes) n = block->numBytes;
-  memcpy(ptr, block->bufferPtr, n);
+  memcpy(ptr + put, block->bufferPtr, n);
   block->bufferPtr = (char *)block->bufferPtr + n;
   block->numBytes -= (BSA_UInt32)n;
   if (block->numBytes == 0) c->dataBlockPtr = NULL;
-  return n;
+  return put + n;
 }
 
 size_t WriteCallback(char *ptr, size_t size, size_t nmemb, void *ctx) {

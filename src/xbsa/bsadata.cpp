@@ -1,18 +1,17 @@
 // Moving an object's bytes: BSASendData, BSAGetData with the end-of-object
 // counter, and BSAEndData with the storage node's final reply.
 #include <errno.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "xbsa/stpc.h"
 #include "xbsa/xbsa_com.h"
 #include "xbsa/xbsa_http.h"
 #include "xbsa/xbsa_trace.h"
-
-namespace {
-
-}  // namespace
 
 // Data connection closed by the storage node, counted over the library.
 int giNoMoreData = 0;
@@ -30,6 +29,73 @@ void db_transfer_failed(double dBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Blocks for the FTP-like data connection smaller than this are gathered.
+constexpr size_t kFtpStageSize = 65536;
+std::vector<char> gFtpStage[XBSA_MAX_SESSIONS];
+// Set from a signal handler by xbsa_session_shutdown: what waits is not sent.
+volatile sig_atomic_t gFtpInterrupted[XBSA_MAX_SESSIONS];
+
+// Sends all n bytes on the data connection, retrying a failed send five
+// times a second apart; 0, or -1 with *pulSent the bytes that went.
+int ftp_send(_sSession *sp, const char *cpData, unsigned long ulLeft, unsigned long *pulSent) {
+  unsigned long ulSent = 0;
+  ssize_t n = 1;
+  while (n > 0 && ulLeft > 0) {
+    xbsadetailtrace("BSASendData: send( SData %d, cpData %p + ulSent %lu, uiWriteBufSize %u)", sp->SData,
+                    (const void *)cpData, ulSent, (unsigned)ulLeft);
+    n = send(sp->SData, cpData + ulSent, ulLeft, MSG_NOSIGNAL);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The send time-out of the data socket: the node took nothing for
+      // the whole wait, and trying again would only wait again.
+      sp->bDataStalled = TRUE;
+      xbsalog("BSASendData: %s",
+              SysErrorTxt(0, 0, "Data sending failed: the storage node took no data within %lu seconds.",
+                          xbsa_wait_seconds()));
+      break;
+    }
+    if (n < 0) {
+      int iErr = errno;
+      xbsalog("BSASendData: ERROR: (%d) %s", iErr, SysErrorTxt((unsigned long)iErr, 3, "Data sending failed."));
+      for (int iTry = 1; iTry <= 5 && n < 0; iTry++) {
+        xbsalog("BSASendData: Data sending failed. Resending [%d] times", iTry);
+        sleep(1);
+        n = send(sp->SData, cpData + ulSent, ulLeft, MSG_NOSIGNAL);
+      }
+      if (n < 0) {
+        xbsalog("BSASendData: %s", SysErrorTxt((unsigned long)errno, 3, "Data sending failed."));
+        break;
+      }
+    }
+    ulSent += (unsigned long)n;
+    ulLeft -= (unsigned long)n;
+  }
+  xbsadetailtrace("BSASendData: send() return: %d, written: %d, total: %.0f", (int)n, (int)ulSent,
+                  sp->dBytes + (double)ulSent);
+  *pulSent = ulSent;
+  return n < 0 ? -1 : 0;
+}
+
+// Sends what the slot gathered; 0 or -1. The gathered bytes are gone either way.
+int ftp_flush(_sSession *sp) {
+  std::vector<char> &stage = gFtpStage[sp - sSession];
+  if (stage.empty()) return 0;
+  unsigned long ulSent = 0;
+  int iRc = sp->SData >= 0 && !gFtpInterrupted[sp - sSession] ? ftp_send(sp, stage.data(), stage.size(), &ulSent) : -1;
+  stage.clear();
+  return iRc;
+}
+
+}  // namespace
+
+void xbsa_ftp_discard_stage(_sSession *sp) {
+  gFtpStage[sp - sSession].clear();
+  gFtpInterrupted[sp - sSession] = 0;
+}
+
+void xbsa_ftp_interrupt(_sSession *sp) { gFtpInterrupted[sp - sSession] = 1; }
 
 extern "C" int BSASendData(long bsaHandle, BSA_DataBlock32 *dataBlockPtr) {
   _sSession *sp = xbsa_find_slot(bsaHandle);
@@ -52,44 +118,27 @@ extern "C" int BSASendData(long bsaHandle, BSA_DataBlock32 *dataBlockPtr) {
   } else if (sp->SData < 0) {
     xbsalog("BSASendData: %s", SysErrorTxt(0, 0, "Data sending failed. No data connection is open."));
     iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+  } else if (gFtpInterrupted[sp - sSession]) {
+    xbsalog("BSASendData: %s", SysErrorTxt(0, 0, "Data sending failed. Transfer interrupted by a signal."));
+    iRc = BSA_RC_ABORT_SYSTEM_ERROR;
   } else {
+    // A record header, a name block, a small file's data and an end marker
+    // are gathered into one send of 64 KiB or more; larger blocks go as they are.
+    std::vector<char> &stage = gFtpStage[sp - sSession];
     const char *cpData = (const char *)dataBlockPtr->bufferPtr;
-    unsigned long ulSent = 0;
-    unsigned long ulLeft = dataBlockPtr->bufferLen;
-    ssize_t n = 1;
-    while (n > 0 && ulLeft > 0) {
-      xbsadetailtrace("BSASendData: send( SData %d, cpData %p + ulSent %lu, uiWriteBufSize %u)", sp->SData,
-                      (const void *)cpData, ulSent, (unsigned)ulLeft);
-      n = send(sp->SData, cpData + ulSent, ulLeft, MSG_NOSIGNAL);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        // The send time-out of the data socket: the node took nothing for
-        // the whole wait, and trying again would only wait again.
-        sp->bDataStalled = TRUE;
-        xbsalog("BSASendData: %s",
-                SysErrorTxt(0, 0, "Data sending failed: the storage node took no data within %lu seconds.",
-                            xbsa_wait_seconds()));
-        break;
-      }
-      if (n < 0) {
-        int iErr = errno;
-        xbsalog("BSASendData: ERROR: (%d) %s", iErr, SysErrorTxt((unsigned long)iErr, 3, "Data sending failed."));
-        for (int iTry = 1; iTry <= 5 && n < 0; iTry++) {
-          xbsalog("BSASendData: Data sending failed. Resending [%d] times", iTry);
-          sleep(1);
-          n = send(sp->SData, cpData + ulSent, ulLeft, MSG_NOSIGNAL);
-        }
-        if (n < 0) {
-          xbsalog("BSASendData: %s", SysErrorTxt((unsigned long)errno, 3, "Data sending failed."));
-          break;
-        }
-      }
-      ulSent += (unsigned long)n;
-      ulLeft -= (unsigned long)n;
+    size_t n = dataBlockPtr->bufferLen;
+    if (n < kFtpStageSize) {
+      if (stage.capacity() < 2 * kFtpStageSize) stage.reserve(2 * kFtpStageSize);
+      stage.insert(stage.end(), cpData, cpData + n);
+      dCount = (double)n;
+      if (stage.size() >= kFtpStageSize && ftp_flush(sp) != 0) iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+    } else if (ftp_flush(sp) != 0) {
+      iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+    } else {
+      unsigned long ulSent = 0;
+      if (ftp_send(sp, cpData, n, &ulSent) != 0) iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+      dCount = (double)ulSent;
     }
-    dCount = (double)ulSent;
-    if (n < 0) iRc = BSA_RC_ABORT_SYSTEM_ERROR;
-    xbsadetailtrace("BSASendData: send() return: %d, written: %d, total: %.0f", (int)n, (int)ulSent,
-                    sp->dBytes + dCount);
   }
   sp->dBytes += dCount;
   if (iRc == BSA_RC_ABORT_SYSTEM_ERROR) db_transfer_failed(dCount);
@@ -197,18 +246,27 @@ extern "C" int BSAEndData(long bsaHandle) {
       } else if (sp->bDataStalled) {
         // A node that stopped moving data would let the final reply take
         // another whole wait: the transfer has failed already.
+        xbsa_ftp_discard_stage(sp);
         close(sp->SData);
         sp->SData = -1;
         xbsalogtrace("BSAEndData: the data connection stalled, no final reply is awaited.");
         SysErrorTxt(0, 0, "BSAEndData: the data connection stalled.");
         iRc = BSA_RC_ABORT_SYSTEM_ERROR;
       } else {
+        if (ftp_flush(sp) != 0) {
+          xbsalog("BSAEndData: %s", SysErrorTxt(0, 0, "Data sending failed."));
+          iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+        }
+        xbsa_ftp_discard_stage(sp);
         close(sp->SData);
         sp->SData = -1;
         char szReply[XBSA_LINE_SIZE] = "";
         BOOL bNegative = FALSE;
-        int n = sp->SControl >= 0 ? stpc_reply(sp->SControl, szReply, (int)sizeof szReply, &bNegative, "BSAEndData")
-                                  : -1;
+        // A last send that stalled has failed the transfer already: no final
+        // reply is awaited for another whole wait.
+        int n = sp->SControl >= 0 && !sp->bDataStalled
+                    ? stpc_reply(sp->SControl, szReply, (int)sizeof szReply, &bNegative, "BSAEndData")
+                    : -1;
         if (n <= 0) {
           if (n == 0) SysErrorTxt(0, 0, "BSAEndData: the storage node closed the connection without a final reply.");
           iRc = BSA_RC_ABORT_SYSTEM_ERROR;

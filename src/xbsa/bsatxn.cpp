@@ -49,6 +49,7 @@ extern "C" int BSATerminate(long bsaHandle) {
     return BSA_RC_INVALID_HANDLE;
   }
   // A transfer that was never ended still holds its descriptors.
+  xbsa_ftp_discard_stage(sp);
   if (sp->SData >= 0) close(sp->SData);
   if (sp->SControl >= 0) close(sp->SControl);
   sp->SData = -1;

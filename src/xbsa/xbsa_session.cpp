@@ -102,6 +102,7 @@ extern "C" int xbsa_session_shutdown(long bsaHandle) {
   int iControl = sp->SControl;
   if (iData >= 0) shutdown(iData, SHUT_RDWR);
   if (iControl >= 0) shutdown(iControl, SHUT_RDWR);
+  xbsa_ftp_interrupt(sp);
   BSAHttpInterrupt(sp);
   return 0;
 }

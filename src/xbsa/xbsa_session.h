@@ -97,6 +97,12 @@ extern unsigned int giSessionCounter;
 // Ends of the object met by BSAGetData in a row; a new read transfer starts
 // again from 0.
 extern int giNoMoreData;
+// Drops what BSASendData gathered for the slot's FTP-like data connection
+// (a transfer ended without BSAEndData).
+void xbsa_ftp_discard_stage(_sSession *sp);
+// Marks the slot's FTP-like transfer interrupted (safe in a signal handler):
+// later sends fail and nothing gathered is sent.
+void xbsa_ftp_interrupt(_sSession *sp);
 
 // Slot of an open session, or NULL for any handle that names none.
 _sSession *xbsa_find_slot(long bsaHandle);

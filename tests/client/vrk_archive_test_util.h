@@ -22,14 +22,16 @@ namespace vrktest {
 // The local saveset of the data gate: a file opened for writing or reading.
 class LocalSaveset {
  public:
-  LocalSaveset(const std::string &path, bool write) {
+  LocalSaveset(const std::string &path, bool write) : write_(write) {
     fd_ = write ? open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600) : open(path.c_str(), O_RDONLY);
     spGlobal->sLocalSaveset.iFilDes = fd_;
     spGlobal->iDataWait = 10;
     vrk_archive_reset();
   }
   ~LocalSaveset() { Close(); }
+  // What the data gate gathered is written before the saveset closes.
   void Close() {
+    if (fd_ >= 0 && write_) vrk_bsa_flush(10);
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     spGlobal->sLocalSaveset.iFilDes = -1;
@@ -37,6 +39,7 @@ class LocalSaveset {
   bool ok() const { return fd_ >= 0; }
 
  private:
+  bool write_;
   int fd_;
 };
 

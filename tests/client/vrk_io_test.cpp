@@ -43,6 +43,8 @@ class IoTest : public ClientTest {
     spGlobal->iAlarmIntervall = 0;
   }
   void TearDown() override {
+    // What a test left gathered goes to its own saveset, not to the next test's.
+    vrk_bsa_flush(1);
     for (int fd : fds_) close(fd);
     ClientTest::TearDown();
   }
@@ -216,6 +218,9 @@ TEST_F(IoTest, LocalRoadChecksumMatchesZlibOverAllBlocks) {
     all += b;
   }
   EXPECT_EQ(spGlobal->lChkSum, (uint32_t)expect);
+  // The short blocks wait until the saveset is flushed, then follow in order.
+  EXPECT_TRUE(ReadFile(dir.file("set")) == all.substr(0, 65536));
+  EXPECT_EQ(vrk_bsa_flush(5), 0);
   EXPECT_TRUE(ReadFile(dir.file("set")) == all);
 
   // Reading back folds the same bytes again.
@@ -257,9 +262,17 @@ TEST_F(IoTest, LocalWriteAndReadErrorsAreLogged) {
   ASSERT_GE(fd, 0);
   spGlobal->sLocalSaveset.iFilDes = fd;
   CaptureStderr();
-  EXPECT_EQ(vrk_bsa_write("abc", 3, 5), -1);
+  const std::string large = Pattern(65536, 3);
+  EXPECT_EQ(vrk_bsa_write(large.data(), large.size(), 5), -1);
   std::string log = GetCapturedStderr();
   EXPECT_NE(log.find("Cannot write to remote archive: [Bad file descriptor]"), std::string::npos) << log;
+  // A short block waits; its failure shows when the gathered bytes are written.
+  EXPECT_EQ(vrk_bsa_write("abc", 3, 5), 3);
+  CaptureStderr();
+  EXPECT_EQ(vrk_bsa_flush(5), -1);
+  log = GetCapturedStderr();
+  EXPECT_NE(log.find("Cannot write to remote archive: [Bad file descriptor]"), std::string::npos) << log;
+  EXPECT_EQ(vrk_bsa_flush(5), 0);
   close(fd);
   fd = open(dir.file("set").c_str(), O_WRONLY);
   spGlobal->sLocalSaveset.iFilDes = fd;

@@ -1,5 +1,6 @@
 // Backup reads: the data-set stream format, reads that fill the buffer,
 // open modes, preserved access times and archive status in the state directory.
+#include <dirent.h>
 #include <sys/file.h>
 
 #include "sms/sms_sidf.h"
@@ -185,6 +186,89 @@ TEST_F(BackupTest, ArchiveStatusLivesInTheStateDirectoryNotOnTheFile) {
   char want[64];
   snprintf(want, sizeof(want), "flags=0x3, date=0x%08X) = 0x00000000", when);
   EXPECT_NE(std::string::npos, LogLines(tmp, "NWSMTSSetArchiveStatus").at(0).find(want));
+}
+
+// Between the scan and the open the tree changes under the backup: a
+// directory of the path becomes a link out of the tree, or the file itself
+// does. What is stored never comes from outside the tree.
+TEST_F(BackupTest, ALinkPutInPlaceAfterTheScanIsNeverFollowed) {
+  MakeDirs(tmp.file("outside/d"));
+  Touch(tmp.file("outside/d/f"), "outside secret");
+  Touch(tmp.file("outside/secret"), "outside secret");
+  struct Case {
+    const char *what;
+    bool swapDirectory;
+  } cases[] = {{"the directory", true}, {"the file", false}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    MakeDirs(root + "/d");
+    Touch(root + "/d/f", "inside");
+    ScanTo("/d", 1);
+    ASSERT_FALSE(info->parentFlag);
+    if (c.swapDirectory) {
+      ASSERT_EQ(0, rename((root + "/d").c_str(), (root + "/d.old").c_str()));
+      ASSERT_EQ(0, symlink(tmp.file("outside/d").c_str(), (root + "/d").c_str()));
+    } else {
+      ASSERT_EQ(0, unlink((root + "/d/f").c_str()));
+      ASSERT_EQ(0, symlink(tmp.file("outside/secret").c_str(), (root + "/d/f").c_str()));
+    }
+    UINT32 h = 0;
+    CCODE rc = NWSMTSOpenDataSetForBackup(conn, seq, NWSM_NO_LOCK_NO_PROTECTION, &h);
+    std::string stream;
+    if (rc == 0) {
+      std::vector<char> buf(65536);
+      UINT32 got = 0;
+      EXPECT_EQ(0u, NWSMTSReadDataSet(conn, h, 65536, &got, reinterpret_cast<BUFFERPTR>(buf.data())));
+      stream.assign(buf.data(), got);
+      NWSMTSCloseDataSet(conn, &h);
+    }
+    EndScan();
+    EXPECT_EQ(std::string::npos, stream.find("outside secret"));
+    if (rc == 0) {
+      vrksms::SidfHeader hd;
+      size_t hl = 0;
+      ASSERT_EQ(vrksms::SidfParse::kOk,
+                vrksms::DecodeSidfHeader(reinterpret_cast<const uint8_t *>(stream.data()), stream.size(), hd, hl));
+      if (c.swapDirectory) {
+        // The directory the scan holds: the file as it was scanned.
+        EXPECT_EQ(vrksms::kSidfFile, hd.kind);
+        EXPECT_EQ("inside", stream.substr(hl, hd.dataSize));
+      } else {
+        // The file is a link now and is stored as one.
+        EXPECT_EQ(vrksms::kSidfSymlink, hd.kind);
+        EXPECT_EQ(tmp.file("outside/secret"), stream.substr(hl, hd.dataSize));
+      }
+    }
+    unlink((root + "/d").c_str());
+    EXPECT_EQ(0, system(("rm -rf '" + root + "/d' '" + root + "/d.old'").c_str()));
+  }
+}
+
+// Archive records of a scan reach the state file when the scan has no more
+// data sets, before any release.
+TEST_F(BackupTest, ArchiveRecordsAreWrittenWhenTheScanEnds) {
+  for (int i = 0; i < 3; ++i) Touch(root + "/d/f" + std::to_string(i), "data");
+  ScanTo("/d", 0);
+  CCODE rc = 0;
+  int stored = 0;
+  while (rc == 0) {
+    UINT32 h = 0;
+    ASSERT_EQ(0u, NWSMTSOpenDataSetForBackup(conn, seq, NWSM_OPEN_READ_ONLY, &h));
+    EXPECT_EQ(0u, NWSMTSSetArchiveStatus(conn, h, NWSM_CLEAR_MODIFY_FLAG, 0));
+    NWSMTSCloseDataSet(conn, &h);
+    ++stored;
+    rc = NWSMTSScanNextDataSet(conn, &seq, &info, &names);
+  }
+  EXPECT_EQ(NWSMTS_NO_MORE_DATA_SETS, rc);
+  EXPECT_EQ(4, stored);
+  std::string state;
+  if (DIR *d = opendir(tmp.file("state").c_str())) {
+    while (struct dirent *e = readdir(d))
+      if (e->d_name[0] != '.') state += ReadFile(tmp.file("state/") + e->d_name);
+    closedir(d);
+  }
+  for (const char *key : {":d/\n", ":d/f0\n", ":d/f1\n", ":d/f2\n"}) EXPECT_NE(std::string::npos, state.find(key)) << key;
+  EndScan();
 }
 
 }  // namespace
