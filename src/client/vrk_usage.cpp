@@ -74,6 +74,6 @@ const char kUsageText[] =
 
 void vrk_banner(void) { vrk_log(3036, VRK_VERSION_TEXT); }
 
-void vrk_print_help(void) { vrk_log(3000, kHelpText); }
+void vrk_print_help(void) { vrk_log_text(3000, kHelpText); }
 
-void vrk_print_usage(void) { vrk_log(3000, kUsageText); }
+void vrk_print_usage(void) { vrk_log_text(3000, kUsageText); }

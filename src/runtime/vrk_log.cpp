@@ -64,6 +64,26 @@ void level_word_and_status(const _sMessage *row, char *word, size_t size) {
   }
 }
 
+// The text with its control characters shown as "\xNN" (a tab stays, and
+// line breaks with keepBreaks): a name from a stored object may hold a line
+// break or a terminal escape, and every message stays one readable line.
+// Cut at size - 1 bytes, never inside an escape.
+void printable(const char *in, char *out, size_t size, bool keepBreaks) {
+  size_t o = 0;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(in); *p != '\0'; ++p) {
+    bool control = (*p < 0x20 && *p != '\t' && !(keepBreaks && *p == '\n')) || *p == 0x7f;
+    size_t need = control ? 4 : 1;
+    if (o + need >= size) break;
+    if (control) {
+      snprintf(out + o, 5, "\\x%02x", *p);
+    } else {
+      out[o] = static_cast<char>(*p);
+    }
+    o += need;
+  }
+  out[o] = '\0';
+}
+
 void emit_line(const char *line, size_t len) {
   write_all(STDERR_FILENO, line, len);
   fflush(stderr);
@@ -74,17 +94,7 @@ void emit_line(const char *line, size_t len) {
   }
 }
 
-}  // namespace
-
-void vrk_log(int iMessageCode, ...) {
-  va_list args;
-  va_start(args, iMessageCode);
-  vtvrk_msg(0, iMessageCode, args);
-  va_end(args);
-}
-
-void vtvrk_msg(int iUNICODE, int iMessageCode, va_list vlArgs) {
-  (void)iUNICODE;
+void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
   if (iMessageCode == 4000 && spGlobal->iLogLevel < 4) return;
 
   const _sMessage *row = vrk_msg_lookup(iMessageCode);
@@ -130,9 +140,11 @@ void vtvrk_msg(int iUNICODE, int iMessageCode, va_list vlArgs) {
 
   size_t tlen = strlen(text);
   if (tlen > 0 && text[tlen - 1] == '\n') text[--tlen] = '\0';
+  char shown[kTextBuf];
+  printable(text, shown, sizeof(shown), keepBreaks);
 
   char line[kLineBuf];
-  int n = snprintf(line, sizeof(line), "%s%s\n", header, text);
+  int n = snprintf(line, sizeof(line), "%s%s\n", header, shown);
   size_t len = n < 0 ? 0 : (size_t)n;
   if (len >= sizeof(line)) {
     // Cut text: keep the line ending so the next line starts on its own.
@@ -140,6 +152,29 @@ void vtvrk_msg(int iUNICODE, int iMessageCode, va_list vlArgs) {
     line[len - 1] = '\n';
   }
   emit_line(line, len);
+}
+
+void log_keeping_breaks(int iMessageCode, ...) {
+  va_list args;
+  va_start(args, iMessageCode);
+  log_message(true, iMessageCode, args);
+  va_end(args);
+}
+
+}  // namespace
+
+void vrk_log(int iMessageCode, ...) {
+  va_list args;
+  va_start(args, iMessageCode);
+  vtvrk_msg(0, iMessageCode, args);
+  va_end(args);
+}
+
+void vrk_log_text(int iMessageCode, const char *cpText) { log_keeping_breaks(iMessageCode, cpText); }
+
+void vtvrk_msg(int iUNICODE, int iMessageCode, va_list vlArgs) {
+  (void)iUNICODE;
+  log_message(false, iMessageCode, vlArgs);
 }
 
 void trace(const char *cpFormat, ...) {

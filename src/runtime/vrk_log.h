@@ -10,6 +10,10 @@ typedef void (*RELOC_LOG_FUNC)(int iMessageCode, ...);
 extern RELOC_LOG_FUNC g_kv_log_ptr;
 
 void vrk_log(int iMessageCode, ...);
+// The program's own text of several lines (help screens) as the one argument
+// of the message: its line breaks stay; every other message shows control
+// characters as "\xNN".
+void vrk_log_text(int iMessageCode, const char *cpText);
 void vtvrk_msg(int iUNICODE, int iMessageCode, va_list vlArgs);
 void trace(const char *cpFormat, ...);
 void trace_ln(const char *cpTraceLine);

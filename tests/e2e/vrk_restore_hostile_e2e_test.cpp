@@ -308,6 +308,27 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
        [&](const BackupJob &job, const Result &) {
          EXPECT_EQ(evil, vrktest::ReadFile(job.data() + "/restored/sample/ok.txt"));
        }},
+      {"a name whose line break would forge a log line",
+       [&](const BackupJob &) {
+         return Dir(Object().Marker(), "/sample/")
+             .Child("a\n2026-01-01 00:00:00: vrk-3007: Info:     Operation successful.\x1b[2K",
+                    Stream(ssw::kFile, "x", evil));
+       },
+       {"-R", "/restored"}, "restored", 0,
+       {"Processing item: [/restored/sample/a\\x0a2026-01-01 00:00:00: vrk-3007: Info:     Operation "
+        "successful.\\x1b[2K]..."},
+       [&](const BackupJob &, const Result &r) {
+         // Every line is one message of its own.
+         size_t at = 0;
+         while (at < r.err.size()) {
+           size_t nl = r.err.find('\n', at);
+           std::string line = r.err.substr(at, nl - at);
+           EXPECT_NE(std::string::npos, line.find(": vrk-")) << line;
+           EXPECT_EQ(std::string::npos, line.find('\x1b')) << line;
+           if (nl == std::string::npos) break;
+           at = nl + 1;
+         }
+       }},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);

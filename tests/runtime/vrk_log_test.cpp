@@ -70,6 +70,11 @@ TEST_F(LogTest, LinesByLevel) {
       {1234, "ignored", nullptr, "vrk-1234: Error:    Unknown message code: [1234].\n"},
       {1000, nullptr, nullptr, "vrk-1000: Error:    Unknown message code: [1000].\n"},
       {3000, "ends in newline\n", nullptr, "vrk-3000: Info:     ends in newline\n"},
+      // A name with a line break or a terminal escape stays on its one line.
+      {3008, "a\n2026-01-01 00:00:00: vrk-3007: Info:     Operation successful.", nullptr,
+       "vrk-3008: Info:     Processing item: [a\\x0a2026-01-01 00:00:00: vrk-3007: Info:     Operation "
+       "successful.]...\n"},
+      {3500, "%s", "\x1b[31mred\r\x7f\tend", "vrk-3500: Info:     \\x1b[31mred\\x0d\\x7f\tend\n"},
   };
   for (const Case &c : cases) {
     vrktest::ResetGlobal();
@@ -169,6 +174,22 @@ TEST_F(LogTest, LongTextIsCutAtBufferBound) {
   EXPECT_EQ('\n', out.back());
   EXPECT_EQ(1u, std::count(out.begin(), out.end(), '\n'));
   EXPECT_EQ(8191u, std::count(out.begin(), out.end(), 'x'));
+  // Shown escapes are cut whole.
+  std::string breaks(3000, '\n');
+  CaptureStderr();
+  vrk_log(3500, "%s", breaks.c_str());
+  out = GetCapturedStderr();
+  EXPECT_EQ(1u, std::count(out.begin(), out.end(), '\n'));
+  EXPECT_EQ(2047u, std::count(out.begin(), out.end(), '\\'));
+  EXPECT_NE(std::string::npos, out.find("\\x0a\n"));
+}
+
+TEST_F(LogTest, TheProgramsOwnTextKeepsItsLineBreaks) {
+  CaptureStderr();
+  vrk_log_text(3000, "usage:\n  vrk -b\x1b\n");
+  std::string out = GetCapturedStderr();
+  ASSERT_GT(out.size(), 21u);
+  EXPECT_EQ("vrk-3000: Info:     usage:\n  vrk -b\\x1b\n", out.substr(21));
 }
 
 TEST_F(LogTest, SetRelocLogStoresPointer) {
