@@ -223,6 +223,9 @@ CCODE RestoreHandle::Decide(Connection &conn) {
   if (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Bad(NWSMTS_CREATE_ERROR);
   if (h.kind == kSidfFile) {
     if ((mode & NWSM_NO_DATA_STREAMS) && exists && S_ISREG(st.st_mode)) {
+      // Mode and owner would be set on the file's inode in place: one with
+      // other links is also a file elsewhere, perhaps outside the target.
+      if (st.st_nlink != 1) return Bad(NWSMTS_CREATE_ERROR);
       metadataOnly = true;
       return 0;
     }
@@ -355,7 +358,13 @@ CCODE RestoreHandle::Close() {
     if (root) fchownat(dirFd, tmpName.c_str(), h.uid, h.gid, AT_SYMLINK_NOFOLLOW);
     utimensat(dirFd, tmpName.c_str(), ts, AT_SYMLINK_NOFOLLOW);
   } else if (metadataOnly) {
-    int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    // Still the one-link regular file seen at the first write.
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
+      close(fd);
+      fd = -1;
+    }
     if (fd < 0) rc = NWSMTS_WRITE_ERROR;
     else {
       if (root && fchown(fd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;

@@ -329,6 +329,17 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
            at = nl + 1;
          }
        }},
+      {"skipped data over a file with another link outside",
+       [&](const BackupJob &job) {
+         mkdir((job.data() + "/restored/sample").c_str(), 0755);
+         link((job.data() + "/outside.txt").c_str(), (job.data() + "/restored/sample/ok.txt").c_str());
+         return Dir(Object().Marker(), "/sample/")
+             .Child("ok.txt", Stream(ssw::kFile, "ok.txt", evil, false, 04777, 4321));
+       },
+       {"-o", "overwrite", "-o", "SKIP_DATA", "-R", "/restored"}, "restored", 3,
+       {"Item processed with failure: [/restored/sample/ok.txt]",
+        "Items processed correctly: [1]. Not processed or incorrectly processed items: [1]."},
+       nullptr},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
