@@ -27,6 +27,8 @@ extern BSA_ApiVersion sBSAVersion;
 extern char *cpBSAEnv[DE_BSA_ENV_ROWS];
 extern int iBSARet;
 extern BOOL bErrRet;  // set by every failure of the stream
+// Set when a read met a damaged object or failed: the data ended before its end.
+extern BOOL bReadBroken;
 extern int ungetEOFFlag;
 extern FILE *sessionInfoFile;
 

@@ -28,6 +28,7 @@ int iBSARet = 0;
 char szErrorTxt[VRK_BSA_ERRTXT_SIZE];
 const unsigned int uiErrorTxtSize = VRK_BSA_ERRTXT_SIZE;
 BOOL bErrRet = FALSE;
+BOOL bReadBroken = FALSE;
 int ungetEOFFlag = 0;
 
 void de_error_text(int iRc) { vrk_bsa_errortext(iRc, szErrorTxt, uiErrorTxtSize); }
@@ -214,6 +215,7 @@ CCODE OpenDEFiles(char mode, SESSION_INFORMATION *sessionInfo, int fileIndex) {
     return 1;
   }
   bErrRet = FALSE;
+  bReadBroken = FALSE;
   ungetEOFFlag = 0;
   de_forget_read_buffer();
 

@@ -36,9 +36,10 @@ bool room_for(SESSION_INFORMATION *sessionInfo, size_t recordSize) {
 }
 
 // A malformed object: an error line (which raises the run status), NULL.
-BUFFER *refuse(const char *cpFormat, long lHave, long lWant) {
-  vrk_log(1500, cpFormat, (int)lHave, (int)lWant);
+BUFFER *refuse(const char *cpFormat, unsigned long ulHave, unsigned long ulWant) {
+  vrk_log(1500, cpFormat, ulHave, ulWant);
   bErrRet = TRUE;
+  bReadBroken = TRUE;
   return nullptr;
 }
 
@@ -68,6 +69,7 @@ BUFFER *ReadDEFiles(UINT32 *size, UINT8 *parentFlag, UINT8 *tnoFlag, SESSION_INF
   if (n < 0) {
     vrk_log(1500, "ReadDEFiles: vrk_bsa_read() DEdataType call failed (indexFile)!");
     bErrRet = TRUE;
+    bReadBroken = TRUE;
     return nullptr;
   }
   if (n == 0) {
@@ -77,8 +79,8 @@ BUFFER *ReadDEFiles(UINT32 *size, UINT8 *parentFlag, UINT8 *tnoFlag, SESSION_INF
     return nullptr;
   }
   if ((size_t)n < sizeof(header))
-    return refuse("ReadDEFiles: vrk_bsa_read() DEdataType call failed (indexFile) short read %d < %d!", n,
-                  (long)sizeof(header));
+    return refuse("ReadDEFiles: vrk_bsa_read() DEdataType call failed (indexFile) short read %lu < %lu!", n,
+                  (unsigned long)sizeof(header));
   DEDecodeHeader(header, &sessionInfo->DEdata);
   const DEdataType &de = sessionInfo->DEdata;
   if (spGlobal->iLogLevel >= 4)
@@ -94,14 +96,14 @@ BUFFER *ReadDEFiles(UINT32 *size, UINT8 *parentFlag, UINT8 *tnoFlag, SESSION_INF
 
   // Checked before anything more is read.
   if (de.dataSetNameSize < DE_NAME_BLOCK_MIN)
-    return refuse("ReadDEFiles: data-set name size %d below %d: the stored object is damaged",
+    return refuse("ReadDEFiles: data-set name size %lu below %lu: the stored object is damaged",
                   de.dataSetNameSize, DE_NAME_BLOCK_MIN);
   if (!room_for(sessionInfo, de.recordSize))
-    return refuse("ReadDEFiles: record size %d exceeds the largest buffer of %d bytes: the stored object is "
+    return refuse("ReadDEFiles: record size %lu exceeds the largest buffer of %lu bytes: the stored object is "
                   "damaged",
-                  (long)de.recordSize,
-                  (long)(buffer_size(sessionInfo) > DE_READ_BUFFER_CAP ? buffer_size(sessionInfo)
-                                                                       : DE_READ_BUFFER_CAP));
+                  (unsigned long)de.recordSize,
+                  (unsigned long)(buffer_size(sessionInfo) > DE_READ_BUFFER_CAP ? buffer_size(sessionInfo)
+                                                                                : DE_READ_BUFFER_CAP));
 
   size_t blockSize = de.dataSetNameSize;
   UINT8 *resourceName_T = static_cast<UINT8 *>(malloc(blockSize));
@@ -114,15 +116,15 @@ BUFFER *ReadDEFiles(UINT32 *size, UINT8 *parentFlag, UINT8 *tnoFlag, SESSION_INF
   if (n < 0 || (size_t)n < blockSize) {
     free(resourceName_T);
     if (n < 0) return refuse("ReadDEFiles: vrk_bsa_read call failed (indexFile resourceName)!", 0, 0);
-    return refuse("ReadDEFiles: vrk_bsa_read call failed (indexFile resourceName) short read %d < %d!", n,
-                  (long)blockSize);
+    return refuse("ReadDEFiles: vrk_bsa_read call failed (indexFile resourceName) short read %lu < %lu!", n,
+                  (unsigned long)blockSize);
   }
   if (!DECheckNameBlock(resourceName_T, blockSize, nullptr, nullptr)) {
-    long lListSize = (long)(resourceName_T[8] | (resourceName_T[9] << 8));
+    unsigned long lListSize = (unsigned long)(resourceName_T[8] | (resourceName_T[9] << 8));
     free(resourceName_T);
-    return refuse("ReadDEFiles: name list size %d does not match the name block of %d bytes: the stored object "
+    return refuse("ReadDEFiles: name list size %lu does not match the name block of %lu bytes: the stored object "
                   "is damaged",
-                  lListSize, (long)blockSize);
+                  lListSize, (unsigned long)blockSize);
   }
 
   if (de.recordSize == 0) {
@@ -132,8 +134,8 @@ BUFFER *ReadDEFiles(UINT32 *size, UINT8 *parentFlag, UINT8 *tnoFlag, SESSION_INF
     if (n < 0 || (size_t)n < de.recordSize) {
       free(resourceName_T);
       if (n < 0) return refuse("ReadDEFiles: vrk_bsa_read call failed (indexFile)!", 0, 0);
-      return refuse("ReadDEFiles: vrk_bsa_read call failed (indexFile) short read %d < %d!", n,
-                    (long)de.recordSize);
+      return refuse("ReadDEFiles: vrk_bsa_read call failed (indexFile) short read %lu < %lu!", n,
+                    (unsigned long)de.recordSize);
     }
     if (spGlobal->iLogLevel >= 4)
       vrk_log(4000, "ReadDEFiles: got sessionInfo->DEdata.recordSize %lu", (unsigned long)de.recordSize);

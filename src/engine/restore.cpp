@@ -160,6 +160,11 @@ struct RestoreRun {
       // A stored object whose last data set has no end-of-record marker was cut off.
       vrk_log(1500, "Restore: the saveset ends inside the data set [%s]: it is incomplete",
               pszCurrentItem.c_str());
+    } else if (bReadBroken) {
+      // The record that broke off begins a data set that is not restored.
+      resourceCount += 1;
+      pszCurrentItem = "<damaged record>";
+      not_saved(pszCurrentItem);
     }
   }
 

@@ -108,6 +108,11 @@ class Object {
   Object &FullName(bool parent, const std::string &name, const std::string &stream) {
     return Record(parent, false, NameList(name), stream).Marker();
   }
+  // Bytes as they are: a record cut short, garbage.
+  Object &Raw(const std::string &bytes) {
+    obj_ += bytes;
+    return *this;
+  }
   const std::string &bytes() const { return obj_; }
 
  private:

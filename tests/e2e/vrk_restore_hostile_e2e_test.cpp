@@ -340,6 +340,19 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
        {"Item processed with failure: [/restored/sample/ok.txt]",
         "Items processed correctly: [1]. Not processed or incorrectly processed items: [1]."},
        nullptr},
+      {"a saveset cut inside the record after a whole data set",
+       [&](const BackupJob &) {
+         Object whole = Object().Child("b.txt", Stream(ssw::kFile, "b.txt", evil));
+         return Dir(Object().Marker(), "/sample/")
+             .Child("ok.txt", Stream(ssw::kFile, "ok.txt", evil))
+             .Raw(whole.bytes().substr(0, 30));
+       },
+       {"-R", "/restored"}, "restored", 3,
+       {"short read", "Item processed with failure: [<damaged record>]",
+        "Items processed correctly: [2]. Not processed or incorrectly processed items: [1]."},
+       [&](const BackupJob &job, const Result &) {
+         EXPECT_EQ(evil, vrktest::ReadFile(job.data() + "/restored/sample/ok.txt"));
+       }},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);

@@ -227,6 +227,7 @@ TEST_F(DEStreamTest, ReadsBackWhatWasWritten) {
   EXPECT_FALSE(g.ok);
   EXPECT_NE(log.find("Info:     ReadDEFiles: vrk_bsa_read() read 0 Bytes"), std::string::npos) << log;
   EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_OK) << log;
+  EXPECT_FALSE(bReadBroken);
 }
 
 TEST_F(DEStreamTest, MissingFinalMarkerEndsAtTheRecordBoundary) {
@@ -258,6 +259,8 @@ TEST_F(DEStreamTest, DamagedObjectsAreErrors) {
        "name list size 3 does not match the name block of 17 bytes"},
       {"record beyond any buffer", Header(0, 1, 0x7FFFFFFFu, 17) + LE32(1) + LE32(2) + list,
        "record size 2147483647 exceeds the largest buffer"},
+      {"record size just below the marker", Header(0, 1, 0xFFFFFFFEu, 17) + LE32(1) + LE32(2) + list,
+       "record size 4294967294 exceeds the largest buffer of 67108864 bytes"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -277,6 +280,7 @@ TEST_F(DEStreamTest, DamagedObjectsAreErrors) {
     EXPECT_NE(log.find("Error:"), std::string::npos) << log;
     EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_ERR_BEF_SAV);
     EXPECT_TRUE(bErrRet);
+    EXPECT_TRUE(bReadBroken);
     CloseDEFiles(session_);
   }
 }
