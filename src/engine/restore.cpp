@@ -205,6 +205,7 @@ struct RestoreRun {
       vrk_log(1500, "GetNewName error code: 0X%lX", (unsigned long)ccode);
       PrintCode(TRUE, ccode, "GetNewName", 0, si);
       free(fresh);
+      not_saved(pszCurrentItem);  // the restore ends, and this data set is not restored
       stop = true;
       return -1;
     }
@@ -421,6 +422,7 @@ struct RestoreRun {
         if (ccode != 0) {
           vrk_log(1500, "GetNewName error code: 0X%lX", (unsigned long)ccode);
           PrintCode(TRUE, ccode, "GetNewName", 0, si);
+          not_saved(pszCurrentItem);  // the restore ends, and this data set is not restored
           stop = true;
           return;
         }

@@ -353,6 +353,26 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
        [&](const BackupJob &job, const Result &) {
          EXPECT_EQ(evil, vrktest::ReadFile(job.data() + "/restored/sample/ok.txt"));
        }},
+      {"a parent named only in a name space the rename list cannot read",
+       [&](const BackupJob &) {
+         return Object()
+             .Marker()
+             .Record(true, true, ssw::NameList({{0xFFFFFFFFu, "/sample/"}}),
+                     Stream(ssw::kDirectory, "/sample/", "", true))
+             .Marker()
+             .Child("ok.txt", Stream(ssw::kFile, "ok.txt", evil));
+       },
+       {"-R", "/restored"}, "", 3,
+       {"GetNewName error code", "Items processed correctly: [0]. Not processed or incorrectly processed items: [1]."},
+       nullptr},
+      {"a full-name child named only in a name space the rename list cannot read",
+       [&](const BackupJob &) {
+         return Object().Marker().Record(false, false, ssw::NameList({{0xFFFFFFFFu, "/sample/ok.txt"}}),
+                                          Stream(ssw::kFile, "ok.txt", evil)).Marker();
+       },
+       {"-R", "/restored"}, "", 3,
+       {"GetNewName error code", "Items processed correctly: [0]. Not processed or incorrectly processed items: [1]."},
+       nullptr},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
