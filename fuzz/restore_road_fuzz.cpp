@@ -39,7 +39,8 @@ void put(const std::string &path, const char *text) {
 }
 
 // The resource before every input: a file and a directory that a hostile
-// object aims at, the target directory, all with fixed modes and times.
+// object aims at, the target directory holding another link of that file,
+// all with fixed modes and times.
 void furnish() {
   nftw(gTree.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
   mkdir(gTree.c_str(), 0755);
@@ -47,6 +48,8 @@ void furnish() {
   mkdir((gTree + "/keep").c_str(), 0755);
   put(gTree + "/keep/inner.txt", "inner\n");
   mkdir((gTree + "/target").c_str(), 0750);
+  // A second name of the outside file within the target.
+  link((gTree + "/outside.txt").c_str(), (gTree + "/target/linked.txt").c_str());
   struct timespec ts[2] = {{1400000000, 0}, {1400000000, 0}};
   for (const char *p : {"/outside.txt", "/keep/inner.txt", "/keep", "/target", ""})
     utimensat(AT_FDCWD, (gTree + p).c_str(), ts, AT_SYMLINK_NOFOLLOW);
