@@ -335,7 +335,10 @@ struct RestoreRun {
       PrintCode(TRUE, ccode, "NWSMGetOneName", 0, si);
       pszCurrentItem = "<unreadable name>";
       if (parentFlag) {
+        // Its children are passed over, and named beneath it, not beneath
+        // the parent before it.
         parentNotPlaced = true;
+        storedDir = pszCurrentItem + "/";
         close_parent();
       }
       not_saved(pszCurrentItem);

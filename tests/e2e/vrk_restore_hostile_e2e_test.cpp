@@ -373,6 +373,17 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
        {"-R", "/restored"}, "", 3,
        {"GetNewName error code", "Items processed correctly: [0]. Not processed or incorrectly processed items: [1]."},
        nullptr},
+      {"a parent whose name list is malformed, after another parent",
+       [&](const BackupJob &) {
+         std::string list = ssw::NameList(std::string("/keep/\0/../", 11));
+         return Dir(Object().Marker(), "/sample/")
+             .Record(true, true, list, Stream(ssw::kDirectory, "/keep/", "", true))
+             .Marker()
+             .Child("inner.txt", Stream(ssw::kFile, "inner.txt", evil));
+       },
+       {"-o", "overwrite", "-R", "/restored"}, "restored", 3,
+       {"Item processed with failure: [<unreadable name>]", "Item [<unreadable name>/inner.txt] not included"},
+       [&](const BackupJob &, const Result &r) { EXPECT_FALSE(Has(r.err, "[/sample/inner.txt]")) << r.err; }},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
