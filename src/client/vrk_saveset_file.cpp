@@ -71,10 +71,19 @@ void at_exit_discard() {
 }
 
 // Opens and locks the temporary; -1 with errno, or -2 when another job
-// holds it.
+// holds it. The saveset is only ever written into a file this job made:
+// one left at the name (by a job that was killed, or planted by another
+// user who may hold it open) is removed once no job holds its lock, and
+// the name is made anew, exclusively and readable by nobody else yet.
 int open_locked(const std::string &sTemp) {
   for (int iTry = 0; iTry < 8; ++iTry) {
-    int fd = open(sTemp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    bool bMade = true;
+    int fd = open(sTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) {
+      bMade = false;
+      fd = open(sTemp.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0 && errno == ENOENT) continue;
+    }
     if (fd < 0) return -1;
     struct stat st, stName;
     int err = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
@@ -91,16 +100,23 @@ int open_locked(const std::string &sTemp) {
       return -1;
     }
     // The job that held the lock may have renamed this very file into place
-    // meanwhile: only the file still at the temporary name is ours.
+    // or removed it meanwhile: only the file still at the temporary name is
+    // ours, and only one made here with no second name.
     bool bOurs = lstat(sTemp.c_str(), &stName) == 0 && stName.st_dev == st.st_dev && stName.st_ino == st.st_ino;
-    // A second hard link at the temporary's name would be cut with it: the
-    // name is given up and made anew.
-    if (bOurs && st.st_nlink == 1) return fd;
+    if (bOurs && bMade && st.st_nlink == 1) return fd;
     if (bOurs) unlink(sTemp.c_str());
     close(fd);
   }
   errno = EAGAIN;
   return -1;
+}
+
+// The mode a saveset made where none stood gets: what a plain creation
+// with 0644 would give under the process's umask.
+mode_t new_file_mode() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0644 & ~mask;
 }
 
 }  // namespace
@@ -128,10 +144,10 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy) {
   }
   if (fd < 0) return -1;
   int err = 0;
-  if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
   // The new saveset takes the place of the old one with its mode and owner.
+  if (err == 0 && fchmod(fd, bExists ? stFinal.st_mode & 0777 : new_file_mode()) != 0) err = errno;
   if (err == 0 && bExists) {
-    if (fchmod(fd, stFinal.st_mode & 0777) != 0) err = errno;
     if ((stFinal.st_uid != geteuid() || stFinal.st_gid != getegid()) &&
         fchown(fd, stFinal.st_uid, stFinal.st_gid) != 0) {
     }

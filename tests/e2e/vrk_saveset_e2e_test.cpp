@@ -3,6 +3,7 @@
 // saveset as it was, and links planted at the client's own names are not followed.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -287,25 +288,49 @@ TEST(SavesetE2E, ALinkPlantedAtAFileTheClientMakesIsNotFollowed) {
 }
 
 TEST(SavesetE2E, ALinkPlantedAtTheTemporaryNameIsNeverWrittenThrough) {
+  enum Kind { kSymbolic, kHard, kFile };
   struct Case {
     const char *name;
-    bool hard;
-    int status;  // a symbolic link stops the job; a hard link's name is made anew
-  } cases[] = {{"a symbolic link", false, 3}, {"a hard link", true, 0}};
+    Kind kind;
+    int status;  // a symbolic link stops the job; a hard link's or a file's name is made anew
+  } cases[] = {
+      {"a symbolic link", kSymbolic, 3},
+      {"a hard link", kHard, 0},
+      // Left by a killed job, or planted by another user who holds it open
+      // to read what a job writes into it.
+      {"a file of another user, held open", kFile, 0},
+  };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     BackupJob job;
     MakeTree(job.data());
-    std::string victim = job.file("victim");
-    Write(victim, "precious\n", 1000000000);
     std::string temp = job.file(".saveset.vrk-new");
-    ASSERT_EQ(0, c.hard ? link(victim.c_str(), temp.c_str()) : symlink(victim.c_str(), temp.c_str()));
+    std::string victim = c.kind == kFile ? temp : job.file("victim");
+    Write(victim, "precious\n", 1000000000);
+    if (c.kind == kFile) {
+      chmod(victim.c_str(), 0666);
+      if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(victim.c_str(), 65534, 65534));
+      }
+    }
+    int held = open(victim.c_str(), O_RDONLY);
+    ASSERT_LE(0, held);
+    if (c.kind != kFile) {
+      ASSERT_EQ(0, c.kind == kHard ? link(victim.c_str(), temp.c_str()) : symlink(victim.c_str(), temp.c_str()));
+    }
     Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
     EXPECT_EQ(c.status, r.exitCode()) << r.err;
-    EXPECT_EQ("precious\n", vrktest::ReadFile(victim));
-    if (c.hard) {
+    char buf[64];
+    ssize_t n = pread(held, buf, sizeof(buf), 0);
+    close(held);
+    EXPECT_EQ("precious\n", std::string(buf, n > 0 ? (size_t)n : 0)) << "written through";
+    if (c.kind != kSymbolic) {
       EXPECT_EQ("", RestoresWhole(job, "back"));
       EXPECT_FALSE(Exists(temp));
+      struct stat st;
+      ASSERT_EQ(0, stat(job.saveset().c_str(), &st));
+      EXPECT_EQ(geteuid(), st.st_uid);
+      EXPECT_EQ(0u, st.st_mode & 0022) << "the new saveset is writable by others";
     } else {
       EXPECT_TRUE(Has(r.err, "System call failed: Too many levels of symbolic links")) << r.err;
       EXPECT_FALSE(Exists(job.saveset()));
