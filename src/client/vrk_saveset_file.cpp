@@ -17,6 +17,7 @@
 #include "client/vrk_global.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_open_nofollow.h"
 
 namespace {
 
@@ -131,6 +132,9 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy) {
   if (bExists && !S_ISREG(stFinal.st_mode))
     return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 
+  // The old saveset stays whole until it is replaced: no file of the job's
+  // own may be opened onto it meanwhile.
+  if (bExists) x_open_nofollow_keep(&stFinal);
   std::string sTemp = temp_name(sFinal);
   if (sTemp.size() >= sizeof(gszTemp)) {
     errno = ENAMETOOLONG;

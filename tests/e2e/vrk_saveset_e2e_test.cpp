@@ -103,6 +103,8 @@ TEST(SavesetE2E, AFailedBackupLeavesTheLastGoodSavesetByteForByte) {
     const char *name;
     std::string world;
     std::vector<std::string> args;  // behind "-s @saveset"
+    bool restore = false;           // the job a restore (else a backup)
+    int status = 3;
   } cases[] = {
       {"a mistyped level", "", {"-l", "FULLL", "/src"}},
       {"no source", "", {"-l", "FULL"}},
@@ -112,6 +114,10 @@ TEST(SavesetE2E, AFailedBackupLeavesTheLastGoodSavesetByteForByte) {
       {"a reconnect that fails in the middle",
        "lose NWSMTSReadDataSet = 20" + lost + "fault NWSMConnectToTSA = 2-100 0xFFFDFFBA\n",
        {"-l", "FULL", "/src"}},
+      // The log directory is the saveset's: the job log named like it is
+      // not opened onto it (a warning says so, the log goes to stderr).
+      {"the job log named as the saveset", "", {"-L", "CONTROL:saveset", "-l", "FULL", "/nowhere"}},
+      {"a restore with the job log named as the saveset", "", {"-L", "CONTROL:saveset", "-R", "/back"}, true, 1},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -124,12 +130,22 @@ TEST(SavesetE2E, AFailedBackupLeavesTheLastGoodSavesetByteForByte) {
     Write(job.data() + "/src/new.txt", "changed since\n");
 
     job.SetWorld(c.world);
+    bool logged = c.args[0] == "-L";
+    if (logged) {
+      vrktest::WriteFile(job.file("korva.ini"),
+                         vrktest::ReadFile(job.file("korva.ini")) + "gv_rw_vrk_log=" + job.file("") + "\n");
+    }
     std::vector<std::string> args{"-s", "@" + job.saveset()};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    Result r = job.Backup(args);
-    EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+    if (c.restore) args.insert(args.begin(), {"-r", "-N", kLogin});
+    Result r = c.restore ? job.Run(args) : job.Backup(args);
+    EXPECT_EQ(c.status, r.exitCode()) << r.status << r.err;
     EXPECT_TRUE(vrktest::ReadFile(job.saveset()) == before) << "the saveset changed";
     EXPECT_EQ("", Temporaries(job.file("")));
+    if (logged) {
+      EXPECT_TRUE(Has(r.err, "Unable to open log file [" + job.file("") + "/saveset]:[the file is the saveset of the job]"))
+          << r.err;
+    }
   }
 }
 
