@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
@@ -60,10 +62,21 @@ std::string resolve_links(const std::string &sName) {
   return "";
 }
 
+// ".<name>.vrk-new" beside the final name. A name too long to take the
+// 9 characters more keeps its first part and gets a digest of the whole in
+// place of the rest, so that two long names never share one temporary.
 std::string temp_name(const std::string &sFinal) {
   size_t slash = sFinal.rfind('/');
   std::string base = slash == std::string::npos ? sFinal : sFinal.substr(slash + 1);
   std::string dir = slash == std::string::npos ? "" : sFinal.substr(0, slash + 1);
+  const size_t kNameMax = 255, kAdded = 9;
+  if (base.size() + kAdded > kNameMax) {
+    uint64_t h = 1469598103934665603ULL;  // FNV-1a
+    for (unsigned char c : base) h = (h ^ c) * 1099511628211ULL;
+    char szDigest[18];
+    snprintf(szDigest, sizeof(szDigest), "-%016llx", (unsigned long long)h);
+    base = base.substr(0, kNameMax - kAdded - 17) + szDigest;
+  }
   return dir + "." + base + ".vrk-new";
 }
 
