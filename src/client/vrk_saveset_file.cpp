@@ -201,11 +201,22 @@ int vrk_saveset_finish(bool bGood) {
       vrk_log(1008, strerror(errno));
       result = -1;
     }
+    // The sync of a large saveset takes a while: a SIGINT that came in it
+    // has failed the job, and the old saveset stays. From this check to the
+    // rename no stopping signal comes between.
+    sigset_t stop, old;
+    sigemptyset(&stop);
+    for (int iSig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, iSig);
+    sigprocmask(SIG_BLOCK, &stop, &old);
+    _eOperStatus eStatus = spGlobal->sVRKObject.eOperStatus;
+    bool bStillGood = eStatus == STATUS_OK || eStatus == STATUS_WARNING;
     giTempPending = 0;
-    if (result == 0 && rename(p->sTemp.c_str(), p->sFinal.c_str()) != 0) {
+    if (result == 0 && bStillGood && rename(p->sTemp.c_str(), p->sFinal.c_str()) != 0) {
       vrk_log(1008, strerror(errno));
       result = -1;
     }
+    if (!bStillGood) result = -1;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
     if (result == 0) {
       int dirFd = open(dir_of(p->sFinal).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (dirFd >= 0) {

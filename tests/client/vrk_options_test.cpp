@@ -434,10 +434,19 @@ TEST_F(Options, LocalSavesetForms) {
 }
 
 TEST_F(Options, LocalSavesetFileIsCreatedForBackupReadForRestore) {
-  // The longest name a directory takes, too: its temporary still fits.
-  for (const std::string &name : {std::string("save.dat"), std::string(255, 'l')}) {
-    SCOPED_TRACE(name.size());
-    std::string file = dir_.file(name);
+  struct Case {
+    std::string name;
+    bool failedMeanwhile;  // the job's status turned to 3 before the commit (a SIGINT in the sync)
+  } cases[] = {
+      {"save.dat", false},
+      // The longest name a directory takes: its temporary still fits.
+      {std::string(255, 'l'), false},
+      {"kept.dat", true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name.size());
+    std::string file = dir_.file(c.name);
+    if (c.failedMeanwhile) vrktest::WriteFile(file, "old");
     ParseRun r = Run({"-b", "-s", "@" + file, "/a"});
     EXPECT_EQ(0, r.rc) << r.err;
     // The backup writes beside the saveset until the job has ended well.
@@ -449,16 +458,22 @@ TEST_F(Options, LocalSavesetFileIsCreatedForBackupReadForRestore) {
       if (n.size() > 8 && n.compare(n.size() - 8, 8, ".vrk-new") == 0) temp = dir_.file(n);
     }
     closedir(d);
-    if (name.size() < 100) {
-      EXPECT_EQ(dir_.file(".save.dat.vrk-new"), temp);
+    if (c.name.size() < 100) {
+      EXPECT_EQ(dir_.file("." + c.name + ".vrk-new"), temp);
     }
     struct stat st;
     ASSERT_EQ(0, stat(temp.c_str(), &st)) << r.err;
     EXPECT_EQ(0u, st.st_mode & 0777 & ~0644u);
-    EXPECT_NE(0, stat(file.c_str(), &st));
-    EXPECT_EQ(0, vrk_saveset_finish(true));
+    EXPECT_EQ(c.failedMeanwhile, stat(file.c_str(), &st) == 0);
+    if (c.failedMeanwhile) spGlobal->sVRKObject.eOperStatus = STATUS_ERR_BEF_SAV;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(c.failedMeanwhile ? -1 : 0, vrk_saveset_finish(true));
+    testing::internal::GetCapturedStderr();
     EXPECT_NE(0, stat(temp.c_str(), &st));
     EXPECT_EQ(0, stat(file.c_str(), &st));
+    if (c.failedMeanwhile) {
+      EXPECT_EQ("old", vrktest::ReadFile(file));
+    }
   }
   ParseRun r = Run({"-r", "-s", "@" + dir_.file("missing.dat"), "/a"});
   EXPECT_EQ(-1, r.rc);
