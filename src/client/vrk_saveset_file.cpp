@@ -118,8 +118,14 @@ int open_locked(const std::string &sTemp) {
     // ours, and only one made here with no second name.
     bool bOurs = lstat(sTemp.c_str(), &stName) == 0 && stName.st_dev == st.st_dev && stName.st_ino == st.st_ino;
     if (bOurs && bMade && st.st_nlink == 1) return fd;
-    if (bOurs) unlink(sTemp.c_str());
+    // One that cannot be removed (another user's in a sticky directory)
+    // stops the job with the reason.
+    err = bOurs && unlink(sTemp.c_str()) != 0 ? errno : 0;
     close(fd);
+    if (err != 0) {
+      errno = err;
+      return -1;
+    }
   }
   errno = EAGAIN;
   return -1;
