@@ -144,9 +144,13 @@ mode_t new_file_mode() {
 int vrk_saveset_create(const char *cpName, bool *pbBusy) {
   *pbBusy = false;
   vrk_saveset_finish(false);
+  // What the name leads to decides first: /dev/stdout or /dev/fd/1 lead to
+  // a pipe through links whose text names no file.
+  struct stat stFinal;
+  if (stat(cpName, &stFinal) == 0 && !S_ISREG(stFinal.st_mode))
+    return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   std::string sFinal = resolve_links(cpName);
   if (sFinal.empty()) return -1;
-  struct stat stFinal;
   bool bExists = stat(sFinal.c_str(), &stFinal) == 0;
   if (bExists && !S_ISREG(stFinal.st_mode))
     return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
