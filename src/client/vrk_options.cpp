@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -26,6 +27,7 @@
 #include "client/vrk_usage.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_open_nofollow.h"
 
 char gszNetwareArg[512];
 
@@ -245,6 +247,7 @@ bool opt_saveset(const char *a) {
   // for it is given up).
   if (ls->iFilDes > 2) close(ls->iFilDes);
   vrk_saveset_finish(false);
+  x_open_nofollow_forget();
   ls->iFilDes = -1;
   ls->szName[0] = '\0';
 
@@ -290,6 +293,9 @@ bool opt_saveset(const char *a) {
     }
     ls->iFilDes = fd;
   }
+  // The job log or a trace file named like the saveset never writes into it.
+  struct stat st;
+  if (ls->iFilDes >= 0 && fstat(ls->iFilDes, &st) == 0) x_open_nofollow_keep(&st);
   return vrk_opt_set_heap(&g->sSMS.cpSaveset, a);
 }
 

@@ -160,8 +160,10 @@ void open_job_log(const std::string &name, bool usable) {
     int err = usable ? errno : EINVAL;
     if (fp == nullptr) {
       vrk_banner();
-      vrk_log(2024, name.c_str(),
-              usable ? strerror(err) : "the name leaves the log directory or is too long");
+      const char *why = !usable      ? "the name leaves the log directory or is too long"
+                        : err == EBUSY ? "the file is the saveset of the job"
+                                       : strerror(err);
+      vrk_log(2024, name.c_str(), why);
     } else {
       m->fpLogFileDes = fp;
       vrk_banner();

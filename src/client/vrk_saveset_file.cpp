@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
@@ -17,6 +19,7 @@
 #include "client/vrk_global.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_open_nofollow.h"
 
 namespace {
 
@@ -59,10 +62,21 @@ std::string resolve_links(const std::string &sName) {
   return "";
 }
 
+// ".<name>.vrk-new" beside the final name. A name too long to take the
+// 9 characters more keeps its first part and gets a digest of the whole in
+// place of the rest, so that two long names never share one temporary.
 std::string temp_name(const std::string &sFinal) {
   size_t slash = sFinal.rfind('/');
   std::string base = slash == std::string::npos ? sFinal : sFinal.substr(slash + 1);
   std::string dir = slash == std::string::npos ? "" : sFinal.substr(0, slash + 1);
+  const size_t kNameMax = 255, kAdded = 9;
+  if (base.size() + kAdded > kNameMax) {
+    uint64_t h = 1469598103934665603ULL;  // FNV-1a
+    for (unsigned char c : base) h = (h ^ c) * 1099511628211ULL;
+    char szDigest[18];
+    snprintf(szDigest, sizeof(szDigest), "-%016llx", (unsigned long long)h);
+    base = base.substr(0, kNameMax - kAdded - 17) + szDigest;
+  }
   return dir + "." + base + ".vrk-new";
 }
 
@@ -71,10 +85,19 @@ void at_exit_discard() {
 }
 
 // Opens and locks the temporary; -1 with errno, or -2 when another job
-// holds it.
+// holds it. The saveset is only ever written into a file this job made:
+// one left at the name (by a job that was killed, or planted by another
+// user who may hold it open) is removed once no job holds its lock, and
+// the name is made anew, exclusively and readable by nobody else yet.
 int open_locked(const std::string &sTemp) {
   for (int iTry = 0; iTry < 8; ++iTry) {
-    int fd = open(sTemp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    bool bMade = true;
+    int fd = open(sTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) {
+      bMade = false;
+      fd = open(sTemp.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0 && errno == ENOENT) continue;
+    }
     if (fd < 0) return -1;
     struct stat st, stName;
     int err = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
@@ -91,16 +114,29 @@ int open_locked(const std::string &sTemp) {
       return -1;
     }
     // The job that held the lock may have renamed this very file into place
-    // meanwhile: only the file still at the temporary name is ours.
+    // or removed it meanwhile: only the file still at the temporary name is
+    // ours, and only one made here with no second name.
     bool bOurs = lstat(sTemp.c_str(), &stName) == 0 && stName.st_dev == st.st_dev && stName.st_ino == st.st_ino;
-    // A second hard link at the temporary's name would be cut with it: the
-    // name is given up and made anew.
-    if (bOurs && st.st_nlink == 1) return fd;
-    if (bOurs) unlink(sTemp.c_str());
+    if (bOurs && bMade && st.st_nlink == 1) return fd;
+    // One that cannot be removed (another user's in a sticky directory)
+    // stops the job with the reason.
+    err = bOurs && unlink(sTemp.c_str()) != 0 ? errno : 0;
     close(fd);
+    if (err != 0) {
+      errno = err;
+      return -1;
+    }
   }
   errno = EAGAIN;
   return -1;
+}
+
+// The mode a saveset made where none stood gets: what a plain creation
+// with 0644 would give under the process's umask.
+mode_t new_file_mode() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0644 & ~mask;
 }
 
 }  // namespace
@@ -108,13 +144,20 @@ int open_locked(const std::string &sTemp) {
 int vrk_saveset_create(const char *cpName, bool *pbBusy) {
   *pbBusy = false;
   vrk_saveset_finish(false);
+  // What the name leads to decides first: /dev/stdout or /dev/fd/1 lead to
+  // a pipe through links whose text names no file.
+  struct stat stFinal;
+  if (stat(cpName, &stFinal) == 0 && !S_ISREG(stFinal.st_mode))
+    return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   std::string sFinal = resolve_links(cpName);
   if (sFinal.empty()) return -1;
-  struct stat stFinal;
   bool bExists = stat(sFinal.c_str(), &stFinal) == 0;
   if (bExists && !S_ISREG(stFinal.st_mode))
     return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 
+  // The old saveset stays whole until it is replaced: no file of the job's
+  // own may be opened onto it meanwhile.
+  if (bExists) x_open_nofollow_keep(&stFinal);
   std::string sTemp = temp_name(sFinal);
   if (sTemp.size() >= sizeof(gszTemp)) {
     errno = ENAMETOOLONG;
@@ -128,10 +171,10 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy) {
   }
   if (fd < 0) return -1;
   int err = 0;
-  if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
   // The new saveset takes the place of the old one with its mode and owner.
+  if (err == 0 && fchmod(fd, bExists ? stFinal.st_mode & 0777 : new_file_mode()) != 0) err = errno;
   if (err == 0 && bExists) {
-    if (fchmod(fd, stFinal.st_mode & 0777) != 0) err = errno;
     if ((stFinal.st_uid != geteuid() || stFinal.st_gid != getegid()) &&
         fchown(fd, stFinal.st_uid, stFinal.st_gid) != 0) {
     }
@@ -168,11 +211,22 @@ int vrk_saveset_finish(bool bGood) {
       vrk_log(1008, strerror(errno));
       result = -1;
     }
+    // The sync of a large saveset takes a while: a SIGINT that came in it
+    // has failed the job, and the old saveset stays. From this check to the
+    // rename no stopping signal comes between.
+    sigset_t stop, old;
+    sigemptyset(&stop);
+    for (int iSig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, iSig);
+    sigprocmask(SIG_BLOCK, &stop, &old);
+    _eOperStatus eStatus = spGlobal->sVRKObject.eOperStatus;
+    bool bStillGood = eStatus == STATUS_OK || eStatus == STATUS_WARNING;
     giTempPending = 0;
-    if (result == 0 && rename(p->sTemp.c_str(), p->sFinal.c_str()) != 0) {
+    if (result == 0 && bStillGood && rename(p->sTemp.c_str(), p->sFinal.c_str()) != 0) {
       vrk_log(1008, strerror(errno));
       result = -1;
     }
+    if (!bStillGood) result = -1;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
     if (result == 0) {
       int dirFd = open(dir_of(p->sFinal).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (dirFd >= 0) {

@@ -14,7 +14,9 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy);
 // Ends the saveset of vrk_saveset_create. With bGood (the job's status is 0
 // or 1 and the stream was closed) the temporary is synced and renamed over
 // the final name; otherwise it is removed and the final name stays as it
-// was. 0, or -1 when the rename failed (logged; the temporary is removed).
+// was. A job whose status has turned to 3 during the sync (a SIGINT) keeps
+// the old saveset too. 0, or -1 when the saveset was not replaced then or
+// the rename failed (logged; the temporary is removed).
 int vrk_saveset_finish(bool bGood);
 
 // Removes the temporary of an unfinished saveset; async-signal-safe, for

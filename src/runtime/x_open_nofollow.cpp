@@ -8,6 +8,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+#include <vector>
+
+namespace {
+
+std::vector<std::pair<dev_t, ino_t>> gKept;
+
+bool kept(const struct stat &st) {
+  for (const auto &k : gKept)
+    if (k.first == st.st_dev && k.second == st.st_ino) return true;
+  return false;
+}
+
+}  // namespace
+
+void x_open_nofollow_keep(const struct stat *st) {
+  if (S_ISREG(st->st_mode) && !kept(*st)) gKept.emplace_back(st->st_dev, st->st_ino);
+}
+
+void x_open_nofollow_forget(void) { gKept.clear(); }
+
 int x_open_nofollow(const char *cpPath, int iFlags, mode_t mode) {
   bool bTrunc = (iFlags & O_TRUNC) != 0;
   // A planted FIFO must not block the open; the flag is taken back after.
@@ -22,6 +43,8 @@ int x_open_nofollow(const char *cpPath, int iFlags, mode_t mode) {
   // A second name of the same file may be a link planted from elsewhere.
   else if ((iFlags & O_ACCMODE) != O_RDONLY && st.st_nlink > 1)
     err = EMLINK;
+  else if ((iFlags & O_ACCMODE) != O_RDONLY && kept(st))
+    err = EBUSY;
   else if (bTrunc && st.st_size != 0 && ftruncate(fd, 0) != 0)
     err = errno;
   else if (!(iFlags & O_NONBLOCK) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)

@@ -1,5 +1,6 @@
 // Tests of the command-line parser in-process: the operation rules, each
 // option's effect and refusal, the steps after the options and the -N masking.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -433,18 +434,48 @@ TEST_F(Options, LocalSavesetForms) {
 }
 
 TEST_F(Options, LocalSavesetFileIsCreatedForBackupReadForRestore) {
-  std::string file = dir_.file("save.dat");
-  ParseRun r = Run({"-b", "-s", "@" + file, "/a"});
-  EXPECT_EQ(0, r.rc) << r.err;
-  // The backup writes beside the saveset until the job has ended well.
-  std::string temp = dir_.file(".save.dat.vrk-new");
-  struct stat st;
-  ASSERT_EQ(0, stat(temp.c_str(), &st));
-  EXPECT_EQ(0u, st.st_mode & 0777 & ~0644u);
-  EXPECT_NE(0, stat(file.c_str(), &st));
-  vrk_saveset_finish(false);
-  EXPECT_NE(0, stat(temp.c_str(), &st));
-  r = Run({"-r", "-s", "@" + dir_.file("missing.dat"), "/a"});
+  struct Case {
+    std::string name;
+    bool failedMeanwhile;  // the job's status turned to 3 before the commit (a SIGINT in the sync)
+  } cases[] = {
+      {"save.dat", false},
+      // The longest name a directory takes: its temporary still fits.
+      {std::string(255, 'l'), false},
+      {"kept.dat", true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name.size());
+    std::string file = dir_.file(c.name);
+    if (c.failedMeanwhile) vrktest::WriteFile(file, "old");
+    ParseRun r = Run({"-b", "-s", "@" + file, "/a"});
+    EXPECT_EQ(0, r.rc) << r.err;
+    // The backup writes beside the saveset until the job has ended well.
+    std::string temp;
+    DIR *d = opendir(dir_.path().c_str());
+    ASSERT_NE(nullptr, d);
+    while (struct dirent *de = readdir(d)) {
+      std::string n = de->d_name;
+      if (n.size() > 8 && n.compare(n.size() - 8, 8, ".vrk-new") == 0) temp = dir_.file(n);
+    }
+    closedir(d);
+    if (c.name.size() < 100) {
+      EXPECT_EQ(dir_.file("." + c.name + ".vrk-new"), temp);
+    }
+    struct stat st;
+    ASSERT_EQ(0, stat(temp.c_str(), &st)) << r.err;
+    EXPECT_EQ(0u, st.st_mode & 0777 & ~0644u);
+    EXPECT_EQ(c.failedMeanwhile, stat(file.c_str(), &st) == 0);
+    if (c.failedMeanwhile) spGlobal->sVRKObject.eOperStatus = STATUS_ERR_BEF_SAV;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(c.failedMeanwhile ? -1 : 0, vrk_saveset_finish(true));
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(0, stat(temp.c_str(), &st));
+    EXPECT_EQ(0, stat(file.c_str(), &st));
+    if (c.failedMeanwhile) {
+      EXPECT_EQ("old", vrktest::ReadFile(file));
+    }
+  }
+  ParseRun r = Run({"-r", "-s", "@" + dir_.file("missing.dat"), "/a"});
   EXPECT_EQ(-1, r.rc);
   EXPECT_TRUE(Has(r.err, "System call failed: No such file or directory"));
 }

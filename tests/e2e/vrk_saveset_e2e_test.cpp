@@ -3,6 +3,7 @@
 // saveset as it was, and links planted at the client's own names are not followed.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -102,6 +103,8 @@ TEST(SavesetE2E, AFailedBackupLeavesTheLastGoodSavesetByteForByte) {
     const char *name;
     std::string world;
     std::vector<std::string> args;  // behind "-s @saveset"
+    bool restore = false;           // the job a restore (else a backup)
+    int status = 3;
   } cases[] = {
       {"a mistyped level", "", {"-l", "FULLL", "/src"}},
       {"no source", "", {"-l", "FULL"}},
@@ -111,6 +114,10 @@ TEST(SavesetE2E, AFailedBackupLeavesTheLastGoodSavesetByteForByte) {
       {"a reconnect that fails in the middle",
        "lose NWSMTSReadDataSet = 20" + lost + "fault NWSMConnectToTSA = 2-100 0xFFFDFFBA\n",
        {"-l", "FULL", "/src"}},
+      // The log directory is the saveset's: the job log named like it is
+      // not opened onto it (a warning says so, the log goes to stderr).
+      {"the job log named as the saveset", "", {"-L", "CONTROL:saveset", "-l", "FULL", "/nowhere"}},
+      {"a restore with the job log named as the saveset", "", {"-L", "CONTROL:saveset", "-R", "/back"}, true, 1},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -123,12 +130,22 @@ TEST(SavesetE2E, AFailedBackupLeavesTheLastGoodSavesetByteForByte) {
     Write(job.data() + "/src/new.txt", "changed since\n");
 
     job.SetWorld(c.world);
+    bool logged = c.args[0] == "-L";
+    if (logged) {
+      vrktest::WriteFile(job.file("korva.ini"),
+                         vrktest::ReadFile(job.file("korva.ini")) + "gv_rw_vrk_log=" + job.file("") + "\n");
+    }
     std::vector<std::string> args{"-s", "@" + job.saveset()};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    Result r = job.Backup(args);
-    EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+    if (c.restore) args.insert(args.begin(), {"-r", "-N", kLogin});
+    Result r = c.restore ? job.Run(args) : job.Backup(args);
+    EXPECT_EQ(c.status, r.exitCode()) << r.status << r.err;
     EXPECT_TRUE(vrktest::ReadFile(job.saveset()) == before) << "the saveset changed";
     EXPECT_EQ("", Temporaries(job.file("")));
+    if (logged) {
+      EXPECT_TRUE(Has(r.err, "Unable to open log file [" + job.file("") + "/saveset]:[the file is the saveset of the job]"))
+          << r.err;
+    }
   }
 }
 
@@ -287,25 +304,49 @@ TEST(SavesetE2E, ALinkPlantedAtAFileTheClientMakesIsNotFollowed) {
 }
 
 TEST(SavesetE2E, ALinkPlantedAtTheTemporaryNameIsNeverWrittenThrough) {
+  enum Kind { kSymbolic, kHard, kFile };
   struct Case {
     const char *name;
-    bool hard;
-    int status;  // a symbolic link stops the job; a hard link's name is made anew
-  } cases[] = {{"a symbolic link", false, 3}, {"a hard link", true, 0}};
+    Kind kind;
+    int status;  // a symbolic link stops the job; a hard link's or a file's name is made anew
+  } cases[] = {
+      {"a symbolic link", kSymbolic, 3},
+      {"a hard link", kHard, 0},
+      // Left by a killed job, or planted by another user who holds it open
+      // to read what a job writes into it.
+      {"a file of another user, held open", kFile, 0},
+  };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     BackupJob job;
     MakeTree(job.data());
-    std::string victim = job.file("victim");
-    Write(victim, "precious\n", 1000000000);
     std::string temp = job.file(".saveset.vrk-new");
-    ASSERT_EQ(0, c.hard ? link(victim.c_str(), temp.c_str()) : symlink(victim.c_str(), temp.c_str()));
+    std::string victim = c.kind == kFile ? temp : job.file("victim");
+    Write(victim, "precious\n", 1000000000);
+    if (c.kind == kFile) {
+      chmod(victim.c_str(), 0666);
+      if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(victim.c_str(), 65534, 65534));
+      }
+    }
+    int held = open(victim.c_str(), O_RDONLY);
+    ASSERT_LE(0, held);
+    if (c.kind != kFile) {
+      ASSERT_EQ(0, c.kind == kHard ? link(victim.c_str(), temp.c_str()) : symlink(victim.c_str(), temp.c_str()));
+    }
     Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
     EXPECT_EQ(c.status, r.exitCode()) << r.err;
-    EXPECT_EQ("precious\n", vrktest::ReadFile(victim));
-    if (c.hard) {
+    char buf[64];
+    ssize_t n = pread(held, buf, sizeof(buf), 0);
+    close(held);
+    EXPECT_EQ("precious\n", std::string(buf, n > 0 ? (size_t)n : 0)) << "written through";
+    if (c.kind != kSymbolic) {
       EXPECT_EQ("", RestoresWhole(job, "back"));
       EXPECT_FALSE(Exists(temp));
+      struct stat st;
+      ASSERT_EQ(0, stat(job.saveset().c_str(), &st));
+      EXPECT_EQ(geteuid(), st.st_uid);
+      EXPECT_EQ(0u, st.st_mode & 0022) << "the new saveset is writable by others";
     } else {
       EXPECT_TRUE(Has(r.err, "System call failed: Too many levels of symbolic links")) << r.err;
       EXPECT_FALSE(Exists(job.saveset()));

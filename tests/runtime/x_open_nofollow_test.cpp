@@ -23,7 +23,7 @@ TEST(OpenNoFollow, WhatStandsAtTheNameDecides) {
   struct Case {
     const char *name;
     const char *mode;
-    const char *planted;  // "link", "dangling", "fifo", "dir", "file" or "" (nothing)
+    const char *planted;  // "link", "dangling", "fifo", "dir", "file", "kept" or "" (nothing)
     int err;              // 0: opened
     const char *after;    // the file's text after writing "new"
   } cases[] = {
@@ -38,6 +38,10 @@ TEST(OpenNoFollow, WhatStandsAtTheNameDecides) {
       {"a directory", "r", "dir", EINVAL, nullptr},
       {"a second hard link", "w", "hardlink", EMLINK, nullptr},
       {"a second hard link read", "r", "hardlink", 0, nullptr},
+      // The job's saveset under the name of a file the client writes.
+      {"the saveset appended to", "a", "kept", EBUSY, nullptr},
+      {"the saveset truncated", "w", "kept", EBUSY, nullptr},
+      {"the saveset read", "r", "kept", 0, nullptr},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -46,7 +50,12 @@ TEST(OpenNoFollow, WhatStandsAtTheNameDecides) {
     WriteFile(victim, "keep");
     std::string planted = c.planted;
     int made = 0;
-    if (planted == "file") WriteFile(name, "old");
+    if (planted == "file" || planted == "kept") WriteFile(name, "old");
+    if (planted == "kept") {
+      struct stat st;
+      ASSERT_EQ(0, stat(name.c_str(), &st));
+      x_open_nofollow_keep(&st);
+    }
     if (planted == "link") made = symlink(victim.c_str(), name.c_str());
     if (planted == "dangling") made = symlink(tmp.file("none").c_str(), name.c_str());
     if (planted == "fifo") made = mkfifo(name.c_str(), 0600);
@@ -71,6 +80,10 @@ TEST(OpenNoFollow, WhatStandsAtTheNameDecides) {
       }
     }
     EXPECT_EQ("keep", ReadFile(victim));
+    if (planted == "kept") {
+      EXPECT_EQ("old", ReadFile(name));
+    }
+    x_open_nofollow_forget();
     struct stat st;
     EXPECT_NE(0, stat(tmp.file("none").c_str(), &st)) << "a dangling link's target was made";
   }
