@@ -13,6 +13,7 @@
 
 #include "sms/sms_namelist.h"
 #include "sms/sms_state.h"
+#include "sms/sms_time.h"
 #include "sms/sms_world.h"
 #include "sms/smstypes.h"
 
@@ -66,6 +67,7 @@ class Scan : public HandleObject {
   std::vector<NameEntry> selection;
   std::vector<uint32_t> nameSpaces;  // name-space entries of every returned name list
   std::vector<Source> sources;
+  mutable PackedTimes packedTimes;  // the dates this scan reports and filters by
   ScanItem current;
   bool haveCurrent = false;
 

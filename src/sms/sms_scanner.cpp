@@ -111,7 +111,7 @@ bool Scan::Selected(const Entry &e, const Frame &f) const {
   // Date windows: a "first" bound is inclusive, a "last" bound exclusive;
   // both compare packed DOS times. Access and archive bounds are not applied.
   if (FilterActive()) {
-    UINT32 m = PackTime(e.meta.mtime.tv_sec), cr = PackTime(e.meta.btime.tv_sec);
+    UINT32 m = packedTimes.Pack(e.meta.mtime.tv_sec), cr = packedTimes.Pack(e.meta.btime.tv_sec);
     if (ctl.firstModifiedDateAndTime && m < ctl.firstModifiedDateAndTime) return false;
     if (ctl.lastModifiedDateAndTime && m >= ctl.lastModifiedDateAndTime) return false;
     if (ctl.firstCreateDateAndTime && cr < ctl.firstCreateDateAndTime) return false;
