@@ -73,7 +73,8 @@ inline size_t steps_sse2(uint32_t &a, uint32_t &b, uint8_t *dst, const uint8_t *
 
 #if defined(VRK_ADLER32_AVX2)
 // The same with AVX2: one load, one byte-pair multiply and one widening
-// multiply a step.
+// multiply a step, two steps a turn; kCopy stores each load to dst as well.
+template <bool kCopy>
 __attribute__((target("avx2"))) inline size_t steps_avx2(uint32_t &a, uint32_t &b, uint8_t *dst,
                                                          const uint8_t *p, size_t k) {
   size_t blocks = k / 32;
@@ -82,19 +83,31 @@ __attribute__((target("avx2"))) inline size_t steps_avx2(uint32_t &a, uint32_t &
   const __m256i weights = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
                                            15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
   const __m256i ones = _mm256_set1_epi16(1);
-  __m256i vs1 = zero, vs2 = zero, vps = zero;
-  for (size_t i = 0; i < blocks; ++i) {
-    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-    if (dst != nullptr) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), x);
-      dst += 32;
+  __m256i vs1 = zero, vs2 = zero, vps = zero, vs2b = zero;
+  size_t i = 0;
+  // Two steps a turn: the second adds what the first added to vs1 once more
+  // to vps, so vps gets twice vs1 and the first step's sums.
+  for (; i + 2 <= blocks; i += 2) {
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32 * i));
+    __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32 * i + 32));
+    if (kCopy) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + 32 * i), x);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + 32 * i + 32), y);
     }
+    __m256i sx = _mm256_sad_epu8(x, zero);
+    vps = _mm256_add_epi32(vps, _mm256_add_epi32(_mm256_add_epi32(vs1, vs1), sx));
+    vs1 = _mm256_add_epi32(vs1, _mm256_add_epi32(sx, _mm256_sad_epu8(y, zero)));
+    vs2 = _mm256_add_epi32(vs2, _mm256_madd_epi16(_mm256_maddubs_epi16(x, weights), ones));
+    vs2b = _mm256_add_epi32(vs2b, _mm256_madd_epi16(_mm256_maddubs_epi16(y, weights), ones));
+  }
+  for (; i < blocks; ++i) {
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32 * i));
+    if (kCopy) _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + 32 * i), x);
     vps = _mm256_add_epi32(vps, vs1);
     vs1 = _mm256_add_epi32(vs1, _mm256_sad_epu8(x, zero));
     vs2 = _mm256_add_epi32(vs2, _mm256_madd_epi16(_mm256_maddubs_epi16(x, weights), ones));
-    p += 32;
   }
-  vs2 = _mm256_add_epi32(vs2, _mm256_slli_epi32(vps, 5));
+  vs2 = _mm256_add_epi32(_mm256_add_epi32(vs2, vs2b), _mm256_slli_epi32(vps, 5));
   __m128i s1 = _mm_add_epi32(_mm256_castsi256_si128(vs1), _mm256_extracti128_si256(vs1, 1));
   __m128i s2 = _mm_add_epi32(_mm256_castsi256_si128(vs2), _mm256_extracti128_si256(vs2, 1));
   s1 = _mm_add_epi32(s1, _mm_shuffle_epi32(s1, 0x4E));
@@ -120,7 +133,10 @@ inline uint32_t fold(uint32_t adler, uint8_t *dst, const uint8_t *p, size_t n, b
     n -= k;
     size_t done;
 #if defined(VRK_ADLER32_AVX2)
-    done = avx2 ? steps_avx2(a, b, dst, p, k) : steps_sse2(a, b, dst, p, k);
+    if (avx2)
+      done = dst != nullptr ? steps_avx2<true>(a, b, dst, p, k) : steps_avx2<false>(a, b, dst, p, k);
+    else
+      done = steps_sse2(a, b, dst, p, k);
 #else
     (void)avx2;
     done = steps_sse2(a, b, dst, p, k);
