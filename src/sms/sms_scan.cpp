@@ -18,9 +18,7 @@ using namespace vrksms;
 namespace {
 
 bool Modified(const Tsa &tsa, const ScanItem &it, ArchiveRecord &rec) {
-  std::vector<std::string> c = it.dirComps;
-  if (!it.isParent) c.push_back(it.name);
-  bool have = LookupArchive(tsa, *it.res, RelKey(c, c.size(), it.isParent), rec);
+  bool have = LookupArchive(tsa, *it.res, ItemKey(it), rec);
   if (!have || rec.cleanSec < 0) return true;
   const struct timespec &ct = it.meta.ctime;
   return ct.tv_sec != rec.cleanSec || static_cast<uint32_t>(ct.tv_nsec) != rec.cleanNsec;

@@ -118,6 +118,9 @@ class Scan : public HandleObject {
 // The full name of the current item's data set (a parent's name, or the
 // child's directory name followed by its terminal name).
 std::string ItemFullName(const Tsa &tsa, const ScanItem &item);
+// The item's key in the archive state: its components below the resource
+// joined by "/", a parent's with a "/" after it.
+std::string ItemKey(const ScanItem &item);
 
 }  // namespace vrksms
 

@@ -46,6 +46,24 @@ std::string ItemFullName(const Tsa &tsa, const ScanItem &item) {
   return s;
 }
 
+std::string ItemKey(const ScanItem &item) {
+  size_t n = item.name.size() + 1;
+  for (const std::string &c : item.dirComps) n += c.size() + 1;
+  std::string s;
+  s.reserve(n);
+  for (size_t i = 0; i < item.dirComps.size(); ++i) {
+    if (i) s += '/';
+    s += item.dirComps[i];
+  }
+  if (item.isParent) {
+    s += '/';
+  } else {
+    if (!item.dirComps.empty()) s += '/';
+    s += item.name;
+  }
+  return s;
+}
+
 DirFd::~DirFd() {
   if (fd >= 0) close(fd);
 }
