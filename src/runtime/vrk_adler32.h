@@ -119,7 +119,9 @@ __attribute__((target("avx2"))) inline size_t steps_avx2(uint32_t &a, uint32_t &
 }
 
 inline bool have_avx2() {
-  static const bool yes = __builtin_cpu_supports("avx2");
+  // Asked once; the processor's description is read first in case this runs
+  // before the compiler's own start-up code did.
+  static const bool yes = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
   return yes;
 }
 #endif
