@@ -84,7 +84,7 @@ ssize_t vrk_saveset_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int 
   const uint8_t *cp = static_cast<const uint8_t *>(cpBuf);
   // A gathered block is folded as it is copied; any other before it is written.
   bool gathered = g.fd == iFildes && sizeNbyte < kGatherSize;
-  if (!gathered && pAdler != nullptr) *pAdler = vrk_adler32(*pAdler, cp, sizeNbyte);
+  if (!gathered && pAdler != nullptr && sizeNbyte > 0) *pAdler = vrk_adler32(*pAdler, cp, sizeNbyte);
   if (g.fd != iFildes) {
     if (flush_with(nullptr, 0, iTimeout) != 0) return -1;
     struct stat st;
@@ -93,11 +93,12 @@ ssize_t vrk_saveset_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int 
     return flush_with(cpBuf, sizeNbyte, iTimeout) == 0 ? (ssize_t)sizeNbyte : -1;
   }
   if (sizeNbyte >= kGatherSize) return flush_with(cpBuf, sizeNbyte, iTimeout) == 0 ? (ssize_t)sizeNbyte : -1;
+  if (sizeNbyte == 0) return 0;  // an empty block leaves the checksum as it is
   // Less than kGatherSize waits and the block is smaller: both fit.
   if (g.buf.size() < 2 * kGatherSize) g.buf.resize(2 * kGatherSize);
   if (pAdler != nullptr)
     *pAdler = vrk_adler32_copy(*pAdler, g.buf.data() + g.used, cp, sizeNbyte);
-  else if (sizeNbyte > 0)
+  else
     memcpy(g.buf.data() + g.used, cp, sizeNbyte);
   g.used += sizeNbyte;
   if (g.used >= kGatherSize && flush_with(nullptr, 0, iTimeout) != 0) return -1;
