@@ -82,10 +82,10 @@ void log_bsa_failure(int iRc) {
 
 ssize_t vrk_bsa_write(const void *cpBuf, size_t sizeNbyte, int iTimeout) {
   gWriteProgress.Start();
-  fold_checksum(cpBuf, sizeNbyte);
 
   ssize_t result;
   if (spGlobal->sLocalSaveset.iFilDes == -1) {
+    fold_checksum(cpBuf, sizeNbyte);
     result = (ssize_t)sizeNbyte;
     // An empty block would read as the end of an upload to the transport.
     if (sizeNbyte > 0) {
@@ -105,7 +105,8 @@ ssize_t vrk_bsa_write(const void *cpBuf, size_t sizeNbyte, int iTimeout) {
       }
     }
   } else {
-    result = vrk_saveset_write(spGlobal->sLocalSaveset.iFilDes, cpBuf, sizeNbyte, iTimeout);
+    // The saveset's writer folds the block, in one pass with its copy.
+    result = vrk_saveset_write(spGlobal->sLocalSaveset.iFilDes, cpBuf, sizeNbyte, iTimeout, &spGlobal->lChkSum);
     if (result < 0)
       vrk_log(1031, strerror(errno));
     else

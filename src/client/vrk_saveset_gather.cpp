@@ -3,6 +3,7 @@
 #include "client/vrk_saveset_gather.h"
 
 #include <errno.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -10,13 +11,15 @@
 #include <vector>
 
 #include "client/vrk_io.h"
+#include "runtime/vrk_adler32.h"
 
 namespace {
 
 constexpr size_t kGatherSize = 65536;
 
 struct Gather {
-  std::vector<char> buf;
+  std::vector<char> buf;  // 2 * kGatherSize once the first block is gathered
+  size_t used = 0;        // bytes of buf waiting
   int fd = -1;           // the saveset the gathered bytes belong to
   bool regular = false;  // a regular file: written straight, pieces in one writev
 };
@@ -68,16 +71,20 @@ int write_pieces(struct iovec *iov, int cnt, int iTimeout) {
 int flush_with(const void *cpBuf, size_t sizeNbyte, int iTimeout) {
   struct iovec iov[2];
   int cnt = 0;
-  if (!g.buf.empty()) iov[cnt++] = {g.buf.data(), g.buf.size()};
+  if (g.used > 0) iov[cnt++] = {g.buf.data(), g.used};
   if (cpBuf != nullptr && sizeNbyte > 0) iov[cnt++] = {const_cast<void *>(cpBuf), sizeNbyte};
   int rc = cnt > 0 ? write_pieces(iov, cnt, iTimeout) : 0;
-  g.buf.clear();
+  g.used = 0;
   return rc;
 }
 
 }  // namespace
 
-ssize_t vrk_saveset_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int iTimeout) {
+ssize_t vrk_saveset_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int iTimeout, uint32_t *pAdler) {
+  const uint8_t *cp = static_cast<const uint8_t *>(cpBuf);
+  // A gathered block is folded as it is copied; any other before it is written.
+  bool gathered = g.fd == iFildes && sizeNbyte < kGatherSize;
+  if (!gathered && pAdler != nullptr && sizeNbyte > 0) *pAdler = vrk_adler32(*pAdler, cp, sizeNbyte);
   if (g.fd != iFildes) {
     if (flush_with(nullptr, 0, iTimeout) != 0) return -1;
     struct stat st;
@@ -86,10 +93,15 @@ ssize_t vrk_saveset_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int 
     return flush_with(cpBuf, sizeNbyte, iTimeout) == 0 ? (ssize_t)sizeNbyte : -1;
   }
   if (sizeNbyte >= kGatherSize) return flush_with(cpBuf, sizeNbyte, iTimeout) == 0 ? (ssize_t)sizeNbyte : -1;
-  if (g.buf.capacity() < 2 * kGatherSize) g.buf.reserve(2 * kGatherSize);
-  const char *cp = static_cast<const char *>(cpBuf);
-  g.buf.insert(g.buf.end(), cp, cp + sizeNbyte);
-  if (g.buf.size() >= kGatherSize && flush_with(nullptr, 0, iTimeout) != 0) return -1;
+  if (sizeNbyte == 0) return 0;  // an empty block leaves the checksum as it is
+  // Less than kGatherSize waits and the block is smaller: both fit.
+  if (g.buf.size() < 2 * kGatherSize) g.buf.resize(2 * kGatherSize);
+  if (pAdler != nullptr)
+    *pAdler = vrk_adler32_copy(*pAdler, g.buf.data() + g.used, cp, sizeNbyte);
+  else
+    memcpy(g.buf.data() + g.used, cp, sizeNbyte);
+  g.used += sizeNbyte;
+  if (g.used >= kGatherSize && flush_with(nullptr, 0, iTimeout) != 0) return -1;
   return (ssize_t)sizeNbyte;
 }
 

@@ -3,6 +3,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <new>
+#include <vector>
+
 #include "client/vrk_global.h"
 #include "engine/de_codec.h"
 #include "engine/de_stream_internal.h"
@@ -87,17 +90,21 @@ CCODE WriteDEFiles(BUFFER *buffer, UINT32 size, UINT8 parent, UINT32 createDateA
     if (spGlobal->iLogLevel >= 3) vrk_log(4000, "WriteDEFiles: Sending index file DEdataType ...");
     gate_write(header, sizeof(header), &result);
 
-    UINT8 *nameBlock = static_cast<UINT8 *>(malloc(nameBlockSize));
-    if (nameBlock == nullptr) {
-      vrk_log(1094);
-      bErrRet = TRUE;
-      vrk_log(1500, "WriteDEFiles: returning %d", 1);
-      return 1;
+    // One name block's room (at most 64 KiB) serves every record of the run.
+    static std::vector<UINT8> nameBlock;
+    if (nameBlock.size() < nameBlockSize) {
+      try {
+        nameBlock.resize(nameBlockSize);
+      } catch (const std::bad_alloc &) {
+        vrk_log(1094);
+        bErrRet = TRUE;
+        vrk_log(1500, "WriteDEFiles: returning %d", 1);
+        return 1;
+      }
     }
-    DEEncodeNameBlock(createDateAndTime, modifiedDateAndTime, dataSetNameList, nameBlock);
+    DEEncodeNameBlock(createDateAndTime, modifiedDateAndTime, dataSetNameList, nameBlock.data());
     if (spGlobal->iLogLevel >= 3) vrk_log(4000, "WriteDEFiles: Sending index file dataSetNameList...");
-    gate_write(nameBlock, nameBlockSize, &result);
-    free(nameBlock);
+    gate_write(nameBlock.data(), nameBlockSize, &result);
 
     if (spGlobal->iLogLevel >= 3) vrk_log(4000, "WriteDEFiles: Sending data block ...");
     gate_write(buffer, size, &result);

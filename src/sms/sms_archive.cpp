@@ -150,7 +150,7 @@ Table &Load(const std::string &file) {
   return t;
 }
 
-Table &TableFor(const Tsa &tsa, const Resource &res, std::string *file) {
+Table &TableFor(const Tsa &tsa, const Resource &res, const std::string **file) {
   LastTable &l = Last();
   if (!l.table || l.tsa != &tsa || l.res != &res) {
     l.file = FileFor(tsa, res);
@@ -158,7 +158,7 @@ Table &TableFor(const Tsa &tsa, const Resource &res, std::string *file) {
     l.tsa = &tsa;
     l.res = &res;
   }
-  if (file) *file = l.file;
+  if (file) *file = &l.file;
   return *l.table;
 }
 
@@ -173,11 +173,11 @@ bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, 
 }
 
 bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec) {
-  std::string file;
+  const std::string *file = nullptr;
   Table &t = TableFor(tsa, res, &file);
   if (t.out < 0) {
     if (!MakeDirs(StateDir())) return false;
-    t.out = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    t.out = open(file->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (t.out < 0) return false;
     struct stat st;
     if (fstat(t.out, &st) == 0 && st.st_size == 0)

@@ -115,7 +115,6 @@ CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
   }
   FileMeta m;
   SidfHeader hd;
-  std::vector<std::string> comps = it.dirComps;
   CCODE rc = 0;
   if (it.isParent) {
     struct stat st;
@@ -135,7 +134,6 @@ CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
       h.atime = st.st_atim;
     }
   } else {
-    comps.push_back(it.name);
     if (it.meta.kind == kSidfSymlink) rc = OpenLink(dirfd, it.name, m, h);
     else rc = OpenFile(dirfd, it.name, openMode, m, h);
   }
@@ -155,7 +153,7 @@ CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
   if (hd.name.size() > kSidfMaxName) return NWSMTS_OPEN_ERROR;
   h.header = EncodeSidfHeader(hd);
   h.dataSize = hd.dataSize;
-  h.archiveKey = RelKey(comps, comps.size(), it.isParent);
+  h.archiveKey = ItemKey(it);
   h.ctime = m.ctime;
   return 0;
 }

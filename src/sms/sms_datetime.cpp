@@ -37,4 +37,15 @@ UINT32 PackTime(time_t t) {
                           static_cast<UINT16>(tmv.tm_sec > 59 ? 59 : tmv.tm_sec));
 }
 
+UINT32 PackedTimes::Pack(time_t t) {
+  for (int i = 0; i < used_; ++i)
+    if (times_[i] == t) return packed_[i];
+  UINT32 v = PackTime(t);
+  times_[next_] = t;
+  packed_[next_] = v;
+  next_ = (next_ + 1) % kSlots;
+  if (used_ < kSlots) ++used_;
+  return v;
+}
+
 }  // namespace vrksms

@@ -20,7 +20,7 @@ void Put16(uint8_t *&p, uint32_t v) {
 void Put32(uint8_t *&p, uint32_t v) {
   for (int i = 0; i < 4; ++i) *p++ = static_cast<uint8_t>(v >> (8 * i));
 }
-void PutText(uint8_t *&p, const std::string &s) {
+void PutText(uint8_t *&p, std::string_view s) {
   Put16(p, static_cast<uint32_t>(s.size()));
   memcpy(p, s.data(), s.size());
   p += s.size();
@@ -50,11 +50,11 @@ struct Reader {
     --left;
     return true;
   }
-  bool GetText(std::string &s) {
+  bool GetText(std::string_view &s) {
     uint32_t n;
     if (!Get16(n) || left < n) return false;
     if (memchr(p, 0, n)) return false;
-    s.assign(reinterpret_cast<const char *>(p), n);
+    s = std::string_view(reinterpret_cast<const char *>(p), n);
     p += n;
     left -= n;
     return true;
@@ -70,17 +70,19 @@ size_t EncodedListSize(const std::vector<NameEntry> &entries) {
   return n;
 }
 
-CCODE EncodeNameList(const std::vector<NameEntry> &entries, NWSM_DATA_SET_NAME_LIST **out) {
+CCODE EncodeNameViews(const NameView *entries, size_t count, NWSM_DATA_SET_NAME_LIST **out) {
   if (!out) return NWSMUT_INVALID_PARAMETER;
-  if (entries.size() > 0xFFFF) return NWSMUT_LIST_TOO_LARGE;
-  for (const NameEntry &e : entries) {
+  if (count > 0xFFFF) return NWSMUT_LIST_TOO_LARGE;
+  size_t total = kListHeaderSize;
+  for (size_t i = 0; i < count; ++i) {
+    const NameView &e = entries[i];
     if (e.firstSep.size() > 0xFFFF || e.nextSep.size() > 0xFFFF || e.name.size() > 0xFFFF)
       return NWSMUT_LIST_TOO_LARGE;
-    if (e.name.find('\0') != std::string::npos || e.firstSep.find('\0') != std::string::npos ||
-        e.nextSep.find('\0') != std::string::npos)
+    if (e.name.find('\0') != std::string_view::npos || e.firstSep.find('\0') != std::string_view::npos ||
+        e.nextSep.find('\0') != std::string_view::npos)
       return NWSMUT_INVALID_PARAMETER;
+    total += kEntryFixedSize + e.firstSep.size() + e.nextSep.size() + e.name.size();
   }
-  size_t total = EncodedListSize(entries);
   if (total - 2 > NWSM_MAX_NAME_LIST_SIZE) return NWSMUT_LIST_TOO_LARGE;
   uint8_t *buf = static_cast<uint8_t *>(malloc(total));
   if (!buf) return NWSMUT_OUT_OF_MEMORY;
@@ -88,8 +90,9 @@ CCODE EncodeNameList(const std::vector<NameEntry> &entries, NWSM_DATA_SET_NAME_L
   Put16(p, static_cast<uint32_t>(total - 2));
   *p++ = NWSM_NAME_LIST_SIGNATURE;
   *p++ = NWSM_NAME_LIST_VERSION;
-  Put16(p, static_cast<uint32_t>(entries.size()));
-  for (const NameEntry &e : entries) {
+  Put16(p, static_cast<uint32_t>(count));
+  for (size_t i = 0; i < count; ++i) {
+    const NameView &e = entries[i];
     Put32(p, e.nameSpaceType);
     Put32(p, e.selectionType);
     *p++ = e.reverseOrder ? 1 : 0;
@@ -102,7 +105,17 @@ CCODE EncodeNameList(const std::vector<NameEntry> &entries, NWSM_DATA_SET_NAME_L
   return 0;
 }
 
-CCODE ParseNameList(const void *list, size_t realSize, std::vector<NameEntry> &out) {
+CCODE EncodeNameList(const std::vector<NameEntry> &entries, NWSM_DATA_SET_NAME_LIST **out) {
+  if (!out) return NWSMUT_INVALID_PARAMETER;
+  if (entries.size() > 0xFFFF) return NWSMUT_LIST_TOO_LARGE;
+  std::vector<NameView> views;
+  views.reserve(entries.size());
+  for (const NameEntry &e : entries)
+    views.push_back({e.nameSpaceType, e.selectionType, e.reverseOrder, e.firstSep, e.nextSep, e.name});
+  return EncodeNameViews(views.data(), views.size(), out);
+}
+
+CCODE ParseNameViews(const void *list, size_t realSize, std::vector<NameView> &out) {
   out.clear();
   if (!list) return NWSMUT_INVALID_PARAMETER;
   // A real size too short for the size field itself holds no list.
@@ -118,7 +131,7 @@ CCODE ParseNameList(const void *list, size_t realSize, std::vector<NameEntry> &o
   // The count is the list's own claim: room only for the entries its bytes can hold.
   out.reserve(std::min<size_t>(count, n / kEntryFixedSize));
   for (uint32_t i = 0; i < count; ++i) {
-    NameEntry e;
+    NameView e;
     uint32_t rev, reserved;
     if (!r.Get32(e.nameSpaceType) || !r.Get32(e.selectionType) || !r.Get8(rev) ||
         !r.Get8(reserved) || rev > 1 || reserved != 0 || !r.GetText(e.firstSep) ||
@@ -127,11 +140,30 @@ CCODE ParseNameList(const void *list, size_t realSize, std::vector<NameEntry> &o
       return NWSMUT_INVALID_LIST;
     }
     e.reverseOrder = rev != 0;
-    out.push_back(std::move(e));
+    out.push_back(e);
   }
   if (r.left != 0) {
     out.clear();
     return NWSMUT_INVALID_LIST;
+  }
+  return 0;
+}
+
+CCODE ParseNameList(const void *list, size_t realSize, std::vector<NameEntry> &out) {
+  out.clear();
+  std::vector<NameView> views;
+  CCODE rc = ParseNameViews(list, realSize, views);
+  if (rc) return rc;
+  out.reserve(views.size());
+  for (const NameView &v : views) {
+    NameEntry e;
+    e.nameSpaceType = v.nameSpaceType;
+    e.selectionType = v.selectionType;
+    e.reverseOrder = v.reverseOrder;
+    e.firstSep.assign(v.firstSep);
+    e.nextSep.assign(v.nextSep);
+    e.name.assign(v.name);
+    out.push_back(std::move(e));
   }
   return 0;
 }

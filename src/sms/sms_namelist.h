@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sms/smstypes.h"
@@ -18,6 +19,14 @@ struct NameEntry {
   uint32_t selectionType = 0;
   bool reverseOrder = false;
   std::string firstSep, nextSep, name;
+};
+
+// An entry whose texts point into a list (or into the caller's strings).
+struct NameView {
+  uint32_t nameSpaceType = 0;
+  uint32_t selectionType = 0;
+  bool reverseOrder = false;
+  std::string_view firstSep, nextSep, name;
 };
 
 // Layout version 1, little-endian:
@@ -33,6 +42,13 @@ size_t EncodedListSize(const std::vector<NameEntry> &entries);
 
 // Builds a malloc'd list; NWSMUT_LIST_TOO_LARGE when n would pass 65525.
 CCODE EncodeNameList(const std::vector<NameEntry> &entries, NWSM_DATA_SET_NAME_LIST **out);
+
+// The same from entries that point at their texts.
+CCODE EncodeNameViews(const NameView *entries, size_t count, NWSM_DATA_SET_NAME_LIST **out);
+
+// Parses a list into entries pointing into it, with the checks of
+// ParseNameList; the entries are valid while the list is.
+CCODE ParseNameViews(const void *list, size_t realSize, std::vector<NameView> &out);
 
 // Parses a list whose real size is `realSize` bytes (0: trust its own size
 // field); NWSMUT_INVALID_LIST for any entry that does not fit.

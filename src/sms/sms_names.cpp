@@ -16,12 +16,21 @@ struct PutHandle : HandleObject {
   NWSM_DATA_SET_NAME_LIST *list = nullptr;
 };
 
+// The handle keeps a copy of the list; its entries point into the copy.
 struct GetHandle : HandleObject {
-  std::vector<NameEntry> entries;
+  std::vector<uint8_t> bytes;
+  std::vector<NameView> entries;
   size_t next = 0;
 };
 
-char *Dup(const std::string &s) {
+// Entries of the lists a call reads and lets go before it returns, kept
+// from call to call so that their room is not asked for every time.
+std::vector<NameView> &Scratch() {
+  thread_local std::vector<NameView> views;
+  return views;
+}
+
+char *Dup(std::string_view s) {
   char *p = static_cast<char *>(malloc(s.size() + 1));
   if (p) {
     memcpy(p, s.data(), s.size());
@@ -30,7 +39,7 @@ char *Dup(const std::string &s) {
   return p;
 }
 
-CCODE Fill(const NameEntry &e, NWSM_DATA_SET_NAME *out) {
+CCODE Fill(const NameView &e, NWSM_DATA_SET_NAME *out) {
   memset(out, 0, sizeof(*out));
   out->nameSpaceType = e.nameSpaceType;
   out->selectionType = e.selectionType;
@@ -46,8 +55,8 @@ CCODE Fill(const NameEntry &e, NWSM_DATA_SET_NAME *out) {
   return 0;
 }
 
-NameEntry Make(UINT32 ns, UINT32 sel, NWBOOLEAN rev, const char *s1, const char *s2, const char *name) {
-  NameEntry e;
+NameView Make(UINT32 ns, UINT32 sel, NWBOOLEAN rev, const char *s1, const char *s2, const char *name) {
+  NameView e;
   e.nameSpaceType = ns;
   e.selectionType = sel;
   e.reverseOrder = rev != 0;
@@ -58,9 +67,9 @@ NameEntry Make(UINT32 ns, UINT32 sel, NWBOOLEAN rev, const char *s1, const char 
 }
 
 // Replaces *list by a new list of these entries.
-CCODE Store(NWSM_DATA_SET_NAME_LIST **list, const std::vector<NameEntry> &entries) {
+CCODE Store(NWSM_DATA_SET_NAME_LIST **list, const NameView *entries, size_t count) {
   NWSM_DATA_SET_NAME_LIST *fresh = nullptr;
-  CCODE rc = EncodeNameList(entries, &fresh);
+  CCODE rc = EncodeNameViews(entries, count, &fresh);
   if (rc) return rc;
   free(*list);
   *list = fresh;
@@ -79,7 +88,8 @@ extern "C" CCODE NWSMPutOneName(NWSM_DATA_SET_NAME_LIST **list, UINT32 nameSpace
   c.Args("ns=0x%X, sel=%u, name=\"%s\"", nameSpaceType, selectionType, S(name));
   if (CCODE rc = c.Begin(kNoConnection)) return c.End(rc);
   if (!list || !name) return c.End(NWSMUT_INVALID_PARAMETER);
-  return c.End(Store(list, {Make(nameSpaceType, selectionType, reverseOrder, firstSeparator, nextSeparator, name)}));
+  NameView one = Make(nameSpaceType, selectionType, reverseOrder, firstSeparator, nextSeparator, name);
+  return c.End(Store(list, &one, 1));
 }
 
 extern "C" CCODE NWSMPutFirstName(NWSM_DATA_SET_NAME_LIST **list, UINT32 nameSpaceType,
@@ -90,7 +100,8 @@ extern "C" CCODE NWSMPutFirstName(NWSM_DATA_SET_NAME_LIST **list, UINT32 nameSpa
   c.Args("ns=0x%X, sel=%u, name=\"%s\"", nameSpaceType, selectionType, S(name));
   if (CCODE rc = c.Begin(kNoConnection)) return c.End(rc);
   if (!list || !name || !nameHandle) return c.End(NWSMUT_INVALID_PARAMETER);
-  CCODE rc = Store(list, {Make(nameSpaceType, selectionType, reverseOrder, firstSeparator, nextSeparator, name)});
+  NameView one = Make(nameSpaceType, selectionType, reverseOrder, firstSeparator, nextSeparator, name);
+  CCODE rc = Store(list, &one, 1);
   if (rc) return c.End(rc);
   auto h = std::make_unique<PutHandle>();
   h->list = *list;
@@ -108,11 +119,12 @@ extern "C" CCODE NWSMPutNextName(NWSM_DATA_SET_NAME_LIST **list, UINT32 *nameHan
   if (!list || !*list || !name || !nameHandle) return c.End(NWSMUT_INVALID_PARAMETER);
   PutHandle *h = FindHandle<PutHandle>(*nameHandle, 0);
   if (!h || h->list != *list) return c.End(NWSMUT_INVALID_HANDLE);
-  std::vector<NameEntry> entries;
-  CCODE rc = ParseNameList(*list, 0, entries);
+  // The entries point into the old list, which goes only once the new one is built.
+  std::vector<NameView> &entries = Scratch();
+  CCODE rc = ParseNameViews(*list, 0, entries);
   if (rc) return c.End(rc);
   entries.push_back(Make(nameSpaceType, selectionType, reverseOrder, firstSeparator, nextSeparator, name));
-  rc = Store(list, entries);
+  rc = Store(list, entries.data(), entries.size());
   if (!rc) h->list = *list;
   return c.End(rc);
 }
@@ -134,11 +146,11 @@ extern "C" CCODE NWSMGetOneName(const NWSM_DATA_SET_NAME_LIST *list, NWSM_DATA_S
   Call c("NWSMGetOneName");
   if (CCODE rc = c.Begin(kNoConnection)) return c.End(rc);
   if (!list || !name) return c.End(NWSMUT_INVALID_PARAMETER);
-  std::vector<NameEntry> entries;
-  CCODE rc = ParseNameList(list, 0, entries);
+  std::vector<NameView> &entries = Scratch();
+  CCODE rc = ParseNameViews(list, 0, entries);
   if (rc) return c.End(rc);
   if (entries.empty()) return c.End(NWSMUT_LIST_EMPTY);
-  c.Args("name=\"%s\"", entries[0].name.c_str());
+  c.Args("name=\"%.*s\"", static_cast<int>(entries[0].name.size()), entries[0].name.data());
   return c.End(Fill(entries[0], name));
 }
 
@@ -148,7 +160,9 @@ extern "C" CCODE NWSMGetFirstName(const NWSM_DATA_SET_NAME_LIST *list, NWSM_DATA
   if (CCODE rc = c.Begin(kNoConnection)) return c.End(rc);
   if (!list || !name || !nameHandle) return c.End(NWSMUT_INVALID_PARAMETER);
   auto h = std::make_unique<GetHandle>();
-  CCODE rc = ParseNameList(list, 0, h->entries);
+  const uint8_t *b = reinterpret_cast<const uint8_t *>(list);
+  h->bytes.assign(b, b + NWSM_LIST_TOTAL_SIZE(list));
+  CCODE rc = ParseNameViews(h->bytes.data(), 0, h->entries);
   if (rc) return c.End(rc);
   if (h->entries.empty()) return c.End(NWSMUT_LIST_EMPTY);
   rc = Fill(h->entries[0], name);
@@ -174,16 +188,16 @@ extern "C" CCODE NWSMGetDataSetName(const NWSM_DATA_SET_NAME_LIST *list, UINT32 
   c.Args("ns=0x%X", nameSpaceType);
   if (CCODE rc = c.Begin(kNoConnection)) return c.End(rc);
   if (!list || !name) return c.End(NWSMUT_INVALID_PARAMETER);
-  std::vector<NameEntry> entries;
-  CCODE rc = ParseNameList(list, 0, entries);
+  std::vector<NameView> &entries = Scratch();
+  CCODE rc = ParseNameViews(list, 0, entries);
   if (rc) return c.End(rc);
   if (entries.empty()) return c.End(NWSMUT_LIST_EMPTY);
-  for (const NameEntry &e : entries)
+  for (const NameView &e : entries)
     if (e.nameSpaceType == nameSpaceType) return c.End(Fill(e, name));
   if (nameSpaceType == 0) {
     // A request for name space 0 is always answered: its UTF-8 form, else
     // the primary (first) entry, whose type then tells the caller.
-    for (const NameEntry &e : entries)
+    for (const NameView &e : entries)
       if (e.nameSpaceType == 256) return c.End(Fill(e, name));
     return c.End(Fill(entries[0], name));
   }
@@ -192,8 +206,7 @@ extern "C" CCODE NWSMGetDataSetName(const NWSM_DATA_SET_NAME_LIST *list, UINT32 
 
 extern "C" CCODE vrk_sms_check_name_list(const NWSM_DATA_SET_NAME_LIST *list, UINT32 realSize) {
   if (!list || realSize < 2) return NWSMUT_INVALID_PARAMETER;
-  std::vector<NameEntry> entries;
-  return ParseNameList(list, realSize, entries);
+  return ParseNameViews(list, realSize, Scratch());
 }
 
 extern "C" void NWSMFreeDataSetName(NWSM_DATA_SET_NAME *name) {

@@ -18,9 +18,7 @@ using namespace vrksms;
 namespace {
 
 bool Modified(const Tsa &tsa, const ScanItem &it, ArchiveRecord &rec) {
-  std::vector<std::string> c = it.dirComps;
-  if (!it.isParent) c.push_back(it.name);
-  bool have = LookupArchive(tsa, *it.res, RelKey(c, c.size(), it.isParent), rec);
+  bool have = LookupArchive(tsa, *it.res, ItemKey(it), rec);
   if (!have || rec.cleanSec < 0) return true;
   const struct timespec &ct = it.meta.ctime;
   return ct.tv_sec != rec.cleanSec || static_cast<uint32_t>(ct.tv_nsec) != rec.cleanNsec;
@@ -36,17 +34,19 @@ std::string StreamName(const Scan &s, const ScanItem &it) {
 CCODE Report(Scan &s, NWSM_SCAN_INFORMATION **info, NWSM_DATA_SET_NAME_LIST **names) {
   const ScanItem &it = s.current;
   std::string name = StreamName(s, it);
-  std::vector<NameEntry> entries;
+  // One entry a name space, all of the same name; room kept from item to item.
+  thread_local std::vector<NameView> entries;
+  entries.clear();
   for (uint32_t ns : s.nameSpaces) {
-    NameEntry e;
+    NameView e;
     e.nameSpaceType = ns;
     e.firstSep = FirstSeparator(*s.tsa);
     e.nextSep = NextSeparator(*s.tsa);
     e.name = name;
-    entries.push_back(std::move(e));
+    entries.push_back(e);
   }
   NWSM_DATA_SET_NAME_LIST *list = nullptr;
-  CCODE rc = EncodeNameList(entries, &list);
+  CCODE rc = EncodeNameViews(entries.data(), entries.size(), &list);
   if (rc) return rc;
   NWSM_SCAN_INFORMATION *si = static_cast<NWSM_SCAN_INFORMATION *>(calloc(1, sizeof(*si)));
   if (!si) {
@@ -67,9 +67,9 @@ CCODE Report(Scan &s, NWSM_SCAN_INFORMATION **info, NWSM_DATA_SET_NAME_LIST **na
   si->totalStreamsDataSize = kSidfFixedHeader + name.size() + it.meta.size + kSidfTrailer;
   si->modifiedFlag = modified ? 1 : 0;
   si->parentFlag = it.isParent ? 1 : 0;
-  si->accessDateAndTime = PackTime(it.meta.atime.tv_sec);
-  si->createDateAndTime = PackTime(it.meta.btime.tv_sec);
-  si->modifiedDateAndTime = PackTime(it.meta.mtime.tv_sec);
+  si->accessDateAndTime = s.packedTimes.Pack(it.meta.atime.tv_sec);
+  si->createDateAndTime = s.packedTimes.Pack(it.meta.btime.tv_sec);
+  si->modifiedDateAndTime = s.packedTimes.Pack(it.meta.mtime.tv_sec);
   si->archivedDateAndTime = rec.archived;
   *info = si;
   *names = list;

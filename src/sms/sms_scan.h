@@ -13,6 +13,7 @@
 
 #include "sms/sms_namelist.h"
 #include "sms/sms_state.h"
+#include "sms/sms_time.h"
 #include "sms/sms_world.h"
 #include "sms/smstypes.h"
 
@@ -66,6 +67,7 @@ class Scan : public HandleObject {
   std::vector<NameEntry> selection;
   std::vector<uint32_t> nameSpaces;  // name-space entries of every returned name list
   std::vector<Source> sources;
+  mutable PackedTimes packedTimes;  // the dates this scan reports and filters by
   ScanItem current;
   bool haveCurrent = false;
 
@@ -116,6 +118,9 @@ class Scan : public HandleObject {
 // The full name of the current item's data set (a parent's name, or the
 // child's directory name followed by its terminal name).
 std::string ItemFullName(const Tsa &tsa, const ScanItem &item);
+// The item's key in the archive state: its components below the resource
+// joined by "/", a parent's with a "/" after it.
+std::string ItemKey(const ScanItem &item);
 
 }  // namespace vrksms
 

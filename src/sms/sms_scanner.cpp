@@ -46,6 +46,24 @@ std::string ItemFullName(const Tsa &tsa, const ScanItem &item) {
   return s;
 }
 
+std::string ItemKey(const ScanItem &item) {
+  size_t n = item.name.size() + 1;
+  for (const std::string &c : item.dirComps) n += c.size() + 1;
+  std::string s;
+  s.reserve(n);
+  for (size_t i = 0; i < item.dirComps.size(); ++i) {
+    if (i) s += '/';
+    s += item.dirComps[i];
+  }
+  if (item.isParent) {
+    s += '/';
+  } else {
+    if (!item.dirComps.empty()) s += '/';
+    s += item.name;
+  }
+  return s;
+}
+
 DirFd::~DirFd() {
   if (fd >= 0) close(fd);
 }
@@ -111,7 +129,7 @@ bool Scan::Selected(const Entry &e, const Frame &f) const {
   // Date windows: a "first" bound is inclusive, a "last" bound exclusive;
   // both compare packed DOS times. Access and archive bounds are not applied.
   if (FilterActive()) {
-    UINT32 m = PackTime(e.meta.mtime.tv_sec), cr = PackTime(e.meta.btime.tv_sec);
+    UINT32 m = packedTimes.Pack(e.meta.mtime.tv_sec), cr = packedTimes.Pack(e.meta.btime.tv_sec);
     if (ctl.firstModifiedDateAndTime && m < ctl.firstModifiedDateAndTime) return false;
     if (ctl.lastModifiedDateAndTime && m >= ctl.lastModifiedDateAndTime) return false;
     if (ctl.firstCreateDateAndTime && cr < ctl.firstCreateDateAndTime) return false;

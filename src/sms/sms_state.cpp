@@ -21,11 +21,6 @@ NWSMTSScanDataSetContinue_t NWSMTSScanDataSetContinue = vrk_sms_scan_continue_im
 
 namespace vrksms {
 
-State &G() {
-  static State state;
-  return state;
-}
-
 std::string Format(const char *fmt, ...) {
   char buf[512];
   va_list ap;

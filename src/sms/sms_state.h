@@ -54,7 +54,11 @@ struct State {
   UINT32 nextHandle = 0x00010000u;
 };
 
-State &G();
+// The one process state (inline: every call of the interface asks for it).
+inline State &G() {
+  static State state;
+  return state;
+}
 void EnsureWorld();
 UINT32 NewHandle();  // never 0 or 0xFFFFFFFF, never reused while the process runs
 Connection *FindConnection(UINT32 connection);

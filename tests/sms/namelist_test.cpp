@@ -1,6 +1,7 @@
 // Name lists: the frozen byte layout, round trips through Put and Get, the
 // checks against malformed lists, the size bound, and name-list nodes.
 #include "sms/sms_namelist.h"
+#include "sms/sms_time.h"
 #include "sms_test_util.h"
 
 using namespace smstest;
@@ -176,6 +177,16 @@ TEST(DateTime, PackAndUnpackDosDates) {
   EXPECT_EQ(58, s);  // two-second steps
   EXPECT_EQ(0u, NWSMPackDateTime(1979, 12, 31, 0, 0, 0));
   EXPECT_LT(NWSMPackDateTime(2023, 12, 31, 23, 59, 58), NWSMPackDateTime(2024, 1, 1, 0, 0, 0));
+}
+
+// A scan's kept packed times answer what packing answers, through repeats,
+// the slots running over and times out of the packable range.
+TEST(DateTime, KeptPackedTimesEqualPackingEveryTime) {
+  vrksms::PackedTimes kept;
+  const time_t seq[] = {1234567890, 1234567890, 1234567891, 0,          4102444800 * 2, 1234567890,
+                        1700000000, 1700000001, 1700000002, 1700000003, 1234567890,     1700000000,
+                        -1,         1234567891, 1234567891};
+  for (time_t t : seq) EXPECT_EQ(vrksms::PackTime(t), kept.Pack(t)) << t;
 }
 
 TEST(Utf8, LengthQueryConversionAndComparisons) {
