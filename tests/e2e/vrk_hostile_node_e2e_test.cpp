@@ -84,6 +84,11 @@ TEST(HostileNodeE2E, EndsTheJobInTimeWithTheReason) {
        "response headers did not end within 2 seconds", false, ""},
       {"100 Continue for ever", true, false, R"({"endless_continue": 0.2})",
        "response headers did not end within 2 seconds", false, ""},
+      // 64 bytes every 0.1 s reach the size bound only after 100 seconds.
+      {"an upload's answer body trickles for ever", true, false, R"({"body_trickle": 0.1})",
+       "response did not end within 2 seconds", false, ""},
+      {"an upload's answer body flows for ever", true, false, R"({"body_trickle": 0})",
+       "response body exceeds 65536 bytes", false, ""},
       {"escape sequences in the Reply", true, false, R"({"reply": "520 )" + kEscapes + R"(full"})",
        "520 \\x1b[2J\\x1b]0;owned\\x07\\x1b[31mfull", true, "BSAHTTPHeaderCallback: Reply: 520 \\x1b[2J"},
       {"a Reply of 100 KB", true, false, R"({"reply": ")" + std::string(100000, 'y') + R"("})",
