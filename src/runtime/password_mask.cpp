@@ -28,6 +28,8 @@ std::string mask_remembered(const std::string &text) {
 void vrk_remember_url_password(const std::string &password) {
   if (password.empty() || password == VRK_PASSWORD_MASK) return;
   std::vector<std::string> &all = remembered();
+  // A command line gives one or two; a bound keeps every mask cheap.
+  if (all.size() >= 32) return;
   for (const std::string &pw : all)
     if (pw == password) return;
   auto it = all.begin();

@@ -111,8 +111,8 @@ size_t DebugCallback(char *ptr, size_t size, size_t nmemb, void *ctx) {
   size_t total = size * nmemb;
   // An explanation of some tens of KiB at most: a node that sends more
   // floods the job log (returning less than given ends the transfer).
-  c->uiResponseBody += total;
-  if (c->uiResponseBody > XBSA_REPLY_MAX_BYTES) {
+  if (c) c->uiResponseBody += total;
+  if (c && c->uiResponseBody > XBSA_REPLY_MAX_BYTES) {
     http_error(__func__, __LINE__, "the storage node's response body exceeds %d bytes", XBSA_REPLY_MAX_BYTES);
     return 0;
   }
