@@ -140,7 +140,7 @@ int vrk_genargs(char **cpArgs, int iRows) {
     if (!format_slot(i, szLine)) {
       if (i == 0)
         trace("%l0 ERROR: Can't build the storage node entry from [%s] and port %d",
-              or_empty(spGlobal->sSMS.cpHost), spGlobal->sSMS.iPort);
+              vrk_mask_url_password(or_empty(spGlobal->sSMS.cpHost)).c_str(), spGlobal->sSMS.iPort);
       else
         trace("%l0 ERROR: XBSA environment entry %d does not fit in %d bytes", i, VRK_GENARGS_LINE);
       iResult = -1;

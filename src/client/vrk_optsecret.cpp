@@ -34,11 +34,20 @@ std::vector<SecretSpan> vrk_control_host_secrets(const char *cpArg) {
 std::vector<SecretSpan> vrk_url_secrets(const char *cpArg) {
   std::vector<SecretSpan> spans;
   if (cpArg == nullptr) return spans;
+  // One URL is the whole argument: its user information runs from behind
+  // "://" to the last '@', so a password holding '@', '/', '?', '#', a quote
+  // or a blank (which the URL refuses later) is still found whole.
   std::string text(cpArg);
-  size_t pos = 0, at = 0, len = 0;
-  while (vrk_url_password_span(text, pos, &at, &len)) {
-    spans.push_back({at, len});
-    pos = at + len;
+  size_t scheme = text.find("://");
+  if (scheme == std::string::npos) return spans;
+  size_t begin = scheme + 3;
+  size_t at = text.rfind('@');
+  if (at == std::string::npos || at < begin) return spans;
+  size_t colon = text.find(':', begin);
+  if (colon < at) {
+    spans.push_back({colon + 1, at - colon - 1});
+    // Every later message masks it wherever it shows.
+    vrk_remember_url_password(text.substr(colon + 1, at - colon - 1));
   }
   return spans;
 }

@@ -15,7 +15,8 @@ struct SecretSpan {
 
 // -C host:port:user:password: the fourth field.
 std::vector<SecretSpan> vrk_control_host_secrets(const char *cpArg);
-// -S: the password of the URL's user information.
+// -S: the password of the URL's user information (up to the argument's last
+// '@'); it is remembered for the masking of every message.
 std::vector<SecretSpan> vrk_url_secrets(const char *cpArg);
 // -o: the value of every ENCRYPT keyword (every keyword beginning with EN).
 std::vector<SecretSpan> vrk_subopt_secrets(const char *cpArg);

@@ -242,6 +242,7 @@ int vrk_parse_subopts(const char *cpArg) {
   }
 
   int result = 0;
+  bool bAfterPassword = false;
   for (const std::string &orig : keywords) {
     std::string kw = orig;
     const Row *hit = nullptr;
@@ -253,10 +254,13 @@ int vrk_parse_subopts(const char *cpArg) {
     }
     if (hit == nullptr) {
       vrk_banner();
-      vrk_log(1038, kw.c_str(), 'o');
+      // Behind an ENCRYPT value an unknown word is most likely the rest of
+      // a password that holds a comma: it is refused without being shown.
+      vrk_log(1038, bAfterPassword ? "****" : kw.c_str(), 'o');
       print_os_info();
       return -1;
     }
+    bAfterPassword = hit->eKey == K_ENCRYPT && value_of(orig) != nullptr;
     if (!apply(hit->eKey, kw, orig)) result = -1;
   }
   return result;

@@ -70,8 +70,12 @@ int ObtainSessionInfo(int *sessionToRestore) {
     if (sessionToRestore != nullptr) *sessionToRestore = 0;
     return 0;
   }
-  if (sessionInfoFile != nullptr || (sessionInfoFile = fopen(DE_SESSION_FILE, "r")) == nullptr) {
+  // Read like it is written: a link or a special file at the name (a
+  // FIFO that blocks, /dev/zero that lists sessions for ever) is refused.
+  if (sessionInfoFile != nullptr || (sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "r", 0)) == nullptr) {
+    int err = errno;
     fputs("Session File Open Error\n", stderr);
+    if (err == ELOOP || err == EINVAL) vrk_log(2500, "Session file [%s] not opened: %s", DE_SESSION_FILE, strerror(err));
     return 1;
   }
   console_write("\n\nList of Available Sessions :\n");

@@ -54,6 +54,18 @@ int flush_stage(CURL *h, HttpCtx *ctx) {
   return ProccedBlock(h, &block, 0) != 0 ? -1 : 0;
 }
 
+// Once the body is sent and the final headers are in, the rest of the
+// response must come within the data wait: a node that trickles its answer
+// byte by byte keeps the transfer moving but must not hold the job for ever.
+bool response_in_time(const HttpCtx *ctx) {
+  if (!ctx->bEofSent || !g_sHeaderPhase.bDone) return true;
+  long long llFrom = ctx->llEofAt > g_sHeaderPhase.llDoneAt ? ctx->llEofAt : g_sHeaderPhase.llDoneAt;
+  unsigned long ulWait = xbsa_wait_seconds();
+  if (http_now_ms() - llFrom <= (long long)ulWait * 1000) return true;
+  HTTP_ERROR("ProccedBlock: the storage node's response did not end within %lu seconds", ulWait);
+  return false;
+}
+
 int fail_step(HttpCtx *ctx) {
   ctx->bFailed = TRUE;
   ctx->dataBlockPtr = NULL;
@@ -200,6 +212,7 @@ int BSAHttpOpen(_sSession *sctpSession, int iMode, char **cpaComands) {
     // Room for a whole gathered step or block and its chunk header at once.
     HTTP_SETOPT(CURLOPT_UPLOAD_BUFFERSIZE, 4L * HTTP_STAGE_SIZE);
     HTTP_SETOPT(CURLOPT_WRITEFUNCTION, DebugCallback);
+    HTTP_SETOPT(CURLOPT_WRITEDATA, ctx);
     HTTP_SETOPT(CURLOPT_READFUNCTION, ReadCallback);
     HTTP_SETOPT(CURLOPT_READDATA, ctx);
     if (bOk && rc == CURLE_OK) {
@@ -295,6 +308,7 @@ int ProccedBlock(CURL *curl_handle, BSA_DataBlock32 *block, int finish) {
     if (iResult == -1 || IsHttpError(curl_handle)) return fail_step(ctx);
     if (interrupted(ctx, "Perform")) return fail_step(ctx);
     if (!http_check_progress(curl_handle, ctx, "Perform")) return fail_step(ctx);
+    if (finish && !response_in_time(ctx)) return fail_step(ctx);
     if (ctx->dataBlockPtr != NULL) continue;
     if (!finish) break;
   }

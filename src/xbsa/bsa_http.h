@@ -36,6 +36,8 @@ typedef struct HttpCtx {
   char *pStage;                   // upload: small blocks gathered into one send
   size_t uiStaged;                // bytes waiting in pStage
   size_t uiFrontSent;             // of them, sent in front of a large block
+  long long llEofAt;              // upload: monotonic ms when the end of the body went to libcurl
+  size_t uiResponseBody;          // upload: bytes of the response body so far
 } HttpCtx;
 
 // Value of the last "Reply:" response header.
@@ -56,6 +58,7 @@ typedef struct HttpHeaderPhase {
   size_t uiLines;             // header lines of the transfer
   BOOL bBodyOpen;             // an upload still sends its body
   BOOL bDone;                 // the final response's headers are complete
+  long long llDoneAt;         // monotonic ms when they were
   BOOL bFailed;               // a bound was passed (the reason is logged)
 } HttpHeaderPhase;
 extern HttpHeaderPhase g_sHeaderPhase;

@@ -7,6 +7,7 @@
 
 #include "runtime/x_dump.h"
 #include "xbsa/bsa_http.h"
+#include "xbsa/stpc.h"
 #include "xbsa/xbsa_trace.h"
 
 namespace {
@@ -26,6 +27,7 @@ size_t ReadCallback(char *ptr, size_t size, size_t nmemb, void *ctx) {
   if (!block || block->numBytes == 0) {
     c->dataBlockPtr = NULL;
     if (c->bEndOfData) {
+      if (!c->bEofSent) c->llEofAt = http_now_ms();
       c->bEofSent = TRUE;
       g_sHeaderPhase.bBodyOpen = FALSE;
       return 0;
@@ -105,8 +107,15 @@ size_t BSAHTTPHeaderCallback(char *ptr, size_t size, size_t nmemb, void *userdat
 void DumpCallback(char *cpDumpLine) { xbsalog("Dump: [%s]", cpDumpLine); }
 
 size_t DebugCallback(char *ptr, size_t size, size_t nmemb, void *ctx) {
-  (void)ctx;
+  HttpCtx *c = (HttpCtx *)ctx;
   size_t total = size * nmemb;
+  // An explanation of some tens of KiB at most: a node that sends more
+  // floods the job log (returning less than given ends the transfer).
+  if (c) c->uiResponseBody += total;
+  if (c && c->uiResponseBody > XBSA_REPLY_MAX_BYTES) {
+    http_error(__func__, __LINE__, "the storage node's response body exceeds %d bytes", XBSA_REPLY_MAX_BYTES);
+    return 0;
+  }
   // The body of an upload's response only explains; the status and the
   // reply decide, so the line is not kept as the last error.
   xbsalog("%s(%d): XBSA HTTP error \"%s\"", __func__, __LINE__, "Server response");

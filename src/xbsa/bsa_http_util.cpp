@@ -97,6 +97,7 @@ int http_header_phase_line(const char *cpLine, size_t uiLen) {
     p.llResponseStart = 0;
     if (p.lCode < 100 || p.lCode >= 200) {
       p.bDone = TRUE;
+      p.llDoneAt = llNow;
       p.llPhaseStart = 0;
     }
   }

@@ -133,6 +133,8 @@ int accept_limited(int hListen, int SControl, const char *cpPrefix) {
   inet_ntop(AF_INET, &saNode.sin_addr, szNode, sizeof szNode);
   unsigned long ulWait = xbsa_wait_seconds();
   long long llDeadline = now_ms() + (long long)(ulWait > 2000000 ? 2000000 : ulWait) * 1000;
+  const int kForeignTraced = 8;
+  int iForeign = 0;
   for (;;) {
     long long llLeft = llDeadline - now_ms();
     if (llLeft <= 0) {
@@ -157,8 +159,13 @@ int accept_limited(int hListen, int SControl, const char *cpPrefix) {
     if (saPeer.sin_family == AF_INET && saPeer.sin_addr.s_addr == saNode.sin_addr.s_addr) return hData;
     char szPeer[INET_ADDRSTRLEN] = "?";
     if (saPeer.sin_family == AF_INET) inet_ntop(AF_INET, &saPeer.sin_addr, szPeer, sizeof szPeer);
-    xbsalog("%s: data connection from %s:%d closed: the storage node is %s", cpPrefix, szPeer,
-            saPeer.sin_family == AF_INET ? (int)ntohs(saPeer.sin_port) : 0, szNode);
+    // A stream of such connections must not flood the job log.
+    if (++iForeign <= kForeignTraced) {
+      xbsalog("%s: data connection from %s:%d closed: the storage node is %s", cpPrefix, szPeer,
+              saPeer.sin_family == AF_INET ? (int)ntohs(saPeer.sin_port) : 0, szNode);
+    } else if (iForeign == kForeignTraced + 1) {
+      xbsalog("%s: further data connections from other addresses are closed without a trace line", cpPrefix);
+    }
     close(hData);
   }
 }

@@ -86,6 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
                 ""},
         SubCase{"encrypt_plain=pw", 0, [] { return O().iEncryptPlain == 1; }, ""},
         SubCase{"encrypt", -1, [] { return O().iEncrypt == 0; }, "vrk-1038"},
+        // A password with a comma: its second part is not shown.
+        SubCase{"encrypt=Se,cret", -1, [] { return true; }, "Invalid argument [****] for switch -o."},
+        SubCase{"encrypt=Se,plain,bogus", -1, [] { return O().iPlain == 1; },
+                "Invalid argument [BOGUS] for switch -o."},
         // An unknown keyword stops the list at once with the OS description.
         SubCase{"bogus,plain", -1, [] { return O().iPlain == 0; },
                 "Invalid argument [BOGUS] for switch -o."},

@@ -63,6 +63,7 @@ struct Case {
   std::string why;    // in the job's messages
   bool traced;        // run with the storage client's trace (-v 5)
   std::string traceLine;  // then also in the messages ("" for none)
+  int maxTraceLines = 0;  // when not 0: the trace line shows at most that often
 };
 
 TEST(HostileNodeE2E, EndsTheJobInTimeWithTheReason) {
@@ -70,6 +71,8 @@ TEST(HostileNodeE2E, EndsTheJobInTimeWithTheReason) {
   const Case cases[] = {
       {"data connection from another address", false, false, R"({"foreign_data": "only", "hold": 30})",
        "no data connection within 2 seconds", true, "data connection from 127.0.0.2:"},
+      {"data connections from another address as fast as they go", false, false, R"({"foreign_data": "flood"})",
+       "no data connection within 2 seconds", true, "data connection from 127.0.0.2:", 8},
       {"continuation lines for ever", false, false, R"({"endless_reply": {"USER": 0.3}})",
        "No complete reply from the storage node within 2 seconds", false, ""},
       {"continuation lines as fast as they go", false, false, R"({"endless_reply": {"PASS": 0}})",
@@ -84,6 +87,11 @@ TEST(HostileNodeE2E, EndsTheJobInTimeWithTheReason) {
        "response headers did not end within 2 seconds", false, ""},
       {"100 Continue for ever", true, false, R"({"endless_continue": 0.2})",
        "response headers did not end within 2 seconds", false, ""},
+      // 64 bytes every 0.1 s reach the size bound only after 100 seconds.
+      {"an upload's answer body trickles for ever", true, false, R"({"body_trickle": 0.1})",
+       "response did not end within 2 seconds", false, ""},
+      {"an upload's answer body flows for ever", true, false, R"({"body_trickle": 0})",
+       "response body exceeds 65536 bytes", false, ""},
       {"escape sequences in the Reply", true, false, R"({"reply": "520 )" + kEscapes + R"(full"})",
        "520 \\x1b[2J\\x1b]0;owned\\x07\\x1b[31mfull", true, "BSAHTTPHeaderCallback: Reply: 520 \\x1b[2J"},
       {"a Reply of 100 KB", true, false, R"({"reply": ")" + std::string(100000, 'y') + R"("})",
@@ -136,6 +144,11 @@ TEST(HostileNodeE2E, EndsTheJobInTimeWithTheReason) {
     EXPECT_TRUE(Has(r.err, c.why)) << r.err;
     if (!c.traceLine.empty()) {
       EXPECT_TRUE(Has(r.err, c.traceLine)) << r.err;
+    }
+    if (c.maxTraceLines > 0) {
+      int lines = 0;
+      for (size_t p = r.err.find(c.traceLine); p != std::string::npos; p = r.err.find(c.traceLine, p + 1)) ++lines;
+      EXPECT_LE(lines, c.maxTraceLines) << r.err;
     }
     // Far more than the few data waits it may take: only a hang passes it.
     EXPECT_LT(took, 60.0) << r.err;

@@ -743,6 +743,25 @@ TEST_F(DEInteractiveTest, ObtainSessionInfoAsksForAListedSession) {
   EXPECT_EQ(Obtain("1\n", &choice, &out, tmp_), 1);
   EXPECT_NE(GetCapturedStderr().find("Session File Open Error"), std::string::npos);
 
+  // A link to a device and a FIFO nobody writes at the name: refused at
+  // once, neither an endless list nor a wait for a writer.
+  for (bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo ? "FIFO" : "link to /dev/zero");
+    unlink(tmp_.file(DE_SESSION_FILE).c_str());
+    if (fifo) {
+      ASSERT_EQ(mkfifo(tmp_.file(DE_SESSION_FILE).c_str(), 0600), 0);
+    } else {
+      ASSERT_EQ(symlink("/dev/zero", tmp_.file(DE_SESSION_FILE).c_str()), 0);
+    }
+    CaptureStderr();
+    EXPECT_EQ(Obtain("1\n", &choice, &out, tmp_), 1);
+    std::string err = GetCapturedStderr();
+    EXPECT_NE(err.find("Session File Open Error"), std::string::npos) << err;
+    EXPECT_NE(err.find(std::string("Session file [") + DE_SESSION_FILE + "] not opened"), std::string::npos) << err;
+    EXPECT_EQ(out.find("1. "), std::string::npos) << out.substr(0, 200);
+  }
+  unlink(tmp_.file(DE_SESSION_FILE).c_str());
+
   vrk_nlm_interactive = 0;
   EXPECT_EQ(ObtainSessionInfo(&choice), 0);
   EXPECT_EQ(choice, 0);

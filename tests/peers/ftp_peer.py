@@ -22,7 +22,8 @@ The script is a JSON object; every key is optional:
                          line every that many seconds (0: as fast as it goes)
   foreign_data           "only": the data connection comes from 127.0.0.2
                          and no other follows; "first": one from 127.0.0.2,
-                         then the real one
+                         then the real one; "flood": connection after
+                         connection from 127.0.0.2 until the port is closed
   stall_data_after       RETR: send that many bytes, then hold the data
                          connection open without sending more; STOR: stop
                          reading after that many bytes
@@ -146,6 +147,20 @@ def foreign_connect(addr, log):
 
 def data_connect(addr, script, log):
     foreign = script.get("foreign_data")
+    if foreign == "flood":
+        n = 0
+        try:
+            while True:
+                f = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                f.bind(("127.0.0.2", 0))
+                f.connect(addr)
+                f.close()
+                n += 1
+                time.sleep(0.005)
+        except OSError:
+            pass
+        log("-- foreign data connections made %d" % n)
+        raise OSError("no data connection made")
     if foreign:
         foreign_connect(addr, log)
         if foreign == "only":

@@ -23,6 +23,9 @@ every key is optional:
                 every that many seconds, never ending the headers
   endless_continue  answer "100 Continue" every that many seconds for ever
                 (an upload's body is read after the first one)
+  body_trickle  upload: store the body, then answer with a chunked response
+                body that never ends, one 64-byte chunk every that many
+                seconds (0: as fast as it goes)
 Each request appends "-- request METHOD PATH", its XBSA-*, Expect and
 Transfer-Encoding headers ("Name: value", in order) and "-- stored PATH N"
 or "-- served PATH N" to the log file.
@@ -103,6 +106,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"X-Trickle-%d: more to come\r\n" % n)
             self.wfile.flush()
             time.sleep(SCRIPT["header_trickle"])
+
+    def trickle_body(self):
+        """A final answer whose chunked body never ends."""
+        self.send_response(SCRIPT.get("status", 201))
+        self.send_header(SCRIPT.get("reply_name", "Reply"), SCRIPT.get("reply", "OK"))
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        try:
+            while True:
+                self.wfile.write(b"40\r\n" + b"e" * 64 + b"\r\n")
+                self.wfile.flush()
+                time.sleep(SCRIPT["body_trickle"])
+        except OSError as e:
+            log("-- client went away: %s" % e)
+        self.close_connection = True
 
     def endless_continue(self):
         while True:
@@ -225,6 +243,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if SCRIPT.get("hold_response"):
             hold(self.connection)
             self.close_connection = True
+            return
+        if "body_trickle" in SCRIPT:
+            self.trickle_body()
             return
         self.answer(SCRIPT.get("status", 201), SCRIPT.get("body", "").encode())
 

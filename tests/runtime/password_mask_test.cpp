@@ -27,6 +27,15 @@ TEST(PasswordMask, OnlyThePasswordOfEachUrlIsMasked) {
   for (const auto &c : cases) EXPECT_EQ(c.out, vrk_mask_url_password(c.in)) << c.in;
 }
 
+TEST(PasswordMask, ARememberedPasswordIsMaskedWhateverItHolds) {
+  vrk_remember_url_password("a/b c'd");
+  vrk_remember_url_password("a/b");
+  EXPECT_EQ("[http://u:****@h] \"ftp://v:****@g:1\"",
+            vrk_mask_url_password("[http://u:a/b c'd@h] \"ftp://v:a/b@g:1\""));
+  // Only as a URL's password: the same text elsewhere stays.
+  EXPECT_EQ("path a/b c'd", vrk_mask_url_password("path a/b c'd"));
+}
+
 TEST(PasswordMask, ALonePasswordIsTheMaskOrEmpty) {
   EXPECT_STREQ("****", vrk_masked("x"));
   EXPECT_STREQ("", vrk_masked(""));
