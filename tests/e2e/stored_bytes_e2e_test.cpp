@@ -21,15 +21,7 @@ using e2e::Result;
 const int64_t kMtime = 1234567890;  // 2009-02-13 23:31:30 UTC
 const int64_t kAtime = 1234567000;
 
-std::string Bytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345u;
-    s[i] = (char)(x >> 16);
-  }
-  return s;
-}
+using vrktest::Bytes;
 
 // Fixed mode, times and (as root) owner.
 void Fix(const std::string &path, mode_t mode, bool link = false) {

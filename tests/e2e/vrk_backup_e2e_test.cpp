@@ -24,20 +24,10 @@ using e2e::Result;
 const int64_t kOld = 1000000000;  // 2001-09-09: far before every reference time
 
 void Write(const std::string &path, const std::string &data, int64_t mtime = kOld) {
-  vrktest::WriteFile(path, data);
-  struct timeval tv[2] = {{(time_t)mtime, 0}, {(time_t)mtime, 0}};
-  utimes(path.c_str(), tv);
+  vrktest::WriteFileAt(path, data, mtime);
 }
 
-std::string Bytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345u;
-    s[i] = (char)(x >> 16);
-  }
-  return s;
-}
+using vrktest::Bytes;
 
 // Stream bytes of a file's data set besides its data: header of 58 bytes
 // and the name, trailer of 16.

@@ -20,20 +20,10 @@ using e2e::Result;
 
 const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
 
-std::string Bytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345u;
-    s[i] = (char)(x >> 16);
-  }
-  return s;
-}
+using vrktest::Bytes;
 
 void Write(const std::string &path, const std::string &data, int64_t mtime) {
-  vrktest::WriteFile(path, data);
-  struct timeval tv[2] = {{(time_t)mtime, 0}, {(time_t)mtime, 0}};
-  utimes(path.c_str(), tv);
+  vrktest::WriteFileAt(path, data, mtime);
 }
 
 // Files below, at and above one read buffer, a link, nested directories.

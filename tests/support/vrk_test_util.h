@@ -1,9 +1,11 @@
 // Small helpers shared by the unit tests: temporary directories, whole-file
-// reads and a clean global state per test.
+// reads and writes, repeatable file contents and a clean global state per test.
 #ifndef VRK_TESTS_SUPPORT_VRK_TEST_UTIL_H
 #define VRK_TESTS_SUPPORT_VRK_TEST_UTIL_H
 
+#include <stdint.h>
 #include <stdlib.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -49,6 +51,24 @@ inline std::string ReadFile(const std::string &path) {
 inline void WriteFile(const std::string &path, const std::string &data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << data;
+}
+
+// Writes a file and sets its access and modification times to mtime.
+inline void WriteFileAt(const std::string &path, const std::string &data, int64_t mtime) {
+  WriteFile(path, data);
+  struct timeval tv[2] = {{(time_t)mtime, 0}, {(time_t)mtime, 0}};
+  utimes(path.c_str(), tv);
+}
+
+// n bytes of repeatable pseudo-random content, different for each seed.
+inline std::string Bytes(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    s[i] = (char)(x >> 16);
+  }
+  return s;
 }
 
 // Zeroes the global client state, as main does before its set-up.
