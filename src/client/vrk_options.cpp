@@ -131,6 +131,10 @@ bool opt_log_target(const char *a, OptState *st) {
 
 bool opt_restore_target(const char *a) {
   if (!vrk_opt_dash_ok(a, 'R')) return false;
+  // An empty target (-R "" or an unset variable) would restore onto the
+  // original files, and "=path" is what -R=path hands over: both refused
+  // ("==::==" in front is an empty relocation pattern).
+  if (a[0] == '\0' || (a[0] == '=' && a[1] != '=')) return vrk_opt_invalid(a, 'R');
   _sVRKGlobal *g = spGlobal;
   if (strcmp(g->szTargetPath[0], "pipe") == 0) return true;
   if (iRArgs >= VRK_MAX_ITEMS - 1) return vrk_opt_invalid(a, 'R');
@@ -243,6 +247,9 @@ bool opt_include_list(const char *a) {
 bool opt_saveset(const char *a) {
   _sVRKGlobal *g = spGlobal;
   _sLocalSaveset *ls = &g->sLocalSaveset;
+  // "-" alone is standard input or output; any other value with a leading
+  // dash is the next option taken as the saveset name.
+  if (a[0] == '-' && a[1] != '\0') return vrk_opt_missing('s');
   // A second -s replaces the first: its file is closed (and a saveset made
   // for it is given up).
   if (ls->iFilDes > 2) close(ls->iFilDes);
@@ -342,7 +349,7 @@ bool opt_level(const char *a) {
   if (!vrk_opt_dash_ok(a, 'l')) return false;
   std::string level(a);
   _eBackupType t = vrk_level(&level[0]);
-  if (t == E_TYPE_UNKNOWN) return false;
+  if (t == E_TYPE_UNKNOWN) return vrk_opt_invalid(a, 'l');
   spGlobal->eBackupType = t;
   return true;
 }
@@ -451,7 +458,15 @@ int vrk_analyze_opt(int argc, char **argv) {
         case 'p': g->eOPERATION = PUT; break;
         case 'k': g->eOPERATION = KILL; break;
         case 'h': help_and_exit(0); break;
-        default: break;  // consumed without effect
+        default:
+          // Without the operation first every later option would be read in
+          // the wrong mode (a read-only -s, a refused -T): stop here.
+          vrk_banner();
+          vrk_log(1004);
+          vrk_print_help();
+          print_os_info();
+          vrk_log(1500, "Ending vrk_analyze_opt -1");
+          return -1;
       }
       continue;
     }

@@ -98,7 +98,11 @@ RELOC_ERROR ProcessRelocArgs(const char *RelocArg, PathRelocContext **Relocation
   }
   // Too many items (or none): refuse the argument. Going on without pairs
   // would restore onto the original locations.
-  if (iCount < 1) {
+  // An empty target (an empty -R, or a delimiter with nothing after it)
+  // would also leave the data sets where they came from.
+  bool bEmptyTarget = iCount >= 1 && cpItem[iCount - 1][0] == '\0';
+  for (int i = 1; i < iCount; i += 2) bEmptyTarget = bEmptyTarget || cpItem[i][0] == '\0';
+  if (iCount < 1 || bEmptyTarget) {
     free_items(cpItem, VRK_RELOC_MAX_ITEMS + 1);
     log_invalid_argument(RelocArg);
     return RELOC_ERROR_CANT_SETUP_RELOCATION_PATH;

@@ -90,8 +90,10 @@ bool apply(Keyword key, const std::string &kw, const std::string &orig) {
   switch (key) {
     case K_RENAME:
       if (o->iOverwrite == 1) {
-        refuse(kw.c_str());  // the first of the two stays; parsing goes on
-        return true;
+        // Both asked for: the job must not guess whether live files may be
+        // overwritten, so the list is refused after its other keywords.
+        refuse(kw.c_str());
+        return false;
       }
       o->iRename = 1;
       return true;
@@ -99,7 +101,7 @@ bool apply(Keyword key, const std::string &kw, const std::string &orig) {
     case K_OVERWRITE:
       if (o->iRename == 1) {
         refuse(kw.c_str());
-        return true;
+        return false;
       }
       o->iOverwrite = 1;
       return true;

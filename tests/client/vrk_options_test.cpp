@@ -118,9 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
                          G().eBackupType == FULL && S(G().sSMS.cpDATAFlags) == "ft";
                 },
                 {"Operation:        RESTORE, Level: FULL"}},
-        // A first option that is no operation is consumed; -b later is ignored.
+        // A first option that is no operation stops the parsing at once.
         OptCase{{"-j", "job", "-b", "/vol/a"}, -1,
-                [] { return G().eOPERATION == OPERATION_NOT_INITIALIZED; }, {kHelp, kEnd}},
+                [] { return G().eOPERATION == OPERATION_NOT_INITIALIZED && G().szJobName[0] == '\0'; },
+                {"vrk-1004: Error:    Invalid function.", kHelp, kEnd}},
         OptCase{{"-b", "-r", "-s", "x", "/a"}, 0, [] { return G().eOPERATION == BACKUP; }, {}},
         OptCase{{"-k"}, -1, [] { return G().eOPERATION == KILL; },
                 {"Operation:        KILL, Level:  \n", kEnd}},
@@ -183,7 +184,36 @@ INSTANTIATE_TEST_SUITE_P(
                          S(G().sVRKObject.cpAdditionalFindArg) == "find";
                 },
                 {}},
-        OptCase{{"-b", "-l", "bogus", "/a"}, -1, [] { return true; }, {kHelp, kEnd}},
+        OptCase{{"-b", "-l", "bogus", "/a"}, -1, [] { return G().eBackupType == E_TYPE_DEFAULT; },
+                {"Invalid argument [bogus] for switch -l.", kHelp, kEnd}},
+        OptCase{{"-b", "-l", "sel", "/a"}, -1, [] { return true; },
+                {"Invalid argument [sel] for switch -l."}},
+        // A dash in front of the saveset name is the next option swallowed.
+        OptCase{{"-b", "-s", "-j", "job", "/a"}, -1,
+                [] { return S(G().sSMS.cpSaveset) == "dummy"; },
+                {"Option -s requires an argument.", kHelp}},
+        // Targets that would leave the data sets on the original files.
+        OptCase{{"-r", "-o", "overwrite", "-R", "", "-s", "x"}, -1,
+                [] { return G().szTargetArg[0][0] == '\0' && !G().bRelocationRequired; },
+                {"Invalid argument [] for switch -R.", kHelp}},
+        OptCase{{"-r", "-R", "/restored", "-R", "", "-s", "x"}, -1, [] { return true; },
+                {"Invalid argument [] for switch -R."}},
+        OptCase{{"-r", "-R=/restored", "-s", "x"}, -1, [] { return true; },
+                {"Invalid argument [=/restored] for switch -R."}},
+        OptCase{{"-r", "-R", "/restored==::==", "-s", "x"}, -1, [] { return true; },
+                {"Invalid argument [/restored==::==] for switch -R.",
+                 "ERROR: Can't perform path relocation of \"-R\""}},
+        OptCase{{"-r", "-R", "/a==::==/b==::==", "-s", "x"}, -1, [] { return true; },
+                {"Invalid argument [/a==::==/b==::==] for switch -R."}},
+        OptCase{{"-r", "-R", "/a==::====::==/c", "-s", "x"}, -1, [] { return true; },
+                {"for switch -R."}},
+        // An empty pattern in front is the whole tree.
+        OptCase{{"-r", "-R", "==::==/new", "-s", "x"}, 0,
+                [] {
+                  return std::string(G().szPath[0]) == "/" &&
+                         std::string(G().szTargetPath[0]) == "/new/";
+                },
+                {}},
         OptCase{{"-b", "-l", "-full"}, -1, [] { return true; },
                 {"Option -l requires an argument."}},
         OptCase{{"-b", "-q"}, -1, [] { return true; }, {"Unrecognized option: -q.", kHelp}},
@@ -318,9 +348,9 @@ INSTANTIATE_TEST_SUITE_P(
                          S(G().sVRKObject.cpItem[1]) == "/b";
                 },
                 {}},
-        OptCase{{"-b", "-o", "ov,ren", "-s", "x", "/a"}, 0,
+        OptCase{{"-r", "-o", "ov", "-o", "ren", "-s", "x"}, -1,
                 [] { return G().sOptions.iOverwrite == 1 && G().sOptions.iRename == 0; },
-                {"Invalid argument [REN] for switch -o."}},
+                {"Invalid argument [REN] for switch -o.", kHelp}},
         OptCase{{"-b", "-o", "bogus", "/a"}, -1, [] { return true; },
                 {"Invalid argument [BOGUS] for switch -o.", kHelp}},
         OptCase{{"-b", "-L", "LOCAL", "-L", "NONE", "-s", "x", "/a"}, 0,
