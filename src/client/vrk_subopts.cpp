@@ -92,6 +92,7 @@ bool apply(Keyword key, const std::string &kw, const std::string &orig) {
       if (o->iOverwrite == 1) {
         // Both asked for: the job must not guess whether live files may be
         // overwritten, so the list is refused after its other keywords.
+        vrk_banner();
         refuse(kw.c_str());
         return false;
       }
@@ -100,6 +101,7 @@ bool apply(Keyword key, const std::string &kw, const std::string &orig) {
     case K_PLAIN: o->iPlain = 1; return true;
     case K_OVERWRITE:
       if (o->iRename == 1) {
+        vrk_banner();
         refuse(kw.c_str());
         return false;
       }

@@ -361,10 +361,29 @@ TEST(ExitStatus, OptionErrorsPrintTheHelpAndEndWith3) {
       {{"-b", "-l"}, "vrk-1002: Error:    Unrecognized option: -l."},
       {{"-b", "-l", "-x"}, "vrk-1001: Error:    Option -l requires an argument."},
       {{"-b", "-B", "0", "/x"}, "vrk-1038: Error:    Invalid argument [0] for switch -B."},
+      // Restore typos that would otherwise land on the original files.
+      {{"-r", "-o", "overwrite", "-R"}, "vrk-1002: Error:    Unrecognized option: -R."},
+      {{"-r", "-R", "-o", "overwrite"}, "vrk-1001: Error:    Option -R requires an argument."},
+      {{"-r", "-o", "overwrite", "-R", ""}, "vrk-1038: Error:    Invalid argument [] for switch -R."},
+      {{"-r", "-o", "overwrite", "-R=/restored"},
+       "vrk-1038: Error:    Invalid argument [=/restored] for switch -R."},
+      {{"-r", "-o", "overwrite", "-R", "/restored==::=="},
+       "vrk-1038: Error:    Invalid argument [/restored==::==] for switch -R."},
+      {{"-r", "-o", "overwrite,Rename", "-R", "/restored"},
+       "vrk-1038: Error:    Invalid argument [RENAME] for switch -o."},
+      {{"-r", "-o", "overwrte"}, "vrk-1038: Error:    Invalid argument [OVERWRTE] for switch -o."},
+      {{"-b", "-l", "inkr", "/x"}, "vrk-1038: Error:    Invalid argument [inkr] for switch -l."},
+      {{"-b", "-s", "-j", "job", "/x"}, "vrk-1001: Error:    Option -s requires an argument."},
+      {{"-b", "-j", "-b", "/x"}, "vrk-1001: Error:    Option -j requires an argument."},
+      {{"-j", "job", "-b", "/x"}, "vrk-1004: Error:    Invalid function."},
+      {{"-b", "-j", std::string(5000, 'j'), "/x"}, "for switch -j."},
   };
   for (const Case &c : cases) {
     Result r = job.Run(c.args);
-    EXPECT_EQ(r.exitCode(), 3) << c.args[1] << "\n" << r.err;
+    std::string line;
+    for (const std::string &a : c.args) line += a.substr(0, 40) + " ";
+    SCOPED_TRACE(line);
+    EXPECT_EQ(r.exitCode(), 3) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("vrk-3036: Info:     # "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("vrk-3019: Info:     OS info:"), std::string::npos) << r.err;
