@@ -153,7 +153,9 @@ OptResult opt_since(const char *a) {
     return OPT_STOP;
   }
   vrk_log(3500, "Got SINCE with [%s]", a);
-  time_t t = vrk_get_time(a, 0);
+  // All fourteen digits: a short time would be read as another moment.
+  bool bDigits = strlen(a) == 14 && strspn(a, "0123456789") == 14;
+  time_t t = bDigits ? vrk_get_time(a, 0) : (time_t)-1;
   if (t == (time_t)-1) {
     vrk_opt_invalid(a, 'T');
     return OPT_FAIL;

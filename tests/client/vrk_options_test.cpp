@@ -170,6 +170,11 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Got SINCE with [20140219131022]", "Level: SINCE"}},
         OptCase{{"-b", "-T", "2014-02-19", "/a"}, -1, [] { return G().eBackupType != SINCE; },
                 {"Invalid argument [2014-02-19] for switch -T.", kHelp}},
+        // A digit short: not read as another second.
+        OptCase{{"-b", "-T", "2014021913102", "/a"}, -1, [] { return G().eBackupType != SINCE; },
+                {"Invalid argument [2014021913102] for switch -T."}},
+        OptCase{{"-b", "-T", "201402191310225", "/a"}, -1, [] { return G().eBackupType != SINCE; },
+                {"for switch -T."}},
         OptCase{{"-r", "-T", "20140219131022", "/a"}, -1, [] { return true; },
                 {"Option -T not available in this mode."}},
         OptCase{{"-b", "-v", "3", "-s", "x", "/a"}, 0, [] { return G().iLogLevel == 3; },
@@ -440,6 +445,11 @@ TEST_F(Options, SmsLoginRefusals) {
   EXPECT_EQ(-1, r.rc);
   EXPECT_STREQ("", spGlobal->szDB_Pass);
   EXPECT_EQ(std::string::npos, r.err.find("ppppp"));
+  // A flag typo is refused, not read as 0; the password stays masked.
+  r = Run({"-b", "-N", "a:b:c:d:Secr3t:l", "/a"});
+  EXPECT_EQ(-1, r.rc);
+  EXPECT_TRUE(Has(r.err, "Invalid argument [a:b:c:d:******:l] for switch -N.")) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("Secr3t"));
 }
 
 TEST_F(Options, LocalSavesetForms) {
