@@ -349,6 +349,8 @@ bool opt_segment(const char *a) {
 
 bool opt_level(const char *a) {
   if (!vrk_opt_dash_ok(a, 'l')) return false;
+  // An empty level (an unset variable) would be read as FULL.
+  if (a[0] == '\0') return vrk_opt_invalid(a, 'l');
   std::string level(a);
   _eBackupType t = vrk_level(&level[0]);
   if (t == E_TYPE_UNKNOWN) return vrk_opt_invalid(a, 'l');

@@ -330,6 +330,7 @@ int vrk_after_options(int argc, char **argv, int iFirst, const OptState *st) {
   if (failed) return -1;
 
   if (g->eOPERATION == OPERATION_NOT_INITIALIZED || g->eOPERATION > DIRLIST) {
+    vrk_log(1004);  // no option at all: say why the help follows
     vrk_print_help();
     return -1;
   }

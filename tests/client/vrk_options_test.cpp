@@ -193,6 +193,11 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Invalid argument [bogus] for switch -l.", kHelp, kEnd}},
         OptCase{{"-b", "-l", "sel", "/a"}, -1, [] { return true; },
                 {"Invalid argument [sel] for switch -l."}},
+        OptCase{{"-b", "-j", "job", "-l", "", "-s", "x", "/a"}, -1,
+                [] { return G().eBackupType == E_TYPE_DEFAULT; },
+                {"Invalid argument [] for switch -l."}},
+        OptCase{{"/vol/a"}, -1, [] { return G().eOPERATION == OPERATION_NOT_INITIALIZED; },
+                {"vrk-1004: Error:    Invalid function.", kHelp, kEnd}},
         // A dash in front of the saveset name is the next option swallowed.
         OptCase{{"-b", "-s", "-j", "job", "/a"}, -1,
                 [] { return S(G().sSMS.cpSaveset) == "dummy"; },
