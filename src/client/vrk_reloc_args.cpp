@@ -96,10 +96,9 @@ RELOC_ERROR ProcessRelocArgs(const char *RelocArg, PathRelocContext **Relocation
     for (int i = 0; i < iCount; ++i)
       reloc_logf(4000, "Parsed relocation expression[%d] \"%s\"", i, cpItem[i]);
   }
-  // Too many items (or none): refuse the argument. Going on without pairs
-  // would restore onto the original locations.
-  // An empty target (an empty -R, or a delimiter with nothing after it)
-  // would also leave the data sets where they came from.
+  // Too many items (or none), or an empty target (an empty -R, a delimiter
+  // with nothing after it): refuse the argument. Going on would restore
+  // onto the original locations.
   bool bEmptyTarget = iCount >= 1 && cpItem[iCount - 1][0] == '\0';
   for (int i = 1; i < iCount; i += 2) bEmptyTarget = bEmptyTarget || cpItem[i][0] == '\0';
   if (iCount < 1 || bEmptyTarget) {
