@@ -226,6 +226,9 @@ bool opt_include_list(const char *a) {
     vrk_log(1020);
     return false;
   }
+  // "-" alone is the list on standard input; "-j" and the like are the
+  // next option taken as the list.
+  if (a[0] == '-' && a[1] != '\0') return vrk_opt_missing('f');
   if (!vrk_opt_set_heap(&o->cpIncludeList, a)) return false;
   if (a[0] == '@' && a[1] == '@' && a[2] != '\0') {
     std::string rest(a + 2);

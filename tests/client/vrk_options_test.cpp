@@ -198,7 +198,10 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Invalid argument [] for switch -l."}},
         OptCase{{"/vol/a"}, -1, [] { return G().eOPERATION == OPERATION_NOT_INITIALIZED; },
                 {"vrk-1004: Error:    Invalid function.", kHelp, kEnd}},
-        // A dash in front of the saveset name is the next option swallowed.
+        // A dash in front of a list or saveset name is the next option swallowed.
+        OptCase{{"-b", "-f", "-j", "job", "/a"}, -1,
+                [] { return G().sVRKObject.cpIncludeList == nullptr; },
+                {"Option -f requires an argument.", kHelp}},
         OptCase{{"-b", "-s", "-j", "job", "/a"}, -1,
                 [] { return S(G().sSMS.cpSaveset) == "dummy"; },
                 {"Option -s requires an argument.", kHelp}},
