@@ -48,13 +48,18 @@ struct BackupHandle : DataHandle {
 };
 
 // A symbolic link child: its metadata and target, read without following it.
-CCODE OpenLink(int dirfd, const std::string &name, FileMeta &m, BackupHandle &h) {
+// Reading a link moves its access time; with 0x40000 it is set back.
+CCODE OpenLink(int dirfd, const std::string &name, UINT32 openMode, FileMeta &m, BackupHandle &h) {
   if (!StatEntry(dirfd, name.c_str(), m) || m.kind != kSidfSymlink) return NWSMTS_OPEN_ERROR;
   char buf[kSidfMaxLinkTarget + 1];
   ssize_t n = readlinkat(dirfd, name.c_str(), buf, sizeof(buf));
   if (n <= 0 || static_cast<size_t>(n) > kSidfMaxLinkTarget) return NWSMTS_OPEN_ERROR;
   h.linkTarget.assign(buf, static_cast<size_t>(n));
   m.size = h.linkTarget.size();
+  if (openMode & NWSM_PRESERVE_ACCESS_TIME) {
+    struct timespec ts[2] = {m.atime, {0, UTIME_OMIT}};
+    utimensat(dirfd, name.c_str(), ts, AT_SYMLINK_NOFOLLOW);
+  }
   return 0;
 }
 
@@ -66,7 +71,7 @@ CCODE OpenFile(int dirfd, const std::string &name, UINT32 openMode, FileMeta &m,
   int fd = -1;
   if (openMode & NWSM_PRESERVE_ACCESS_TIME) fd = openat(dirfd, name.c_str(), flags | O_NOATIME);
   if (fd < 0) fd = openat(dirfd, name.c_str(), flags);
-  if (fd < 0) return errno == ELOOP ? OpenLink(dirfd, name, m, h) : NWSMTS_OPEN_ERROR;
+  if (fd < 0) return errno == ELOOP ? OpenLink(dirfd, name, openMode, m, h) : NWSMTS_OPEN_ERROR;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
@@ -134,7 +139,7 @@ CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
       h.atime = st.st_atim;
     }
   } else {
-    if (it.meta.kind == kSidfSymlink) rc = OpenLink(dirfd, it.name, m, h);
+    if (it.meta.kind == kSidfSymlink) rc = OpenLink(dirfd, it.name, openMode, m, h);
     else rc = OpenFile(dirfd, it.name, openMode, m, h);
   }
   if (ownfd >= 0) close(ownfd);

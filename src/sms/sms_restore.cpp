@@ -60,6 +60,7 @@ struct RestoreHandle : DataHandle {
   bool applyDirMeta = false;
   bool metadataOnly = false;  // no data streams over an existing file
   int tmpFd = -1;
+  bool holeSkipped = false;  // zero blocks left as a hole: the size is set at close
   std::string tmpName;
   bool tmpLinked = false;
   UnfinishedFile unfinished;  // tmpName, for a signal handler
@@ -244,6 +245,32 @@ CCODE RestoreHandle::Decide(Connection &conn) {
   return 0;
 }
 
+// Writes n bytes that belong at offset `at` of a new file; zeros are skipped
+// over block by block (a new file reads zeros there, and the size is set at
+// close), so that the hole of a sparse file stays a hole.
+bool WriteKeepingHoles(int fd, const uint8_t *p, size_t n, uint64_t at, bool &skipped) {
+  const size_t kBlock = 4096;
+  static const uint8_t kZeros[kBlock] = {};
+  size_t done = 0;
+  while (done < n) {
+    size_t k = std::min(n - done, kBlock - static_cast<size_t>((at + done) % kBlock));
+    if (memcmp(p + done, kZeros, k) == 0) {
+      if (lseek(fd, static_cast<off_t>(k), SEEK_CUR) < 0) return false;
+      skipped = true;
+      done += k;
+      continue;
+    }
+    while (k > 0) {
+      ssize_t w = write(fd, p + done, k);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return false;
+      done += static_cast<size_t>(w);
+      k -= static_cast<size_t>(w);
+    }
+  }
+  return true;
+}
+
 CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
   if (phase == kDeclined || phase == kBad) return declined;
   size_t pos = 0;
@@ -272,13 +299,7 @@ CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
         if (h.kind == kSidfSymlink) {
           linkTarget.append(reinterpret_cast<const char *>(p + pos), k);
         } else if (!(mode & NWSM_NO_DATA_STREAMS) && tmpFd >= 0) {
-          size_t done = 0;
-          while (done < k) {
-            ssize_t w = write(tmpFd, p + pos + done, k - done);
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return Bad(NWSMTS_WRITE_ERROR);
-            done += static_cast<size_t>(w);
-          }
+          if (!WriteKeepingHoles(tmpFd, p + pos, k, dataDone, holeSkipped)) return Bad(NWSMTS_WRITE_ERROR);
         }
         pos += k;
         dataDone += k;
@@ -374,6 +395,7 @@ CCODE RestoreHandle::Close() {
     Discard();
     return rc;
   } else {
+    if (holeSkipped && ftruncate(tmpFd, static_cast<off_t>(h.dataSize)) != 0) rc = NWSMTS_WRITE_ERROR;
     if (root && fchown(tmpFd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
     if (fchmod(tmpFd, h.mode & 07777) != 0 || futimens(tmpFd, ts) != 0) rc = NWSMTS_WRITE_ERROR;
     if (close(tmpFd) != 0) rc = NWSMTS_WRITE_ERROR;

@@ -100,6 +100,8 @@ class Scan : public HandleObject {
 
   void Load(Frame &f);
   bool Selected(const Entry &e, const Frame &f) const;
+  // Tells on standard error that a special file of the directory is left out.
+  void NoticeSpecial(const Frame &f, const std::string &parent, Entry &e) const;
   bool ParentExcluded(const std::string &fullName) const;
   bool FilterActive() const;
   bool ResumeActive() const { return resume && si_ == resumeSource; }

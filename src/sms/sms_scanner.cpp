@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdio.h>
+
 #include <algorithm>
 
 #include "sms/sms_path.h"
@@ -85,8 +87,13 @@ void Scan::Load(Frame &f) {
     const char *n = de->d_name;
     if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
     Entry e;
-    if (!StatEntry(f.fd, n, e.meta)) continue;  // special files are left out
     e.name = n;
+    if (!StatEntry(f.fd, n, e.meta)) {
+      // FIFOs, devices and sockets have no data-set kind: they are left out,
+      // and said so, so that a backup without them is not taken as whole.
+      NoticeSpecial(f, parent, e);
+      continue;
+    }
     if (e.meta.kind == kSidfDirectory) {
       if (ParentExcluded(parent + e.name + "/")) continue;
       f.dirs.push_back(std::move(e));
@@ -114,6 +121,21 @@ bool Scan::ParentExcluded(const std::string &full) const {
 bool Scan::FilterActive() const {
   return ctl.firstModifiedDateAndTime || ctl.lastModifiedDateAndTime || ctl.firstCreateDateAndTime ||
          ctl.lastCreateDateAndTime;
+}
+
+void Scan::NoticeSpecial(const Frame &f, const std::string &parent, Entry &e) const {
+  struct stat st;
+  if (fstatat(f.fd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  const char *kind = S_ISFIFO(st.st_mode)  ? "FIFO"
+                     : S_ISCHR(st.st_mode) ? "character device"
+                     : S_ISBLK(st.st_mode) ? "block device"
+                     : S_ISSOCK(st.st_mode) ? "socket"
+                                            : nullptr;
+  if (!kind) return;
+  e.meta.mtime = st.st_mtim;
+  e.meta.btime = st.st_ctim;
+  if (!Selected(e, f)) return;
+  fprintf(stderr, "vrk_sms: %s%s: left out, a %s is not backed up\n", parent.c_str(), e.name.c_str(), kind);
 }
 
 bool Scan::Selected(const Entry &e, const Frame &f) const {
