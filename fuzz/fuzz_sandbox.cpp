@@ -2,6 +2,7 @@
 // private mount namespace, a private tmpfs on /tmp, the start directory kept writable.
 #include "fuzz_sandbox.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -138,4 +139,14 @@ void vrk_fuzz_write_file(const std::string &path, const uint8_t *data, size_t si
     done += (size_t)n;
   }
   if (close(fd) != 0) die("cannot close", path);
+}
+
+std::set<std::string> vrk_fuzz_names_in(const std::string &dir) {
+  std::set<std::string> out;
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) abort();
+  while (struct dirent *e = readdir(d))
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) out.insert(e->d_name);
+  closedir(d);
+  return out;
 }

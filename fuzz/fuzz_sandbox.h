@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <set>
 #include <string>
 
 // Puts the process into its own mount namespace: every file system becomes
@@ -18,5 +19,8 @@ const std::string &vrk_fuzz_sandbox();
 
 // Writes the bytes to the file (created or truncated); aborts on failure.
 void vrk_fuzz_write_file(const std::string &path, const uint8_t *data, size_t size);
+
+// The names in a directory, without "." and ".."; aborts when it cannot be read.
+std::set<std::string> vrk_fuzz_names_in(const std::string &dir);
 
 #endif

@@ -1,7 +1,6 @@
 // Fuzz target of the whole restore road: a stored object of arbitrary bytes
 // read by the DE record reader, restored by the restore driver through the
 // stand-in into a resource, and nothing may change outside the target.
-#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
@@ -70,16 +69,6 @@ std::string state_of(const std::string &path, bool times) {
     s += " " + std::string(buf, n);
   }
   return s;
-}
-
-std::set<std::string> names_in(const std::string &dir) {
-  std::set<std::string> out;
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) abort();
-  while (struct dirent *e = readdir(d))
-    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) out.insert(e->d_name);
-  closedir(d);
-  return out;
 }
 
 [[noreturn]] void finding(const char *what) {
@@ -154,12 +143,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   unlink(path.c_str());
 
   // Nothing beside the resource, nothing outside the target within it.
-  if (names_in(dir) != std::set<std::string>{"state", "tree", "world.ini"}) finding("wrote beside the resource");
-  if (names_in("/tmp").size() != 1) finding("wrote into /tmp");
+  if (vrk_fuzz_names_in(dir) != std::set<std::string>{"state", "tree", "world.ini"}) finding("wrote beside the resource");
+  if (vrk_fuzz_names_in("/tmp").size() != 1) finding("wrote into /tmp");
   if (reloc != 0) {
-    std::set<std::string> top = names_in(gTree);
+    std::set<std::string> top = vrk_fuzz_names_in(gTree);
     if (top != std::set<std::string>{"keep", "outside.txt", "target"}) finding("made an entry outside the target");
-    if (names_in(gTree + "/keep") != std::set<std::string>{"inner.txt"}) finding("wrote into /keep");
+    if (vrk_fuzz_names_in(gTree + "/keep") != std::set<std::string>{"inner.txt"}) finding("wrote into /keep");
   }
   for (const auto &kv : before) {
     bool times = kv.first != "/target" && (reloc != 0 || !kv.first.empty());

@@ -1,6 +1,5 @@
 // Fuzz target of the stand-in's data-set stream parser: arbitrary bytes
 // written as restore streams into a temporary resource, in chunks.
-#include <dirent.h>
 #include <ftw.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -30,16 +29,6 @@ int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
 void clear_tree() {
   nftw(gRoot.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
   mkdir(gRoot.c_str(), 0755);
-}
-
-std::set<std::string> names_in(const std::string &dir) {
-  std::set<std::string> out;
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) abort();
-  while (struct dirent *e = readdir(d))
-    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) out.insert(e->d_name);
-  closedir(d);
-  return out;
 }
 
 // Feeds the stream in chunks of `chunk` bytes; the answers of the writes
@@ -106,11 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   // Nothing lands beside the resource.
   const std::string &dir = vrk_fuzz_sandbox();
-  if (names_in(dir) != std::set<std::string>{"state", "tree", "world.ini"}) {
+  if (vrk_fuzz_names_in(dir) != std::set<std::string>{"state", "tree", "world.ini"}) {
     fprintf(stderr, "a restore stream wrote outside its resource\n");
     abort();
   }
-  if (names_in("/tmp").size() != 1) {
+  if (vrk_fuzz_names_in("/tmp").size() != 1) {
     fprintf(stderr, "a restore stream wrote into /tmp\n");
     abort();
   }
