@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "test_user.h"
 #include "vrk_test_util.h"
 
 extern char **environ;
@@ -51,6 +52,15 @@ class BackupJob {
                                                dir_.file("data") + "\n" + tsaExtra);
   }
   std::string file(const std::string &name) const { return dir_.file(name); }
+  std::string path() const { return dir_.path(); }
+
+  // Later runs of the client are made as the user, who is given the job's
+  // directory (everything in it so far) to work in.
+  bool RunAs(const TestUser &u) {
+    runAs_ = u;
+    asUser_ = true;
+    return GiveTree(dir_.path(), u);
+  }
   std::string data() const { return dir_.file("data"); }
   std::string saveset() const { return dir_.file("saveset"); }
 
@@ -95,9 +105,11 @@ class BackupJob {
     env.push_back("VRK_TEST_DELAY_SCALE=0.001");
     // Truncate the call log of an earlier run.
     vrktest::WriteFile(dir_.file("calls.log"), "");
+    if (asUser_ && chown(dir_.file("calls.log").c_str(), runAs_.uid, runAs_.gid) != 0) return Result();
     pid_t pid = fork();
     if (pid == 0) {
       setpgid(0, 0);
+      if (asUser_ && !BecomeUser(runAs_)) _exit(122);
       if (chdir(dir_.path().c_str()) != 0) _exit(120);
       dup2(outPipe[1], STDOUT_FILENO);
       dup2(errPipe[1], STDERR_FILENO);
@@ -161,6 +173,8 @@ class BackupJob {
 
  private:
   vrktest::TempDir dir_;
+  TestUser runAs_;
+  bool asUser_ = false;
 };
 
 }  // namespace e2e
