@@ -42,8 +42,6 @@ typedef struct HttpCtx {
 
 // Value of the last "Reply:" response header.
 extern char g_szReply[XBSA_MSG_SIZE];
-// A longer "Reply:" value is kept cut to this many bytes and "...".
-#define HTTP_REPLY_KEPT 256
 
 // The response headers of the running transfer. A response must end its
 // headers within the wait from its first byte, and so must the whole series

@@ -91,13 +91,10 @@ size_t BSAHTTPHeaderCallback(char *ptr, size_t size, size_t nmemb, void *userdat
   const char *cpValue = http_reply_value(ptr, total, &uiLen);
   if (cpValue) {
     char *cpReply = (char *)userdata;
-    if (uiLen > HTTP_REPLY_KEPT) {
-      memcpy(cpReply, cpValue, HTTP_REPLY_KEPT);
-      strcpy(cpReply + HTTP_REPLY_KEPT, "...");
-    } else {
-      memcpy(cpReply, cpValue, uiLen);
-      cpReply[uiLen] = '\0';
-    }
+    // The value is kept in the reply buffer, cut only at its size.
+    if (uiLen > XBSA_MSG_SIZE - 1) uiLen = XBSA_MSG_SIZE - 1;
+    memcpy(cpReply, cpValue, uiLen);
+    cpReply[uiLen] = '\0';
     xbsatrace("BSAHTTPHeaderCallback: Reply: %s", cpReply);
     usleep(100 * 1000);
   }

@@ -73,12 +73,24 @@ TEST(ReplyHeaderTest, CallbackKeepsTheValue) {
   EXPECT_STREQ(szReply, "520 no space");
 }
 
-TEST(ReplyHeaderTest, ALongValueIsKeptCut) {
-  char szReply[XBSA_MSG_SIZE] = "";
-  http_header_phase_reset(2);
-  std::string line = "Reply: 520 " + std::string(5000, 'z') + "\r\n";
-  EXPECT_EQ(BSAHTTPHeaderCallback(&line[0], 1, line.size(), szReply), line.size());
-  EXPECT_EQ(std::string(szReply), "520 " + std::string(HTTP_REPLY_KEPT - 4, 'z') + "...");
+// The value fills the reply buffer of XBSA_MSG_SIZE bytes; only a longer
+// one is cut, at that bound, and nothing is written past it.
+TEST(ReplyHeaderTest, ALongValueIsKeptUpToTheBuffersSize) {
+  const size_t kKept = XBSA_MSG_SIZE - 1;
+  struct Case {
+    size_t valueLen;
+    size_t kept;
+  } cases[] = {{300, 300}, {kKept, kKept}, {XBSA_MSG_SIZE, kKept}, {5000, kKept}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.valueLen);
+    std::vector<char> buf(XBSA_MSG_SIZE + 16, '#');
+    http_header_phase_reset(2);
+    std::string value = "520 " + std::string(c.valueLen - 4, 'z');
+    std::string line = "Reply: " + value + "\r\n";
+    EXPECT_EQ(BSAHTTPHeaderCallback(&line[0], 1, line.size(), buf.data()), line.size());
+    EXPECT_EQ(std::string(buf.data()), value.substr(0, c.kept));
+    EXPECT_EQ(std::string(buf.begin() + XBSA_MSG_SIZE, buf.end()), std::string(16, '#'));
+  }
   http_header_phase_reset(0);
 }
 
