@@ -28,9 +28,14 @@ const LevelKeyword kLevels[] = {
 
 }  // namespace
 
+char *vrk_strupr(char *cpText) {
+  if (cpText == nullptr) return nullptr;
+  return uppercase(cpText);
+}
+
 _eBackupType vrk_level(char *cpLevel) {
   if (cpLevel == nullptr) return E_TYPE_UNKNOWN;
-  strupr(cpLevel);
+  vrk_strupr(cpLevel);
   size_t len = strlen(cpLevel);
   for (const LevelKeyword &k : kLevels) {
     size_t n = strlen(k.cpWord) + 1;

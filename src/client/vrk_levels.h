@@ -11,6 +11,9 @@
 // matches. SINCE counts only for BACKUP, SELECTIVE only for RESTORE.
 _eBackupType vrk_level(char *cpLevel);
 
+// Upper-cases in place (toupper per byte) and returns the text.
+char *vrk_strupr(char *cpText);
+
 // Names in a static buffer of each function, overwritten by the next call.
 const char *vrk_getopstr(E_OPERATION eOperation);
 const char *vrk_getlevelstr(_eBackupType eLevel);

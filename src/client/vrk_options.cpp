@@ -94,7 +94,7 @@ bool opt_log_target(const char *a, OptState *st) {
   int n = vrk_parse_item(field, a, ':', 3);
   bool ok = n >= 1 && n <= 3;
   if (ok) {
-    strupr(field[0]);
+    vrk_strupr(field[0]);
     if (strcmp(field[0], "LOCAL") == 0) {
       m->iLeaveLocal = 1;
       m->iLogFile = 1;

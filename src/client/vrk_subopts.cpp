@@ -10,6 +10,7 @@
 
 #include "client/vrk_global.h"
 #include "client/vrk_items.h"
+#include "client/vrk_levels.h"
 #include "client/vrk_osinfo.h"
 #include "client/vrk_usage.h"
 #include "runtime/strlib.h"
@@ -70,7 +71,7 @@ bool row_matches(const Row &row, std::string &kw) {
     lowercase(&kw[0]);
     return kw.compare(0, wlen, row.cpWord) == 0;
   }
-  uppercase(&kw[0]);
+  vrk_strupr(&kw[0]);
   if (row.eMatch == LEADING) return kw.compare(0, wlen, row.cpWord) == 0;
   return kw.size() <= wlen && strncmp(kw.c_str(), row.cpWord, kw.size()) == 0;
 }
@@ -186,7 +187,7 @@ bool apply(Keyword key, const std::string &kw, const std::string &orig) {
         return false;
       }
       std::string val(v);
-      uppercase(&val[0]);
+      vrk_strupr(&val[0]);
       if (val.compare(0, 4, "TIME") == 0) {
         g->eVerifyOption = VERIFY_TIME;
       } else if (val.compare(0, 7, "CONTENT") == 0) {

@@ -74,6 +74,19 @@ TEST(LevelText, UpperCasedInPlace) {
   EXPECT_STREQ("DIF-1", text);
 }
 
+// Every letter upper-cased in place, other bytes kept; the text comes back.
+TEST(Strupr, InPlace) {
+  struct Case {
+    const char *in, *out;
+  } cases[] = {{"aBc-1", "ABC-1"}, {"", ""}, {"control:x/y", "CONTROL:X/Y"}, {"@@stdin", "@@STDIN"}};
+  for (const Case &c : cases) {
+    std::string text(c.in);
+    EXPECT_EQ(&text[0], vrk_strupr(&text[0]));
+    EXPECT_EQ(c.out, text);
+  }
+  EXPECT_EQ(nullptr, vrk_strupr(nullptr));
+}
+
 TEST(GetTime, BothFormsGiveTheLocalTime) {
   struct tm want = {};
   want.tm_year = 2014 - 1900;
