@@ -2,7 +2,6 @@
 // -C control host (their passwords masked in argv).
 #include "client/vrk_optconn.h"
 
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -114,7 +113,6 @@ bool vrk_opt_sms_login(char *cpArg, int argc, char **argv) {
   std::string masked(cpArg);
   blank_password(&masked[0]);
   bool ok = true;
-  long long flag = 0;
   if (n > 6) {
     ok = vrk_opt_missing('N');
   } else {
@@ -123,9 +121,6 @@ bool vrk_opt_sms_login(char *cpArg, int argc, char **argv) {
       size_t size = i == 4 ? sizeof(g->szDB_Pass) : VRK_PATH_MAX;
       if (i < 5 && strlen(field[i]) >= size) ok = vrk_opt_invalid(masked.c_str(), 'N');
     }
-    // A flag that is no number would be taken as 0.
-    if (ok && n > 5 && field[5][0] != '\0' && !vrk_decimal(field[5], INT_MIN, INT_MAX, &flag))
-      ok = vrk_opt_invalid(masked.c_str(), 'N');
   }
   if (ok) {
     char *dst[5] = {nlm->szSMDR, nlm->szTSA, nlm->szTS, nlm->szUser, g->szDB_Pass};
@@ -134,7 +129,7 @@ bool vrk_opt_sms_login(char *cpArg, int argc, char **argv) {
     for (int i = 0; i < n && i < 5; ++i)
       if (field[i][0] != '\0') strlcpy(dst[i], field[i], size[i]);
     if (n > 0 && field[0][0] != '\0') vrk_log(4000, "szSMDR [%s]", nlm->szSMDR);
-    if (n > 5 && field[5][0] != '\0') nlm->iRSFlag = (int)flag;
+    if (n > 5 && field[5][0] != '\0') nlm->iRSFlag = vrk_atoi(field[5]);
 
     vrk_log(4000, "Got Target Service name [%s] to []", nlm->szTS);
     size_t dot = strcspn(nlm->szTSA, ".");

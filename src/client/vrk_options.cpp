@@ -132,9 +132,8 @@ bool opt_log_target(const char *a, OptState *st) {
 bool opt_restore_target(const char *a) {
   if (!vrk_opt_dash_ok(a, 'R')) return false;
   // An empty target (-R "" or an unset variable) would restore onto the
-  // original files, and "=path" is what -R=path hands over: both refused
-  // ("==::==" in front is an empty relocation pattern).
-  if (a[0] == '\0' || (a[0] == '=' && a[1] != '=')) return vrk_opt_invalid(a, 'R');
+  // original files: refused.
+  if (a[0] == '\0') return vrk_opt_invalid(a, 'R');
   _sVRKGlobal *g = spGlobal;
   if (strcmp(g->szTargetPath[0], "pipe") == 0) return true;
   if (iRArgs >= VRK_MAX_ITEMS - 1) return vrk_opt_invalid(a, 'R');
@@ -226,13 +225,10 @@ bool opt_include_list(const char *a) {
     vrk_log(1020);
     return false;
   }
-  // "-" alone is the list on standard input; "-j" and the like are the
-  // next option taken as the list.
-  if (a[0] == '-' && a[1] != '\0') return vrk_opt_missing('f');
   if (!vrk_opt_set_heap(&o->cpIncludeList, a)) return false;
   if (a[0] == '@' && a[1] == '@' && a[2] != '\0') {
     std::string rest(a + 2);
-    strupr(&rest[0]);
+    vrk_strupr(&rest[0]);
     if (!starts_with(rest.c_str(), "STDIN") && rest[0] != '-' &&
         !starts_with(rest.c_str(), "STDOUT") && !vrk_opt_set_heap(&o->cpIncludeList, a + 1))
       return false;
@@ -252,9 +248,6 @@ bool opt_include_list(const char *a) {
 bool opt_saveset(const char *a) {
   _sVRKGlobal *g = spGlobal;
   _sLocalSaveset *ls = &g->sLocalSaveset;
-  // "-" alone is standard input or output; any other value with a leading
-  // dash is the next option taken as the saveset name.
-  if (a[0] == '-' && a[1] != '\0') return vrk_opt_missing('s');
   // A second -s replaces the first: its file is closed (and a saveset made
   // for it is given up).
   if (ls->iFilDes > 2) close(ls->iFilDes);
@@ -352,11 +345,10 @@ bool opt_segment(const char *a) {
 
 bool opt_level(const char *a) {
   if (!vrk_opt_dash_ok(a, 'l')) return false;
-  // An empty level (an unset variable) would be read as FULL.
-  if (a[0] == '\0') return vrk_opt_invalid(a, 'l');
+  // The empty text is FULL; a word that is no level fails the option.
   std::string level(a);
   _eBackupType t = vrk_level(&level[0]);
-  if (t == E_TYPE_UNKNOWN) return vrk_opt_invalid(a, 'l');
+  if (t == E_TYPE_UNKNOWN) return false;
   spGlobal->eBackupType = t;
   return true;
 }

@@ -91,20 +91,16 @@ bool apply(Keyword key, const std::string &kw, const std::string &orig) {
   switch (key) {
     case K_RENAME:
       if (o->iOverwrite == 1) {
-        // Both asked for: the job must not guess whether live files may be
-        // overwritten, so the list is refused after its other keywords.
-        vrk_banner();
-        refuse(kw.c_str());
-        return false;
+        refuse(kw.c_str());  // the first of the two stays; parsing goes on
+        return true;
       }
       o->iRename = 1;
       return true;
     case K_PLAIN: o->iPlain = 1; return true;
     case K_OVERWRITE:
       if (o->iRename == 1) {
-        vrk_banner();
         refuse(kw.c_str());
-        return false;
+        return true;
       }
       o->iOverwrite = 1;
       return true;

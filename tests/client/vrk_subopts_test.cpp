@@ -38,15 +38,15 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SubOpts,
     testing::Values(
         SubCase{"ren,plain", 0, [] { return O().iRename == 1 && O().iPlain == 1; }, ""},
-        // RENAME with OVERWRITE is refused: the job must not guess whether
-        // live files may be overwritten. The other keywords are still read.
-        SubCase{"ov,ren,plain", -1,
+        // RENAME with OVERWRITE: the second of the two is refused, the first
+        // stays and the other keywords are still read.
+        SubCase{"ov,ren,plain", 0,
                 [] { return O().iOverwrite == 1 && O().iRename == 0 && O().iPlain == 1; },
                 "Invalid argument [REN] for switch -o."},
-        SubCase{"r,o", -1, [] { return O().iRename == 1 && O().iOverwrite == 0; },
+        SubCase{"r,o", 0, [] { return O().iRename == 1 && O().iOverwrite == 0; },
                 "Invalid argument [O] for switch -o."},
         // A trailing comma is an empty keyword, which selects RENAME.
-        SubCase{"overwrite,", -1, [] { return O().iOverwrite == 1 && O().iRename == 0; },
+        SubCase{"overwrite,", 0, [] { return O().iOverwrite == 1 && O().iRename == 0; },
                 "Invalid argument [] for switch -o."},
         // Single letters select the first row beginning with them.
         SubCase{"n,d,a", 0,

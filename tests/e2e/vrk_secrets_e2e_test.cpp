@@ -147,6 +147,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SecretCase{"SmsLogin", Node::kHttp, "Nsecret17",
                    {"-N", std::string(kLogin) + "Nsecret17:0"}, "srv1:srv1.Linux File System::u:****:0"},
+        // A flag that is no number reads as 0; the password stays masked.
+        SecretCase{"SmsLoginFlagNoNumber", Node::kHttp, "Nsecret18",
+                   {"-N", std::string(kLogin) + "Nsecret18:l"}, "srv1:srv1.Linux File System::u:****:0"},
         SecretCase{"ControlHost", Node::kHttp, "Csecret17",
                    {"-N", std::string(kLogin) + "p:0", "-C", "127.0.0.1:9:cuser:Csecret17"},
                    "Control Host:     127.0.0.1:9:cuser:****"},

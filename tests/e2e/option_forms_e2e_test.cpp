@@ -1,0 +1,126 @@
+// End-to-end rows of option forms that the parser takes and runs the job
+// with: the real client over a local saveset or an HTTP storage node.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../xbsa/xbsa_http_peer.h"
+#include "backup_job.h"
+
+namespace {
+
+using e2e::BackupJob;
+using e2e::Result;
+
+const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
+
+bool IsFile(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void MakeSource(const BackupJob &job) {
+  mkdir((job.data() + "/src").c_str(), 0755);
+  vrktest::WriteFile(job.data() + "/src/a.txt", "alpha\n");
+  vrktest::WriteFile(job.data() + "/src/b.txt", "beta\n");
+}
+
+struct FormCase {
+  const char *name;
+  // Arguments after "-N <login>"; @SAVESET@ stands for the job's saveset file
+  // and @NODE@ for the HTTP node's URL (a node is started for it).
+  std::vector<std::string> args;
+  bool restore;  // else a backup; a restore reads a FULL backup of /src,
+                 // whose a.txt was changed since
+  int exitCode;
+  std::vector<std::string> shown, notShown;  // in standard error
+  std::function<void(const BackupJob &, const vrktest::HttpPeer *)> check;
+};
+
+void PrintTo(const FormCase &c, std::ostream *os) { *os << c.name; }
+
+class OptionForms : public ::testing::TestWithParam<FormCase> {};
+
+TEST_P(OptionForms, RunTheJob) {
+  const FormCase &c = GetParam();
+  BackupJob job;
+  MakeSource(job);
+  std::unique_ptr<vrktest::HttpPeer> node;
+  std::vector<std::string> args{c.restore ? "-r" : "-b", "-N", kLogin};
+  for (std::string a : c.args) {
+    if (a == "@SAVESET@") a = "@" + job.saveset();
+    if (a == "@NODE@") {
+      node.reset(new vrktest::HttpPeer());
+      ASSERT_NE(0, node->port()) << node->output();
+      a = node->url();
+    }
+    args.push_back(a);
+  }
+  if (c.restore) {
+    Result stored = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    ASSERT_EQ(0, stored.exitCode()) << stored.err;
+    // Changed since: only an overwrite brings the stored bytes back.
+    vrktest::WriteFile(job.data() + "/src/a.txt", "changed\n");
+  }
+  Result r = job.Run(args);
+  EXPECT_EQ(c.exitCode, r.exitCode()) << r.err;
+  for (const std::string &s : c.shown) EXPECT_NE(std::string::npos, r.err.find(s)) << s << "\n" << r.err;
+  for (const std::string &s : c.notShown) EXPECT_EQ(std::string::npos, r.err.find(s)) << s << "\n" << r.err;
+  if (c.check) c.check(job, node.get());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, OptionForms,
+    ::testing::Values(
+        // The empty level is the beginning of FULL: a FULL backup with its
+        // full-backup marker.
+        FormCase{"EmptyLevelIsFull",
+                 {"-j", "job", "-l", "", "-s", "@SAVESET@", "/src"}, false, 0,
+                 {"Operation:        BACKUP, Level: FULL"}, {"for switch -l."},
+                 [](const BackupJob &job, const vrktest::HttpPeer *) {
+                   EXPECT_TRUE(IsFile(job.file("times/job.D")));
+                   EXPECT_TRUE(IsFile(job.file("times/job.I")));
+                 }},
+        // -s takes its value as it is: "-j" names the saveset, and so the
+        // job log and the stored object.
+        FormCase{"SavesetNamedLikeAnOption",
+                 {"-L", "LOCAL", "-S", "@NODE@", "-d", ".", "-s", "-j", "/src"}, false, 0,
+                 {"Operation:        BACKUP, Level: COPY"}, {"Option -s requires an argument."},
+                 [](const BackupJob &job, const vrktest::HttpPeer *node) {
+                   EXPECT_NE("", vrktest::ReadFile(job.file("log/vrk-j.log")));
+                   ASSERT_NE(nullptr, node);
+                   EXPECT_NE(std::string::npos, node->log().find("XBSA-STOR: -j\n")) << node->log();
+                   EXPECT_TRUE(IsFile(node->root() + "/-j")) << node->log();
+                 }},
+        // RENAME after OVERWRITE is refused and the restore goes on with
+        // OVERWRITE: the files are written over; the message makes it 3.
+        FormCase{"RenameAfterOverwriteGoesOnWithOverwrite",
+                 {"-o", "overwrite,Rename", "-s", "@SAVESET@"}, true, 3,
+                 {"vrk-1038: Error:    Invalid argument [RENAME] for switch -o."},
+                 {"already exists", "usage:"},
+                 [](const BackupJob &job, const vrktest::HttpPeer *) {
+                   EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/src/a.txt"));
+                 }},
+        // -R=path hands "=path" over as the target's name: the job runs with
+        // it, the TSA refuses that name, and nothing lands on the live files.
+        FormCase{"EqualsPathIsATargetName",
+                 {"-s", "@SAVESET@", "-R=/restored"}, true, 3,
+                 {"Operation:        RESTORE", "Function: RESTORE"}, {"for switch -R.", "usage:"},
+                 [](const BackupJob &job, const vrktest::HttpPeer *) {
+                   EXPECT_EQ("changed\n", vrktest::ReadFile(job.data() + "/src/a.txt"));
+                 }},
+        // A trailing comma is an empty keyword, RENAME, refused the same way.
+        FormCase{"TrailingCommaAfterOverwrite",
+                 {"-o", "overwrite,", "-s", "@SAVESET@", "-R", "/restored"}, true, 3,
+                 {"vrk-1038: Error:    Invalid argument [] for switch -o."}, {"usage:"},
+                 [](const BackupJob &job, const vrktest::HttpPeer *) {
+                   EXPECT_EQ("beta\n", vrktest::ReadFile(job.data() + "/restored/src/b.txt"));
+                 }}),
+    [](const ::testing::TestParamInfo<FormCase> &p) { return std::string(p.param.name); });
+
+}  // namespace
