@@ -24,13 +24,15 @@ int record_session_name(const SESSION_INFORMATION *sessionInfo) {
     fputs("Session File Open Error\n", stderr);
     return 1;
   }
-  sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "r+", 0666);
-  if (sessionInfoFile == nullptr) sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "w+", 0666);
+  sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "r+", 0600);
+  if (sessionInfoFile == nullptr) sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "w+", 0600);
   if (sessionInfoFile == nullptr) {
     int err = errno;
     fputs("Session File Open Error\n", stderr);
     // A link or special file at the name is never written through.
-    if (err == ELOOP || err == EINVAL) vrk_log(2500, "Session file [%s] not opened: %s", DE_SESSION_FILE, strerror(err));
+    if (err == ELOOP || err == EINVAL || err == EPERM)
+      vrk_log(2500, "Session file [%s] not opened: %s", DE_SESSION_FILE,
+              err == EPERM ? "it belongs to another user" : strerror(err));
     return 1;
   }
   char name[DE_SESSION_NAME_SIZE];
@@ -117,7 +119,7 @@ void LogSessionInfo(NWBOOLEAN *toLog, SESSION_INFORMATION *sessionInfo) {
   if (*toLog) {
     if (sessionInfo->logFile == nullptr) {
       std::string name = "De-" + std::to_string(sessionInfo->sessionNo) + ".log";
-      sessionInfo->logFile = x_fopen_nofollow(name.c_str(), "w", 0666);
+      sessionInfo->logFile = x_fopen_nofollow(name.c_str(), "w", 0600);
       if (sessionInfo->logFile == nullptr) {
         console_write("\nCould Not Open Log File!");
         DEPause();

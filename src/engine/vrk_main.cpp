@@ -11,9 +11,13 @@
 #include "engine/engine_globals.h"
 #include "engine/main_run.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_std_fds.h"
 #include "xbsa/xbsa_session.h"
 
 int main(int argc, char **argv) {
+  // A closed standard descriptor would be taken by the next file opened (a
+  // log, the saveset) and then written into as standard output or error.
+  x_std_fds_guard();
   moduleName = "DE";
   buildDateAndTime = __DATE__ " " __TIME__;
   moduleVersion = "v4.10";

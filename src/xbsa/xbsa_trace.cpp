@@ -170,8 +170,9 @@ void i_open_trace() {
   // A link or special file planted at the name is never written through.
   int fd = x_open_nofollow(sGlobal.szLogFile, O_WRONLY | O_APPEND | O_CREAT, 0600);
   int err = errno;
-  if (fd < 0 && (err == ELOOP || err == EINVAL))
-    fprintf(stderr, "Warning: XBSA trace file [%s] not opened: %s\n", sGlobal.szLogFile, strerror(err));
+  if (fd < 0 && (err == ELOOP || err == EINVAL || err == EPERM))
+    fprintf(stderr, "Warning: XBSA trace file [%s] not opened: %s\n", sGlobal.szLogFile,
+            err == EPERM ? "it belongs to another user" : strerror(err));
   // Descriptor 0 is a valid descriptor but the trace file record uses 0 for
   // "not opened yet": move such a descriptor out of the way.
   if (fd == 0) {
