@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "engine/de_stream_internal.h"
 #include "engine/engine_globals.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_file_owner.h"
 #include "runtime/x_open_nofollow.h"
 
 FILE *sessionInfoFile = nullptr;
@@ -30,9 +32,11 @@ int record_session_name(const SESSION_INFORMATION *sessionInfo) {
     int err = errno;
     fputs("Session File Open Error\n", stderr);
     // A link or special file at the name is never written through.
+    struct stat st;
     if (err == ELOOP || err == EINVAL || err == EPERM)
       vrk_log(2500, "Session file [%s] not opened: %s", DE_SESSION_FILE,
-              err == EPERM ? "it belongs to another user" : strerror(err));
+              err == EPERM && lstat(DE_SESSION_FILE, &st) == 0 ? ("it belongs to " + x_owner_text(st.st_uid)).c_str()
+                                                               : strerror(err));
     return 1;
   }
   char name[DE_SESSION_NAME_SIZE];

@@ -17,7 +17,10 @@
 int main(int argc, char **argv) {
   // A closed standard descriptor would be taken by the next file opened (a
   // log, the saveset) and then written into as standard output or error.
-  x_std_fds_guard();
+  if (!x_std_fds_guard()) {
+    vrk_log(1008, "/dev/null cannot stand in for a closed standard descriptor");
+    return STATUS_ERR_BEF_SAV;
+  }
   moduleName = "DE";
   buildDateAndTime = __DATE__ " " __TIME__;
   moduleVersion = "v4.10";

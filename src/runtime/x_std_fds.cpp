@@ -12,17 +12,20 @@ bool gbClosed[3] = {false, false, false};
 
 }  // namespace
 
-void x_std_fds_guard(void) {
+bool x_std_fds_guard(void) {
+  bool ok = true;
   for (int iFd = 0; iFd < 3; ++iFd) {
     if (fcntl(iFd, F_GETFD) != -1 || errno != EBADF) continue;
     gbClosed[iFd] = true;
     // The lowest free descriptor is this one: the ones below are open by now.
     int fd = open("/dev/null", iFd == 0 ? O_RDONLY : O_WRONLY);
     if (fd >= 0 && fd != iFd) {
-      dup2(fd, iFd);
+      if (dup2(fd, iFd) != iFd) ok = false;
       close(fd);
     }
+    if (fd < 0) ok = false;
   }
+  return ok;
 }
 
 bool x_std_fd_was_closed(int iFd) { return iFd >= 0 && iFd < 3 && gbClosed[iFd]; }

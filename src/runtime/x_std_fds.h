@@ -5,7 +5,8 @@
 
 // Opens /dev/null onto each of the descriptors 0, 1 and 2 that is closed and
 // remembers which were; called first thing in main, before any file is opened.
-void x_std_fds_guard(void);
+// False when one of them could not be opened (the job must not go on).
+bool x_std_fds_guard(void);
 
 // True when descriptor iFd (0, 1 or 2) was closed when x_std_fds_guard ran.
 bool x_std_fd_was_closed(int iFd);
