@@ -40,7 +40,7 @@ const char kGroupWise[] = "GroupWise Mail Server";
 // owner for EPERM (another user's file), else strerror.
 std::string refusal_text(const std::string &path, int err) {
   struct stat st;
-  if (err == EPERM && lstat(path.c_str(), &st) == 0)
+  if (err == EPERM && lstat(path.c_str(), &st) == 0 && !x_owner_trusted(st.st_uid))
     return "the file belongs to " + x_owner_text(st.st_uid) + ", not to the user of the job";
   return strerror(err);
 }

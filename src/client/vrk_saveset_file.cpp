@@ -252,9 +252,10 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy, std::string *psFile, st
   // the job goes on, with a warning.
   if (err == 0 && bExists && (stFinal.st_uid != geteuid() || stFinal.st_gid != getegid()) &&
       fchown(fd, stFinal.st_uid, stFinal.st_gid) != 0) {
+    std::string why = strerror(errno);
     vrk_log(2500, "Saveset [%s] made anew keeps its owner %s, not %s with group %lu of the one it replaces: %s",
             sFinal.c_str(), x_owner_text(geteuid()).c_str(), x_owner_text(stFinal.st_uid).c_str(),
-            (unsigned long)stFinal.st_gid, strerror(errno));
+            (unsigned long)stFinal.st_gid, why.c_str());
   }
   int iWriteFd = err == 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 3) : -1;
   if (err == 0 && iWriteFd < 0) err = errno;

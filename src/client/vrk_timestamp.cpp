@@ -55,7 +55,7 @@ int touch_marker(const char *cpName) {
     std::string why = strerror(err);
     if (lstat(cpName, &st) == 0 && !x_owner_trusted(st.st_uid))
       why = "the file belongs to " + x_owner_text(st.st_uid) + ": " + why;
-    if (spGlobal->iLogLevel > 0 || err == ELOOP || err == EPERM || err == EEXIST || err == EISDIR)
+    if (spGlobal->iLogLevel > 0 || err == ELOOP || err == EPERM || err == EACCES || err == EEXIST || err == EISDIR)
       vrk_log(2021, cpName, why.c_str());
     return -1;
   }

@@ -35,7 +35,7 @@ int record_session_name(const SESSION_INFORMATION *sessionInfo) {
     struct stat st;
     if (err == ELOOP || err == EINVAL || err == EPERM)
       vrk_log(2500, "Session file [%s] not opened: %s", DE_SESSION_FILE,
-              err == EPERM && lstat(DE_SESSION_FILE, &st) == 0 ? ("it belongs to " + x_owner_text(st.st_uid)).c_str()
+              err == EPERM && lstat(DE_SESSION_FILE, &st) == 0 && !x_owner_trusted(st.st_uid) ? ("it belongs to " + x_owner_text(st.st_uid)).c_str()
                                                                : strerror(err));
     return 1;
   }

@@ -173,7 +173,7 @@ void i_open_trace() {
   int err = errno;
   if (fd < 0 && (err == ELOOP || err == EINVAL || err == EPERM)) {
     struct stat st;
-    std::string why = err == EPERM && lstat(sGlobal.szLogFile, &st) == 0
+    std::string why = err == EPERM && lstat(sGlobal.szLogFile, &st) == 0 && !x_owner_trusted(st.st_uid)
                           ? "it belongs to " + x_owner_text(st.st_uid)
                           : std::string(strerror(err));
     fprintf(stderr, "Warning: XBSA trace file [%s] not opened: %s\n", sGlobal.szLogFile, why.c_str());
