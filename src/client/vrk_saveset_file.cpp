@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "client/vrk_global.h"
 #include "runtime/strlib.h"
@@ -55,24 +56,78 @@ bool closed_std_fd(const std::string &cur) {
          stDir.st_dev == stFds.st_dev && stDir.st_ino == stFds.st_ino;
 }
 
-// Follows symbolic links at the last component: the saveset stays the link
-// and its target is what gets replaced. Each link is followed only when its
-// owner may have put it there for this job; otherwise *psFile names it and
-// *psWhy says why. *pst is what stands at the end (lstat), *pbThere false
-// when nothing does. Empty with errno on a loop or a refusal.
+std::string join(const std::string &sDir, const std::string &sComp) {
+  if (sDir.empty()) return sComp;
+  return sDir == "/" ? "/" + sComp : sDir + "/" + sComp;
+}
+
+// Puts the components of sPath in front of those still to walk (kept last
+// first); empty ones and "." are dropped.
+void push_components(const std::string &sPath, std::vector<std::string> *pTodo) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  while (from <= sPath.size()) {
+    size_t slash = sPath.find('/', from);
+    if (slash == std::string::npos) slash = sPath.size();
+    std::string comp = sPath.substr(from, slash - from);
+    if (!comp.empty() && comp != ".") parts.push_back(comp);
+    from = slash + 1;
+  }
+  for (auto it = parts.rbegin(); it != parts.rend(); ++it) pTodo->push_back(*it);
+}
+
+// Walks the name component by component as the kernel would, following
+// every symbolic link on the way (the saveset stays the link and its target
+// is what gets replaced). Each link is followed only when its owner may have
+// put it there for this job; otherwise *psFile names it and *psWhy says why.
+// The result names the same file without links; *pst is what stands there
+// (lstat), *pbThere false when nothing does. Empty with errno on a loop or
+// a refusal.
 std::string resolve_links(const std::string &sName, struct stat *pst, bool *pbThere, std::string *psFile,
                           std::string *psWhy) {
-  std::string cur = sName;
-  for (int iHop = 0; iHop < 40; ++iHop) {
-    *pbThere = lstat(cur.c_str(), pst) == 0;
-    if (*pbThere && closed_std_fd(cur)) {
+  std::vector<std::string> todo;
+  push_components(sName, &todo);
+  std::string res = !sName.empty() && sName[0] == '/' ? "/" : "";
+  int iLinks = 0;
+  while (!todo.empty()) {
+    std::string comp = todo.back();
+    todo.pop_back();
+    if (comp == "..") {
+      // What is walked so far holds no link: ".." takes one component off.
+      size_t slash = res.rfind('/');
+      std::string last = slash == std::string::npos ? res : res.substr(slash + 1);
+      if (res.empty() || last == "..")
+        res = join(res, "..");
+      else if (res != "/")
+        res = slash == std::string::npos ? "" : slash == 0 ? "/" : res.substr(0, slash);
+      continue;
+    }
+    std::string cur = join(res, comp);
+    bool bThere = lstat(cur.c_str(), pst) == 0;
+    if (bThere && closed_std_fd(cur)) {
       *psFile = sName;
       *psWhy = std::string("it leads to standard ") + (cur.back() == '0' ? "input" : cur.back() == '1' ? "output" : "error") +
                ", which was closed when the job started";
       errno = EPERM;
       return "";
     }
-    if (!*pbThere || !S_ISLNK(pst->st_mode)) return cur;
+    if (!bThere) {
+      // Nothing stands here: the rest of the name is left to the open.
+      res = cur;
+      while (!todo.empty()) {
+        res = join(res, todo.back());
+        todo.pop_back();
+      }
+      break;
+    }
+    if (!S_ISLNK(pst->st_mode)) {
+      res = cur;
+      continue;
+    }
+    if (++iLinks > 40) {
+      errno = ELOOP;
+      return "";
+    }
     if (!x_entry_trusted(cur.c_str(), *pst, psWhy)) {
       *psFile = cur;
       errno = EPERM;
@@ -81,15 +136,17 @@ std::string resolve_links(const std::string &sName, struct stat *pst, bool *pbTh
     std::string target(PATH_MAX, '\0');
     ssize_t n = readlink(cur.c_str(), &target[0], target.size());
     if (n < 0) return "";
-    if ((size_t)n >= target.size()) {
-      errno = ENAMETOOLONG;
+    if ((size_t)n >= target.size() || n == 0) {
+      errno = n == 0 ? ENOENT : ENAMETOOLONG;
       return "";
     }
     target.resize((size_t)n);
-    cur = target[0] == '/' ? target : dir_of(cur) + "/" + target;
+    if (target[0] == '/') res = "/";
+    push_components(target, &todo);
   }
-  errno = ELOOP;
-  return "";
+  if (res.empty()) res = ".";
+  *pbThere = lstat(res.c_str(), pst) == 0;
+  return res;
 }
 
 // ".<name>.vrk-new" beside the final name. A name too long to take the

@@ -222,6 +222,17 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
        [](World &w) { return Full(w); }, 3,
        {"Unable to open file [{shared}/hop] [the symbolic link belongs to {a}, in a world-writable directory"},
        [](World &w) { return VictimSame(w); }},
+      {"a link of another user as a directory on the way",
+       [](World &w) {
+         std::string home = w.job.file("home-a");
+         mkdir(home.c_str(), 0755);
+         if (chown(home.c_str(), w.a.uid, w.a.gid) != 0 || !PlantLink(w, w.victim, home + "/nightly.ss")) return false;
+         w.saveset = w.shared + "/sub/nightly.ss";
+         return PlantLink(w, home, w.shared + "/sub");
+       },
+       [](World &w) { return Full(w); }, 3,
+       {"Unable to open file [{shared}/sub] [the symbolic link belongs to {a}, in a world-writable directory"},
+       [](World &w) { return VictimSame(w); }},
       // Found with the links: what another user put at the name itself.
       {"a FIFO of another user at the saveset name",
        [](World &w) {
