@@ -28,6 +28,7 @@
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 #include "runtime/x_open_nofollow.h"
+#include "runtime/x_std_fds.h"
 
 char gszNetwareArg[512];
 
@@ -278,10 +279,19 @@ bool opt_saveset(const char *a) {
         // What stands at the name stays until the backup has ended well;
         // a second job onto the same saveset is refused.
         bool bBusy = false;
-        fd = vrk_saveset_create(ls->szName, &bBusy);
+        std::string sFile, sWhy;
+        fd = vrk_saveset_create(ls->szName, &bBusy, &sFile, &sWhy);
         if (bBusy) {
           vrk_banner();
           vrk_log(1500, "Saveset [%s] is being written by another job. Exiting.", ls->szName);
+          ls->szName[0] = '\0';
+          return false;
+        }
+        // A link, device, FIFO or file that another user may have put at
+        // the name: nothing has been written.
+        if (fd < 0 && !sFile.empty()) {
+          vrk_banner();
+          vrk_log(1011, sFile.c_str(), sWhy.c_str());
           ls->szName[0] = '\0';
           return false;
         }
@@ -297,6 +307,16 @@ bool opt_saveset(const char *a) {
       return false;
     }
     ls->iFilDes = fd;
+  }
+  // Standard input or output that the job was started without is /dev/null
+  // now: a saveset there would be lost (or never read) without a word.
+  if ((ls->iFilDes == 0 || ls->iFilDes == 1) && x_std_fd_was_closed(ls->iFilDes)) {
+    vrk_banner();
+    vrk_log(1500, "Saveset [%s] is standard %s, which was closed when the job started. Exiting.", ls->szName,
+            ls->iFilDes == 1 ? "output" : "input");
+    ls->iFilDes = -1;
+    ls->szName[0] = '\0';
+    return false;
   }
   // The job log or a trace file named like the saveset never writes into it.
   struct stat st;

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -27,11 +28,22 @@
 #include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_file_owner.h"
 #include "runtime/x_open_nofollow.h"
+#include "runtime/x_std_fds.h"
 
 namespace {
 
 const char kGroupWise[] = "GroupWise Mail Server";
+
+// The reason an existing file at `path` was not opened for writing: its
+// owner for EPERM (another user's file), else strerror.
+std::string refusal_text(const std::string &path, int err) {
+  struct stat st;
+  if (err == EPERM && lstat(path.c_str(), &st) == 0 && !x_owner_trusted(st.st_uid))
+    return "the file belongs to " + x_owner_text(st.st_uid) + ", not to the user of the job";
+  return strerror(err);
+}
 
 int list_resources(int argc, char **argv, int iFirst) {
   _sVRKGlobal *g = spGlobal;
@@ -46,6 +58,12 @@ int list_resources(int argc, char **argv, int iFirst) {
   free(g->sVRKObject.cpItem[1]);
   g->sVRKObject.cpItem[1] = nullptr;
   vrk_log(3500, "::%s", g->sVRKObject.cpItem[0]);
+  // The listing is the job's data: it is not thrown away unseen.
+  if (x_std_fd_was_closed(1)) {
+    vrk_banner();
+    vrk_log(1500, "The listing goes to standard output, which was closed when the job started. Exiting.");
+    return -1;
+  }
   vrk_banner();
   vrk_log(3162, g->szClientHostName);
   print_os_info();
@@ -62,9 +80,10 @@ int put_list(int argc, char **argv, int iFirst) {
     return -1;
   }
   std::string path = std::string(g->sDirs.cpTmp ? g->sDirs.cpTmp : "") + "/PUT.IN";
-  FILE *fp = x_fopen_nofollow(path.c_str(), "w", 0666);
+  FILE *fp = x_fopen_nofollow(path.c_str(), "w", 0600);
   bool ok = fp != nullptr;
   int err = errno;
+  std::string why = ok ? "" : refusal_text(path, err);
   if (ok) {
     ok = fprintf(fp, "%s\n", argv[iFirst]) >= 0;
     if (!ok) err = errno;
@@ -75,7 +94,7 @@ int put_list(int argc, char **argv, int iFirst) {
   }
   if (!ok) {
     vrk_banner();
-    vrk_log(1011, path.c_str(), strerror(err));
+    vrk_log(1011, path.c_str(), why.empty() ? strerror(err) : why.c_str());
     vrk_log(2025);
     return -1;
   }
@@ -156,14 +175,16 @@ bool job_log_name(const OptState *st, std::string *name, bool *usable) {
 void open_job_log(const std::string &name, bool usable) {
   _sVRKMsgTarget *m = &spGlobal->sVRKMsgTarget;
   if (m->iLogFile == 1) {
-    FILE *fp = usable ? x_fopen_nofollow(name.c_str(), "w", 0666) : nullptr;
+    // Job logs may be read by the group (operators watching the jobs), by
+    // nobody else.
+    FILE *fp = usable ? x_fopen_nofollow(name.c_str(), "w", 0640) : nullptr;
     int err = usable ? errno : EINVAL;
     if (fp == nullptr) {
       vrk_banner();
-      const char *why = !usable      ? "the name leaves the log directory or is too long"
+      std::string why = !usable      ? "the name leaves the log directory or is too long"
                         : err == EBUSY ? "the file is the saveset of the job"
-                                       : strerror(err);
-      vrk_log(2024, name.c_str(), why);
+                                       : refusal_text(name, err);
+      vrk_log(2024, name.c_str(), why.c_str());
     } else {
       m->fpLogFileDes = fp;
       vrk_banner();

@@ -15,11 +15,14 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "client/vrk_global.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_file_owner.h"
 #include "runtime/x_open_nofollow.h"
+#include "runtime/x_std_fds.h"
 
 namespace {
 
@@ -41,25 +44,109 @@ std::string dir_of(const std::string &s) {
   return slash == 0 ? "/" : s.substr(0, slash);
 }
 
-// Follows symbolic links at the last component: the saveset stays the link
-// and its target is what gets replaced. Empty with errno on a loop.
-std::string resolve_links(const std::string &sName) {
-  std::string cur = sName;
-  for (int iHop = 0; iHop < 40; ++iHop) {
-    struct stat st;
-    if (lstat(cur.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return cur;
+// True when `cur` is this process's standard descriptor that was closed when
+// the job started (a name like /dev/stdout or /dev/fd/1 leads there).
+bool closed_std_fd(const std::string &cur) {
+  size_t slash = cur.rfind('/');
+  std::string base = slash == std::string::npos ? cur : cur.substr(slash + 1);
+  if (base.size() != 1 || base[0] < '0' || base[0] > '2' || !x_std_fd_was_closed(base[0] - '0'))
+    return false;
+  struct stat stDir, stFds;
+  return stat(dir_of(cur).c_str(), &stDir) == 0 && stat("/proc/self/fd", &stFds) == 0 &&
+         stDir.st_dev == stFds.st_dev && stDir.st_ino == stFds.st_ino;
+}
+
+std::string join(const std::string &sDir, const std::string &sComp) {
+  if (sDir.empty()) return sComp;
+  return sDir == "/" ? "/" + sComp : sDir + "/" + sComp;
+}
+
+// Puts the components of sPath in front of those still to walk (kept last
+// first); empty ones and "." are dropped.
+void push_components(const std::string &sPath, std::vector<std::string> *pTodo) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  while (from <= sPath.size()) {
+    size_t slash = sPath.find('/', from);
+    if (slash == std::string::npos) slash = sPath.size();
+    std::string comp = sPath.substr(from, slash - from);
+    if (!comp.empty() && comp != ".") parts.push_back(comp);
+    from = slash + 1;
+  }
+  for (auto it = parts.rbegin(); it != parts.rend(); ++it) pTodo->push_back(*it);
+}
+
+// Walks the name component by component as the kernel would, following
+// every symbolic link on the way (the saveset stays the link and its target
+// is what gets replaced). Each link is followed only when its owner may have
+// put it there for this job; otherwise *psFile names it and *psWhy says why.
+// The result names the same file without links; *pst is what stands there
+// (lstat), *pbThere false when nothing does. Empty with errno on a loop or
+// a refusal.
+std::string resolve_links(const std::string &sName, struct stat *pst, bool *pbThere, std::string *psFile,
+                          std::string *psWhy) {
+  std::vector<std::string> todo;
+  push_components(sName, &todo);
+  std::string res = !sName.empty() && sName[0] == '/' ? "/" : "";
+  int iLinks = 0;
+  while (!todo.empty()) {
+    std::string comp = todo.back();
+    todo.pop_back();
+    if (comp == "..") {
+      // What is walked so far holds no link: ".." takes one component off.
+      size_t slash = res.rfind('/');
+      std::string last = slash == std::string::npos ? res : res.substr(slash + 1);
+      if (res.empty() || last == "..")
+        res = join(res, "..");
+      else if (res != "/")
+        res = slash == std::string::npos ? "" : slash == 0 ? "/" : res.substr(0, slash);
+      continue;
+    }
+    std::string cur = join(res, comp);
+    bool bThere = lstat(cur.c_str(), pst) == 0;
+    if (bThere && closed_std_fd(cur)) {
+      *psFile = sName;
+      *psWhy = std::string("it leads to standard ") + (cur.back() == '0' ? "input" : cur.back() == '1' ? "output" : "error") +
+               ", which was closed when the job started";
+      errno = EPERM;
+      return "";
+    }
+    if (!bThere) {
+      // Nothing stands here: the rest of the name is left to the open.
+      res = cur;
+      while (!todo.empty()) {
+        res = join(res, todo.back());
+        todo.pop_back();
+      }
+      break;
+    }
+    if (!S_ISLNK(pst->st_mode)) {
+      res = cur;
+      continue;
+    }
+    if (++iLinks > 40) {
+      errno = ELOOP;
+      return "";
+    }
+    if (!x_entry_trusted(cur.c_str(), *pst, psWhy)) {
+      *psFile = cur;
+      errno = EPERM;
+      return "";
+    }
     std::string target(PATH_MAX, '\0');
     ssize_t n = readlink(cur.c_str(), &target[0], target.size());
     if (n < 0) return "";
-    if ((size_t)n >= target.size()) {
-      errno = ENAMETOOLONG;
+    if ((size_t)n >= target.size() || n == 0) {
+      errno = n == 0 ? ENOENT : ENAMETOOLONG;
       return "";
     }
     target.resize((size_t)n);
-    cur = target[0] == '/' ? target : dir_of(cur) + "/" + target;
+    if (target[0] == '/') res = "/";
+    push_components(target, &todo);
   }
-  errno = ELOOP;
-  return "";
+  if (res.empty()) res = ".";
+  *pbThere = lstat(res.c_str(), pst) == 0;
+  return res;
 }
 
 // ".<name>.vrk-new" beside the final name. A name too long to take the
@@ -88,8 +175,10 @@ void at_exit_discard() {
 // holds it. The saveset is only ever written into a file this job made:
 // one left at the name (by a job that was killed, or planted by another
 // user who may hold it open) is removed once no job holds its lock, and
-// the name is made anew, exclusively and readable by nobody else yet.
-int open_locked(const std::string &sTemp) {
+// the name is made anew, exclusively and readable by nobody else yet. One
+// of another user is no job of this user's, locked or not: it is removed
+// at once, and where the directory does not allow that, *psWhy says why.
+int open_locked(const std::string &sTemp, std::string *psWhy) {
   for (int iTry = 0; iTry < 8; ++iTry) {
     bool bMade = true;
     int fd = open(sTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
@@ -105,6 +194,17 @@ int open_locked(const std::string &sTemp) {
       close(fd);
       errno = err;
       return -1;
+    }
+    if (!bMade && st.st_uid != geteuid()) {
+      bool bSame = lstat(sTemp.c_str(), &stName) == 0 && stName.st_dev == st.st_dev && stName.st_ino == st.st_ino;
+      err = bSame && unlink(sTemp.c_str()) != 0 ? errno : 0;
+      close(fd);
+      if (err != 0) {
+        *psWhy = "the file belongs to " + x_owner_text(st.st_uid) + " and cannot be removed: " + strerror(err);
+        errno = err;
+        return -1;
+      }
+      continue;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       int err = errno;
@@ -141,19 +241,47 @@ mode_t new_file_mode() {
 
 }  // namespace
 
-int vrk_saveset_create(const char *cpName, bool *pbBusy) {
+int vrk_saveset_create(const char *cpName, bool *pbBusy, std::string *psFile, std::string *psWhy) {
   *pbBusy = false;
+  psFile->clear();
+  psWhy->clear();
   vrk_saveset_finish(false);
+  struct stat stEnd;
+  bool bThere = false;
+  std::string sFinal = resolve_links(cpName, &stEnd, &bThere, psFile, psWhy);
+  if (sFinal.empty()) return -1;
   // What the name leads to decides first: /dev/stdout or /dev/fd/1 lead to
   // a pipe through links whose text names no file.
   struct stat stFinal;
-  if (stat(cpName, &stFinal) == 0 && !S_ISREG(stFinal.st_mode))
-    return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  std::string sFinal = resolve_links(cpName);
-  if (sFinal.empty()) return -1;
+  if (stat(cpName, &stFinal) == 0 && !S_ISREG(stFinal.st_mode)) {
+    if (!bThere || stEnd.st_dev != stFinal.st_dev || stEnd.st_ino != stFinal.st_ino)
+      return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A device or FIFO at a name is written into only when its owner may
+    // have put it there for this job; it is opened as the one judged.
+    if (!x_entry_trusted(sFinal.c_str(), stEnd, psWhy)) {
+      *psFile = sFinal;
+      errno = EPERM;
+      return -1;
+    }
+    int fd = open(sFinal.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat stOpen;
+    if (fd >= 0 && (fstat(fd, &stOpen) != 0 || stOpen.st_dev != stEnd.st_dev || stOpen.st_ino != stEnd.st_ino)) {
+      close(fd);
+      errno = EAGAIN;
+      return -1;
+    }
+    return fd;
+  }
   bool bExists = stat(sFinal.c_str(), &stFinal) == 0;
   if (bExists && !S_ISREG(stFinal.st_mode))
     return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Another user's file in a directory where anyone may put one is not
+  // replaced: the new saveset would be handed to that user.
+  if (bExists && !x_replace_trusted(sFinal.c_str(), stFinal, psWhy)) {
+    *psFile = sFinal;
+    errno = EPERM;
+    return -1;
+  }
 
   // The old saveset stays whole until it is replaced: no file of the job's
   // own may be opened onto it meanwhile.
@@ -163,21 +291,28 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy) {
     errno = ENAMETOOLONG;
     return -1;
   }
-  int fd = open_locked(sTemp);
+  int fd = open_locked(sTemp, psWhy);
   if (fd == -2) {
     *pbBusy = true;
     errno = EWOULDBLOCK;
     return -1;
   }
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    if (!psWhy->empty()) *psFile = sTemp;
+    return -1;
+  }
   int err = 0;
   if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
   // The new saveset takes the place of the old one with its mode and owner.
   if (err == 0 && fchmod(fd, bExists ? stFinal.st_mode & 0777 : new_file_mode()) != 0) err = errno;
-  if (err == 0 && bExists) {
-    if ((stFinal.st_uid != geteuid() || stFinal.st_gid != getegid()) &&
-        fchown(fd, stFinal.st_uid, stFinal.st_gid) != 0) {
-    }
+  // A user who may not give files away keeps the new saveset as the owner:
+  // the job goes on, with a warning.
+  if (err == 0 && bExists && (stFinal.st_uid != geteuid() || stFinal.st_gid != getegid()) &&
+      fchown(fd, stFinal.st_uid, stFinal.st_gid) != 0) {
+    std::string why = strerror(errno);
+    vrk_log(2500, "Saveset [%s] made anew keeps its owner %s, not %s with group %lu of the one it replaces: %s",
+            sFinal.c_str(), x_owner_text(geteuid()).c_str(), x_owner_text(stFinal.st_uid).c_str(),
+            (unsigned long)stFinal.st_gid, why.c_str());
   }
   int iWriteFd = err == 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 3) : -1;
   if (err == 0 && iWriteFd < 0) err = errno;

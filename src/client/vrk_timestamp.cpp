@@ -11,6 +11,7 @@
 #include <string>
 
 #include "runtime/vrk_log.h"
+#include "runtime/x_file_owner.h"
 
 namespace {
 
@@ -33,14 +34,29 @@ bool marker_name(char *cpOut, const char *cpDir, const char *cpSuffix) {
   return true;
 }
 
-// Touches the marker, creating it when missing; never follows a symbolic link.
+// Makes the marker anew: a leftover (of a failed job, or put there by
+// another user to become the reference) is removed, then the marker is
+// created exclusively, never through a symbolic link.
 int touch_marker(const char *cpName) {
-  int fd = open(cpName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-  if (fd < 0 || futimens(fd, nullptr) != 0) {
-    int err = errno;
-    if (fd >= 0) close(fd);
-    // A link planted at the marker's name is reported at every log level.
-    if (spGlobal->iLogLevel > 0 || err == ELOOP) vrk_log(2021, cpName, strerror(err));
+  // One that the job would not have made itself is worth a word.
+  struct stat stOld;
+  if (lstat(cpName, &stOld) == 0 && (S_ISLNK(stOld.st_mode) || !x_owner_trusted(stOld.st_uid))) {
+    std::string why = (S_ISLNK(stOld.st_mode) ? std::string("a symbolic link of ") : std::string("a file of ")) +
+                      x_owner_text(stOld.st_uid) + " stood at the name; it is made anew";
+    vrk_log(2021, cpName, why.c_str());
+  }
+  int err = unlink(cpName) != 0 && errno != ENOENT ? errno : 0;
+  int fd = err == 0 ? open(cpName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600) : -1;
+  if (fd < 0) {
+    if (err == 0) err = errno;
+    // A file that cannot be removed or made anew here is reported at every
+    // log level: someone else holds the name.
+    struct stat st;
+    std::string why = strerror(err);
+    if (lstat(cpName, &st) == 0 && !x_owner_trusted(st.st_uid))
+      why = "the file belongs to " + x_owner_text(st.st_uid) + ": " + why;
+    if (spGlobal->iLogLevel > 0 || err == ELOOP || err == EPERM || err == EACCES || err == EEXIST || err == EISDIR)
+      vrk_log(2021, cpName, why.c_str());
     return -1;
   }
   close(fd);
@@ -55,6 +71,12 @@ int commit_marker(const char *cpFrom, const char *cpTo) {
   struct stat stFrom;
   if (lstat(cpFrom, &stFrom) == 0 && !S_ISREG(stFrom.st_mode)) {
     vrk_log(2021, cpTo, strerror(S_ISLNK(stFrom.st_mode) ? ELOOP : EINVAL));
+    return -1;
+  }
+  // Nor one of another user, whose time that user sets.
+  if (lstat(cpFrom, &stFrom) == 0 && !x_owner_trusted(stFrom.st_uid)) {
+    std::string why = std::string(cpFrom) + " belongs to " + x_owner_text(stFrom.st_uid);
+    vrk_log(2021, cpTo, why.c_str());
     return -1;
   }
   if (rename(cpFrom, cpTo) == 0) return 0;
@@ -135,6 +157,21 @@ time_t vrk_gettimestamp(_eBackupType eBackupType) {
       marker_name(szName, spGlobal->sDirs.cpTimes, suffix)) {
     trace("vrk_gettimestamp: stat(%s)", szName);
     found = stat(szName, &st) == 0;
+    // The reference time is trusted only from a marker this user (or root)
+    // made: one of another user, or a link to any file, would let its owner
+    // decide what the backup leaves out.
+    struct stat stName;
+    std::string why;
+    bool bLinkOk = !found || lstat(szName, &stName) != 0 || !S_ISLNK(stName.st_mode) ||
+                   x_entry_trusted(szName, stName, &why);
+    if (bLinkOk && found && !S_ISREG(st.st_mode))
+      why = "it is no regular file";
+    else if (bLinkOk && found && !x_owner_trusted(st.st_uid))
+      why = "it belongs to " + x_owner_text(st.st_uid) + ", not to the user of the job";
+    if (!why.empty()) {
+      vrk_log(2022, szName, why.c_str());
+      found = false;
+    }
   }
   if (found) return st.st_mtime;
 

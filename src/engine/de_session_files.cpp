@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "engine/de_stream_internal.h"
 #include "engine/engine_globals.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_file_owner.h"
 #include "runtime/x_open_nofollow.h"
 
 FILE *sessionInfoFile = nullptr;
@@ -24,13 +26,17 @@ int record_session_name(const SESSION_INFORMATION *sessionInfo) {
     fputs("Session File Open Error\n", stderr);
     return 1;
   }
-  sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "r+", 0666);
-  if (sessionInfoFile == nullptr) sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "w+", 0666);
+  sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "r+", 0600);
+  if (sessionInfoFile == nullptr) sessionInfoFile = x_fopen_nofollow(DE_SESSION_FILE, "w+", 0600);
   if (sessionInfoFile == nullptr) {
     int err = errno;
     fputs("Session File Open Error\n", stderr);
     // A link or special file at the name is never written through.
-    if (err == ELOOP || err == EINVAL) vrk_log(2500, "Session file [%s] not opened: %s", DE_SESSION_FILE, strerror(err));
+    struct stat st;
+    if (err == ELOOP || err == EINVAL || err == EPERM)
+      vrk_log(2500, "Session file [%s] not opened: %s", DE_SESSION_FILE,
+              err == EPERM && lstat(DE_SESSION_FILE, &st) == 0 && !x_owner_trusted(st.st_uid) ? ("it belongs to " + x_owner_text(st.st_uid)).c_str()
+                                                               : strerror(err));
     return 1;
   }
   char name[DE_SESSION_NAME_SIZE];
@@ -117,7 +123,7 @@ void LogSessionInfo(NWBOOLEAN *toLog, SESSION_INFORMATION *sessionInfo) {
   if (*toLog) {
     if (sessionInfo->logFile == nullptr) {
       std::string name = "De-" + std::to_string(sessionInfo->sessionNo) + ".log";
-      sessionInfo->logFile = x_fopen_nofollow(name.c_str(), "w", 0666);
+      sessionInfo->logFile = x_fopen_nofollow(name.c_str(), "w", 0600);
       if (sessionInfo->logFile == nullptr) {
         console_write("\nCould Not Open Log File!");
         DEPause();

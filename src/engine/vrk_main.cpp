@@ -11,9 +11,16 @@
 #include "engine/engine_globals.h"
 #include "engine/main_run.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_std_fds.h"
 #include "xbsa/xbsa_session.h"
 
 int main(int argc, char **argv) {
+  // A closed standard descriptor would be taken by the next file opened (a
+  // log, the saveset) and then written into as standard output or error.
+  if (!x_std_fds_guard()) {
+    vrk_log(1008, "/dev/null cannot stand in for a closed standard descriptor");
+    return STATUS_ERR_BEF_SAV;
+  }
   moduleName = "DE";
   buildDateAndTime = __DATE__ " " __TIME__;
   moduleVersion = "v4.10";

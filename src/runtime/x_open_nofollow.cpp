@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/x_file_owner.h"
+
 namespace {
 
 std::vector<std::pair<dev_t, ino_t>> gKept;
@@ -45,6 +47,15 @@ int x_open_nofollow(const char *cpPath, int iFlags, mode_t mode) {
     err = EMLINK;
   else if ((iFlags & O_ACCMODE) != O_RDONLY && kept(st))
     err = EBUSY;
+  // Another user's file at the name (made before the job, to read or feed
+  // what the job writes) is not written into.
+  else if ((iFlags & O_ACCMODE) != O_RDONLY && !x_owner_trusted(st.st_uid))
+    err = EPERM;
+  // An older file of the job's own keeps no wider permissions than a new
+  // one gets.
+  else if ((iFlags & O_ACCMODE) != O_RDONLY && (st.st_mode & 07777 & ~mode) != 0 && st.st_uid == geteuid() &&
+           fchmod(fd, st.st_mode & 07777 & mode) != 0)
+    err = errno;
   else if (bTrunc && st.st_size != 0 && ftruncate(fd, 0) != 0)
     err = errno;
   else if (!(iFlags & O_NONBLOCK) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)

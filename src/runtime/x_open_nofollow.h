@@ -10,7 +10,10 @@
 // open(2) with O_NOFOLLOW and O_CLOEXEC added; only a regular file is
 // accepted (anything else fails with EINVAL, a link with ELOOP, a file with
 // a second hard link opened for writing with EMLINK, a file kept by
-// x_open_nofollow_keep opened for writing with EBUSY). O_TRUNC is
+// x_open_nofollow_keep opened for writing with EBUSY, a file of another
+// user than the caller and root opened for writing with EPERM; a file of the
+// caller's own opened for writing loses the permission bits that `mode`
+// does not give). O_TRUNC is
 // applied only once the file is known to be a regular one, so nothing else
 // is ever cut. -1 with errno on failure.
 int x_open_nofollow(const char *cpPath, int iFlags, mode_t mode);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "runtime/strlib.h"
+#include "runtime/x_file_owner.h"
 #include "runtime/x_open_nofollow.h"
 #include "xbsa/xbsa_escape.h"
 #include "xbsa/xbsa_session.h"
@@ -170,8 +171,13 @@ void i_open_trace() {
   // A link or special file planted at the name is never written through.
   int fd = x_open_nofollow(sGlobal.szLogFile, O_WRONLY | O_APPEND | O_CREAT, 0600);
   int err = errno;
-  if (fd < 0 && (err == ELOOP || err == EINVAL))
-    fprintf(stderr, "Warning: XBSA trace file [%s] not opened: %s\n", sGlobal.szLogFile, strerror(err));
+  if (fd < 0 && (err == ELOOP || err == EINVAL || err == EPERM)) {
+    struct stat st;
+    std::string why = err == EPERM && lstat(sGlobal.szLogFile, &st) == 0 && !x_owner_trusted(st.st_uid)
+                          ? "it belongs to " + x_owner_text(st.st_uid)
+                          : std::string(strerror(err));
+    fprintf(stderr, "Warning: XBSA trace file [%s] not opened: %s\n", sGlobal.szLogFile, why.c_str());
+  }
   // Descriptor 0 is a valid descriptor but the trace file record uses 0 for
   // "not opened yet": move such a descriptor out of the way.
   if (fd == 0) {

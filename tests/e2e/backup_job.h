@@ -61,6 +61,9 @@ class BackupJob {
     asUser_ = true;
     return GiveTree(dir_.path(), u);
   }
+  // Runs in the client's process just before the client starts (a umask,
+  // standard descriptors closed).
+  void SetChildSetup(const std::function<void()> &fn) { childSetup_ = fn; }
   std::string data() const { return dir_.file("data"); }
   std::string saveset() const { return dir_.file("saveset"); }
 
@@ -116,6 +119,7 @@ class BackupJob {
       int devnull = open("/dev/null", O_RDONLY);
       dup2(stdinFd >= 0 ? stdinFd : devnull, STDIN_FILENO);
       for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], devnull}) close(fd);
+      if (childSetup_) childSetup_();
       std::vector<char *> argv{const_cast<char *>(binary)};
       for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
       argv.push_back(nullptr);
@@ -175,6 +179,7 @@ class BackupJob {
   vrktest::TempDir dir_;
   TestUser runAs_;
   bool asUser_ = false;
+  std::function<void()> childSetup_;
 };
 
 }  // namespace e2e

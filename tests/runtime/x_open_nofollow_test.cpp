@@ -42,6 +42,10 @@ TEST(OpenNoFollow, WhatStandsAtTheNameDecides) {
       {"the saveset appended to", "a", "kept", EBUSY, nullptr},
       {"the saveset truncated", "w", "kept", EBUSY, nullptr},
       {"the saveset read", "r", "kept", 0, nullptr},
+      // A file another user made at the name beforehand (as root only).
+      {"another user's file truncated", "w", "other", EPERM, nullptr},
+      {"another user's file appended to", "a", "other", EPERM, nullptr},
+      {"another user's file read", "r", "other", 0, nullptr},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -50,7 +54,9 @@ TEST(OpenNoFollow, WhatStandsAtTheNameDecides) {
     WriteFile(victim, "keep");
     std::string planted = c.planted;
     int made = 0;
-    if (planted == "file" || planted == "kept") WriteFile(name, "old");
+    if (planted == "other" && geteuid() != 0) continue;
+    if (planted == "file" || planted == "kept" || planted == "other") WriteFile(name, "old");
+    if (planted == "other") made = chown(name.c_str(), 65534, 65534);
     if (planted == "kept") {
       struct stat st;
       ASSERT_EQ(0, stat(name.c_str(), &st));
@@ -80,7 +86,7 @@ TEST(OpenNoFollow, WhatStandsAtTheNameDecides) {
       }
     }
     EXPECT_EQ("keep", ReadFile(victim));
-    if (planted == "kept") {
+    if (planted == "kept" || planted == "other") {
       EXPECT_EQ("old", ReadFile(name));
     }
     x_open_nofollow_forget();
@@ -101,6 +107,27 @@ TEST(OpenNoFollow, ANewFileGetsTheModeGiven) {
   EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
   EXPECT_FALSE(fcntl(fd, F_GETFL) & O_NONBLOCK);
   close(fd);
+}
+
+// An older file of the caller's own keeps no wider permissions than a new
+// one would get; reading it changes nothing.
+TEST(OpenNoFollow, AnOlderFileLosesWiderPermissionsWhenWritten) {
+  TempDir tmp;
+  std::string name = tmp.file("log");
+  WriteFile(name, "old");
+  ASSERT_EQ(0, chmod(name.c_str(), 0666));
+  FILE *fp = x_fopen_nofollow(name.c_str(), "r", 0600);
+  ASSERT_NE(nullptr, fp);
+  fclose(fp);
+  struct stat st;
+  ASSERT_EQ(0, stat(name.c_str(), &st));
+  EXPECT_EQ(0666u, st.st_mode & 0777);
+  fp = x_fopen_nofollow(name.c_str(), "a", 0640);
+  ASSERT_NE(nullptr, fp);
+  fclose(fp);
+  ASSERT_EQ(0, stat(name.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 0777);
+  EXPECT_EQ("old", ReadFile(name));
 }
 
 }  // namespace

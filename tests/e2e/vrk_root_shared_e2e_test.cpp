@@ -1,0 +1,431 @@
+// End-to-end tests of the client run by root beside shared, world-writable
+// directories: what another user put in place is never followed, written into or trusted.
+#include <gtest/gtest.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "backup_job.h"
+
+namespace {
+
+using e2e::BackupJob;
+using e2e::Result;
+using e2e::TestUser;
+
+const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
+const int64_t kOld = 1000000000;
+
+bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
+
+// What a file looked like, to tell that nothing changed it.
+struct Snapshot {
+  bool there = false;
+  mode_t mode = 0;
+  uid_t uid = 0;
+  off_t size = 0;
+  int64_t mtime = 0;
+  dev_t rdev = 0;
+  std::string data;
+};
+
+Snapshot Take(const std::string &path) {
+  Snapshot s;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return s;
+  s.there = true;
+  s.mode = st.st_mode;
+  s.uid = st.st_uid;
+  s.size = st.st_size;
+  s.mtime = (int64_t)st.st_mtime;
+  s.rdev = st.st_rdev;
+  if (S_ISREG(st.st_mode)) s.data = vrktest::ReadFile(path);
+  return s;
+}
+
+std::string Same(const std::string &what, const Snapshot &a, const Snapshot &b) {
+  if (a.there != b.there) return what + (b.there ? " appeared\n" : " vanished\n");
+  if (a.mode != b.mode || a.uid != b.uid || a.size != b.size || a.mtime != b.mtime || a.rdev != b.rdev ||
+      a.data != b.data)
+    return what + " changed\n";
+  return "";
+}
+
+// A FIFO with a reader held open by the test, so that a writer never blocks
+// and whatever it writes stays to be read.
+struct Fifo {
+  std::string path;
+  int reader = -1;
+  bool Make(const std::string &p) {
+    path = p;
+    if (mkfifo(p.c_str(), 0666) != 0) return false;
+    reader = open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    return reader >= 0;
+  }
+  // True when nothing was written into it.
+  bool Untouched() const {
+    char c;
+    return read(reader, &c, 1) <= 0;
+  }
+  ~Fifo() {
+    if (reader >= 0) close(reader);
+  }
+};
+
+std::string Uid(uid_t u) { return "(uid " + std::to_string((unsigned long)u) + ")"; }
+
+// The job directory: the source tree, and the saveset's directory "shared"
+// that everyone may write into (sticky), like the tmp directory.
+struct World {
+  BackupJob job;
+  TestUser a, b;  // a plants files; b is a second ordinary user
+  std::string shared, saveset, victim;
+  Fifo fifo;
+  std::vector<int> held;
+  ~World() {
+    for (int fd : held) close(fd);
+  }
+  std::string SharedSaveset() const { return "@" + saveset; }
+};
+
+bool MakeWorld(World *w, std::string *why) {
+  if (!e2e::MakeTestUser("vrk-t-a", &w->a, why) || !e2e::MakeTestUser("vrk-t-b", &w->b, why)) return false;
+  BackupJob &job = w->job;
+  chmod(job.path().c_str(), 0755);
+  mkdir(job.file("data/src").c_str(), 0755);
+  vrktest::WriteFileAt(job.file("data/src/a.txt"), "alpha\n", 1300000000);
+  vrktest::WriteFileAt(job.file("data/src/b.txt"), "beta\n", 1300000000);
+  w->shared = job.file("shared");
+  mkdir(w->shared.c_str(), 0755);
+  chmod(w->shared.c_str(), 01777);
+  chmod(job.file("tmp").c_str(), 01777);
+  w->saveset = w->shared + "/nightly.ss";
+  w->victim = job.file("victim");
+  vrktest::WriteFileAt(w->victim, "precious\n", kOld);
+  chmod(w->victim.c_str(), 0644);
+  return true;
+}
+
+// As user a: a symbolic link at `at` to `to`.
+bool PlantLink(const World &w, const std::string &to, const std::string &at) {
+  return e2e::AsUser(w.a, [&] { return symlink(to.c_str(), at.c_str()) == 0; });
+}
+
+// As user a: a file at `at`, mode 0666.
+bool PlantFile(const World &w, const std::string &at, const std::string &data) {
+  return e2e::AsUser(w.a, [&] {
+    int fd = open(at.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) return false;
+    bool ok = write(fd, data.data(), data.size()) == (ssize_t)data.size();
+    struct timespec t[2] = {{kOld, 0}, {kOld, 0}};
+    return fchmod(fd, 0666) == 0 && futimens(fd, t) == 0 && close(fd) == 0 && ok;
+  });
+}
+
+Result Full(const World &w, std::vector<std::string> extra = {}) {
+  std::vector<std::string> args{"-l", "FULL", "-s", w.SharedSaveset()};
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.push_back("/src");
+  return w.job.Backup(args);
+}
+
+void CloseFds(std::initializer_list<int> fds) {
+  for (int fd : fds) close(fd);
+}
+
+struct Case {
+  const char *name;
+  // Puts the attacker's files in place; false stops the row.
+  std::function<bool(World &)> plant;
+  std::function<Result(World &)> run;
+  int status;
+  // Texts that the client's standard error holds (the user names of a and
+  // b are put in for "{a}" and "{b}", their uids for "{ua}").
+  std::vector<std::string> messages;
+  // What must hold afterwards: "" or the reasons.
+  std::function<std::string(World &)> check;
+};
+
+std::string Fill(std::string s, const World &w) {
+  auto put = [&](const std::string &key, const std::string &v) {
+    for (size_t p; (p = s.find(key)) != std::string::npos;) s.replace(p, key.size(), v);
+  };
+  put("{a}", w.a.name + " " + Uid(w.a.uid));
+  put("{b}", w.b.name + " " + Uid(w.b.uid));
+  put("{shared}", w.shared);
+  put("{job}", w.job.path());
+  return s;
+}
+
+Snapshot gVictim;
+
+std::string VictimSame(World &w) { return Same("the victim", gVictim, Take(w.victim)); }
+
+std::string SavesetMade(World &w) {
+  struct stat st;
+  if (stat(w.saveset.c_str(), &st) != 0 || st.st_size < 100) return "no saveset written\n";
+  return "";
+}
+
+std::string NoSaveset(World &w) {
+  struct stat st;
+  std::string why;
+  if (lstat(w.saveset.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) why += "a saveset was written\n";
+  return why;
+}
+
+std::string Mode(const std::string &path, mode_t want, uid_t uid) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return path + " missing\n";
+  std::string why;
+  if ((st.st_mode & 07777) != want) why += path + " has mode " + std::to_string(st.st_mode & 07777) + "\n";
+  if (st.st_uid != uid) why += path + " belongs to uid " + std::to_string(st.st_uid) + "\n";
+  return why;
+}
+
+const std::string kLinkRefused = "Unable to open file [{shared}/nightly.ss] [the symbolic link belongs to {a}, in a world-writable directory: not followed].";
+
+TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
+  if (geteuid() != 0) GTEST_SKIP() << "the client must run as root beside another user's files";
+  Case cases[] = {
+      {"a link at the saveset name to a file of root's",
+       [](World &w) { return PlantLink(w, w.victim, w.saveset); }, [](World &w) { return Full(w); }, 3,
+       {kLinkRefused},
+       [](World &w) { return VictimSame(w); }},
+      {"a link at the saveset name to a device",
+       [](World &w) {
+         std::string dev = w.job.file("victim.dev");
+         return mknod(dev.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 && (w.victim = dev, true) &&
+                PlantLink(w, dev, w.saveset);
+       },
+       [](World &w) { return Full(w); }, 3, {kLinkRefused},
+       [](World &w) { return VictimSame(w); }},
+      {"a link at the saveset name to a FIFO",
+       [](World &w) { return w.fifo.Make(w.job.file("victim.fifo")) && PlantLink(w, w.fifo.path, w.saveset); },
+       [](World &w) { return Full(w); }, 3, {kLinkRefused},
+       [](World &w) { return std::string(w.fifo.Untouched() ? "" : "written into the FIFO\n"); }},
+      {"a link at the saveset name to where no file stands",
+       [](World &w) { return PlantLink(w, w.job.file("made"), w.saveset); }, [](World &w) { return Full(w); }, 3,
+       {kLinkRefused},
+       [](World &w) { return std::string(access(w.job.file("made").c_str(), F_OK) == 0 ? "made through the link\n" : ""); }},
+      {"a link behind a link of root's",
+       [](World &w) {
+         return PlantLink(w, w.victim, w.shared + "/hop") && symlink((w.shared + "/hop").c_str(), w.saveset.c_str()) == 0;
+       },
+       [](World &w) { return Full(w); }, 3,
+       {"Unable to open file [{shared}/hop] [the symbolic link belongs to {a}, in a world-writable directory"},
+       [](World &w) { return VictimSame(w); }},
+      {"a link of another user as a directory on the way",
+       [](World &w) {
+         std::string home = w.job.file("home-a");
+         mkdir(home.c_str(), 0755);
+         if (chown(home.c_str(), w.a.uid, w.a.gid) != 0 || !PlantLink(w, w.victim, home + "/nightly.ss")) return false;
+         w.saveset = w.shared + "/sub/nightly.ss";
+         return PlantLink(w, home, w.shared + "/sub");
+       },
+       [](World &w) { return Full(w); }, 3,
+       {"Unable to open file [{shared}/sub] [the symbolic link belongs to {a}, in a world-writable directory"},
+       [](World &w) { return VictimSame(w); }},
+      // Found with the links: what another user put at the name itself.
+      {"a FIFO of another user at the saveset name",
+       [](World &w) {
+         return e2e::AsUser(w.a, [&] { return mkfifo(w.saveset.c_str(), 0666) == 0; }) &&
+                (w.fifo.path = w.saveset, w.fifo.reader = open(w.saveset.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) >= 0;
+       },
+       [](World &w) { return Full(w); }, 3,
+       {"Unable to open file [{shared}/nightly.ss] [the FIFO belongs to {a}, in a world-writable directory: not written into]."},
+       [](World &w) { return std::string(w.fifo.Untouched() ? "" : "written into the FIFO\n"); }},
+      {"a file of another user at the saveset name, which would be handed the backup",
+       [](World &w) { return PlantFile(w, w.saveset, "mine\n") && (w.victim = w.saveset, true); },
+       [](World &w) { return Full(w); }, 3,
+       {"Unable to open file [{shared}/nightly.ss] [the file belongs to {a}, in a world-writable directory: not replaced]."},
+       [](World &w) { return VictimSame(w); }},
+      // What stays as it was: links of the caller's own, and of the owner
+      // of a directory nobody else may write into.
+      {"a link of root's own at the saveset name",
+       [](World &w) { return symlink(w.victim.c_str(), w.saveset.c_str()) == 0; }, [](World &w) { return Full(w); }, 0,
+       {},
+       [](World &w) {
+         struct stat st;
+         std::string why = lstat(w.saveset.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? "" : "the link is gone\n";
+         if (Take(w.victim).size < 100) why += "the target was not replaced\n";
+         return why;
+       }},
+      {"a link of the owner of a directory only that user writes into",
+       [](World &w) {
+         std::string home = w.job.file("home-a");
+         mkdir(home.c_str(), 0755);
+         w.saveset = home + "/nightly.ss";
+         return chown(home.c_str(), w.a.uid, w.a.gid) == 0 && PlantLink(w, w.victim, w.saveset);
+       },
+       [](World &w) { return Full(w); }, 0, {},
+       [](World &w) { return std::string(Take(w.victim).size < 100 ? "the target was not replaced\n" : ""); }},
+      // A temporary of another user, held under a shared lock.
+      {"a temporary of another user, locked",
+       [](World &w) {
+         std::string temp = w.shared + "/.nightly.ss.vrk-new";
+         if (!PlantFile(w, temp, "mine\n")) return false;
+         int fd = open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+         w.held.push_back(fd);
+         return fd >= 0 && flock(fd, LOCK_SH) == 0;
+       },
+       [](World &w) { return Full(w); }, 0, {},
+       [](World &w) {
+         std::string why = SavesetMade(w);
+         char buf[16] = {0};
+         if (pread(w.held[0], buf, sizeof(buf) - 1, 0) != 5 || std::string(buf) != "mine\n") why += "the temporary changed\n";
+         if (access((w.shared + "/.nightly.ss.vrk-new").c_str(), F_OK) == 0) why += "the temporary stayed\n";
+         return why;
+       }},
+      {"a temporary of another user that the job's user may not remove",
+       [](World &w) {
+         if (!w.job.RunAs(w.b)) return false;
+         chown(w.shared.c_str(), 0, 0);
+         return PlantFile(w, w.shared + "/.nightly.ss.vrk-new", "mine\n");
+       },
+       [](World &w) { return Full(w); }, 3,
+       {"Unable to open file [{shared}/.nightly.ss.vrk-new] [the file belongs to {a} and cannot be removed: Operation not permitted]."},
+       [](World &w) {
+         std::string why = NoSaveset(w);
+         if (vrktest::ReadFile(w.shared + "/.nightly.ss.vrk-new") != "mine\n") why += "the temporary changed\n";
+         return why;
+       }},
+      // Markers.
+      {"markers of another user in the tmp directory before a FULL",
+       [](World &w) {
+         return PlantFile(w, w.job.file("tmp/job.I"), "") && PlantFile(w, w.job.file("tmp/job.D"), "");
+       },
+       [](World &w) { return Full(w); }, 1,
+       {"Time stamp update failed for [{job}/tmp/job.I]:[a file of {a} stood at the name; it is made anew]"},
+       [](World &w) {
+         return Mode(w.job.file("times/job.I"), 0600, 0) + Mode(w.job.file("times/job.D"), 0600, 0);
+       }},
+      {"a committed marker of another user, dated 2099",
+       [](World &w) {
+         Result r = Full(w);
+         if (r.exitCode() != 0) return false;
+         std::string m = w.job.file("times/job.I");
+         struct timespec t[2] = {{4102444800, 0}, {4102444800, 0}};
+         vrktest::WriteFileAt(w.job.file("data/src/a.txt"), "changed\n", 1400000000);
+         return chown(m.c_str(), w.a.uid, w.a.gid) == 0 && utimensat(AT_FDCWD, m.c_str(), t, 0) == 0;
+       },
+       [](World &w) { return w.job.Backup({"-l", "INCR", "-s", w.SharedSaveset(), "/src"}); }, 1,
+       {"Cannot stat() time stamp file [{job}/times/job.I]:[it belongs to {a}, not to the user of the job].",
+        "No timestamp file found. Doing full save", "Items processed correctly: [3]"},
+       [](World &w) { return Mode(w.job.file("times/job.I"), 0600, 0); }},
+      // Job logs and the list of a PUT.
+      {"a job log of another user",
+       [](World &w) {
+         chmod(w.job.file("log").c_str(), 01777);
+         w.victim = w.job.file("log/job.log");
+         return PlantFile(w, w.victim, "mine\n");
+       },
+       [](World &w) { return Full(w, {"-L", "CONTROL:job.log"}); }, 1,
+       {"Unable to open log file [{job}/log/job.log]:[the file belongs to {a}, not to the user of the job]. Continuing logging to stderr...",
+        "Operation successful with warnings."},
+       [](World &w) { return VictimSame(w); }},
+      {"the list of a PUT made by another user",
+       [](World &w) {
+         w.victim = w.job.file("tmp/PUT.IN");
+         vrktest::WriteFile(w.job.file("put.ss"), "put\n");
+         return PlantFile(w, w.victim, "mine\n");
+       },
+       [](World &w) { return w.job.Run({"-p", "-s", "@" + w.job.file("put.ss"), "/etc/hostname"}); }, 3,
+       {"Unable to open file [{job}/tmp/PUT.IN] [the file belongs to {a}, not to the user of the job]."},
+       [](World &w) { return VictimSame(w); }},
+      {"files made under umask 000",
+       [](World &w) {
+         w.job.SetChildSetup([] { umask(0); });
+         return true;
+       },
+       [](World &w) { return Full(w, {"-L", "CONTROL:job.log"}); }, 0, {},
+       [](World &w) {
+         return Mode(w.job.file("log/job.log"), 0640, 0) + Mode(w.job.file("times/job.I"), 0600, 0) +
+                Mode(w.saveset, 0644, 0);
+       }},
+      {"an older job log of root's own, open to everyone",
+       [](World &w) {
+         vrktest::WriteFile(w.job.file("log/job.log"), "old\n");
+         return chmod(w.job.file("log/job.log").c_str(), 0666) == 0;
+       },
+       [](World &w) { return Full(w, {"-L", "CONTROL:job.log"}); }, 0, {},
+       [](World &w) { return Mode(w.job.file("log/job.log"), 0640, 0); }},
+      // Standard descriptors closed at the start.
+      {"-s - with standard output closed",
+       [](World &w) {
+         w.job.SetChildSetup([] { CloseFds({1}); });
+         return true;
+       },
+       [](World &w) { return w.job.Backup({"-l", "FULL", "-s", "-", "/src"}); }, 3,
+       {"Saveset [STDOUT] is standard output, which was closed when the job started. Exiting."},
+       [](World &w) {
+         return std::string(vrktest::ReadFile(w.job.file("calls.log")).empty() ? "" : "the job went on\n");
+       }},
+      {"-s - with standard output and error closed",
+       [](World &w) {
+         w.job.SetChildSetup([] { CloseFds({1, 2}); });
+         return true;
+       },
+       [](World &w) { return w.job.Backup({"-l", "FULL", "-s", "-", "/src"}); }, 3, {},
+       [](World &w) {
+         return std::string(vrktest::ReadFile(w.job.file("calls.log")).empty() ? "" : "the job went on\n");
+       }},
+      {"a saveset named /dev/stdout with standard output closed",
+       [](World &w) {
+         w.job.SetChildSetup([] { CloseFds({1}); });
+         return true;
+       },
+       [](World &w) { return w.job.Backup({"-l", "FULL", "-s", "@/dev/stdout", "/src"}); }, 3,
+       {"Unable to open file [/dev/stdout] [it leads to standard output, which was closed when the job started]."},
+       [](World &) { return std::string(); }},
+      {"-s - for a restore with standard input closed",
+       [](World &w) {
+         w.job.SetChildSetup([] { CloseFds({0}); });
+         return true;
+       },
+       [](World &w) { return w.job.Run({"-r", "-N", kLogin, "-s", "-", "-R", "/back"}); }, 3,
+       {"Saveset [STDIN] is standard input, which was closed when the job started. Exiting."},
+       [](World &) { return std::string(); }},
+      {"a listing with standard output closed",
+       [](World &w) {
+         w.job.SetChildSetup([] { CloseFds({1}); });
+         return true;
+       },
+       [](World &w) { return w.job.Run({"-D", "-N", kLogin, "/src"}); }, 3,
+       {"The listing goes to standard output, which was closed when the job started. Exiting."},
+       [](World &) { return std::string(); }},
+      // An ordinary user who replaces a saveset of root's cannot give the
+      // new one to root: said, not ignored.
+      {"an ordinary user replacing root's saveset",
+       [](World &w) {
+         if (!w.job.RunAs(w.b)) return false;
+         w.saveset = w.job.file("own.ss");
+         vrktest::WriteFile(w.saveset, "old\n");
+         return chmod(w.saveset.c_str(), 0644) == 0;
+       },
+       [](World &w) { return Full(w); }, 1,
+       {"Saveset [{job}/own.ss] made anew keeps its owner {b}, not root (uid 0) with group 0 of the one it replaces: Operation not permitted"},
+       [](World &w) { return SavesetMade(w) + Mode(w.saveset, 0644, w.b.uid); }},
+  };
+  for (Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    World w;
+    std::string why;
+    if (!MakeWorld(&w, &why)) GTEST_SKIP() << why;
+    ASSERT_TRUE(c.plant(w)) << "setting up the row failed: " << strerror(errno);
+    gVictim = Take(w.victim);
+    Result r = c.run(w);
+    EXPECT_EQ(c.status, r.exitCode()) << r.status << "\n" << r.err;
+    for (const std::string &m : c.messages) EXPECT_TRUE(Has(r.err, Fill(m, w))) << Fill(m, w) << "\n" << r.err;
+    EXPECT_EQ("", c.check(w)) << r.err;
+  }
+}
+
+}  // namespace
