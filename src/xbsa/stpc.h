@@ -44,6 +44,10 @@ unsigned long xbsa_wait_seconds();
 // The deadline of one transfer step on the data connection: one wait from
 // now, on the monotonic clock in milliseconds.
 long long stpc_step_deadline();
+// Waits until the socket is ready for events (POLLIN, POLLOUT) or the
+// deadline passes: 1 ready (or in error, which the next call reports),
+// 0 the deadline has passed, -1 a failing poll.
+int stpc_wait_until(int fd, short events, long long llDeadline);
 // One send or receive on the data connection under the step's deadline:
 // the count, or -1 with errno (EAGAIN: nothing moved before the deadline).
 ssize_t stpc_data_send(int fd, const char *cpData, size_t uiLen, long long llDeadline);

@@ -15,10 +15,27 @@ long long mono_ms() {
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Waits for the socket to be ready for events until the deadline: 1 when
-// ready (or in error, which the next call reports), 0 when the deadline
-// has passed, -1 on a failing poll.
-int wait_until(int fd, short events, long long llDeadline) {
+// One send (bSend) or receive under the deadline: a socket that can take
+// or give bytes does so even past the deadline; only a wait beyond it
+// fails, with errno EAGAIN.
+ssize_t move_bytes(int fd, bool bSend, char *cpBuf, size_t uiLen, long long llDeadline) {
+  for (;;) {
+    ssize_t n = bSend ? send(fd, cpBuf, uiLen, MSG_NOSIGNAL | MSG_DONTWAIT) : recv(fd, cpBuf, uiLen, MSG_DONTWAIT);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    int w = stpc_wait_until(fd, bSend ? POLLOUT : POLLIN, llDeadline);
+    if (w < 0) return -1;
+    if (w == 0) {
+      errno = EAGAIN;
+      return -1;
+    }
+  }
+}
+
+}  // namespace
+
+int stpc_wait_until(int fd, short events, long long llDeadline) {
   for (;;) {
     long long llLeft = llDeadline - mono_ms();
     if (llLeft <= 0) return 0;
@@ -29,41 +46,15 @@ int wait_until(int fd, short events, long long llDeadline) {
   }
 }
 
-}  // namespace
-
 long long stpc_step_deadline() {
   unsigned long ulWait = xbsa_wait_seconds();
   return mono_ms() + (long long)(ulWait > 2000000 ? 2000000 : ulWait) * 1000;
 }
 
-// A socket that can take or give bytes does so even past the deadline;
-// only a wait beyond it fails, with errno EAGAIN.
 ssize_t stpc_data_send(int fd, const char *cpData, size_t uiLen, long long llDeadline) {
-  for (;;) {
-    ssize_t n = send(fd, cpData, uiLen, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    int w = wait_until(fd, POLLOUT, llDeadline);
-    if (w < 0) return -1;
-    if (w == 0) {
-      errno = EAGAIN;
-      return -1;
-    }
-  }
+  return move_bytes(fd, true, const_cast<char *>(cpData), uiLen, llDeadline);
 }
 
 ssize_t stpc_data_recv(int fd, char *cpBuf, size_t uiLen, long long llDeadline) {
-  for (;;) {
-    ssize_t n = recv(fd, cpBuf, uiLen, MSG_DONTWAIT);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    int w = wait_until(fd, POLLIN, llDeadline);
-    if (w < 0) return -1;
-    if (w == 0) {
-      errno = EAGAIN;
-      return -1;
-    }
-  }
+  return move_bytes(fd, false, cpBuf, uiLen, llDeadline);
 }

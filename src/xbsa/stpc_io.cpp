@@ -23,25 +23,11 @@ long long now_ms() {
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Waits until the socket is readable or the deadline passes: 1, 0 (time
-// out) or -1.
-int wait_readable(int fd, long long llDeadline) {
-  for (;;) {
-    long long llLeft = llDeadline - now_ms();
-    if (llLeft <= 0) return 0;
-    struct pollfd pfd = {fd, POLLIN, 0};
-    int r = poll(&pfd, 1, llLeft > 0x7FFFFFFF ? 0x7FFFFFFF : (int)llLeft);
-    if (r > 0) return 1;
-    if (r == 0) return 0;
-    if (errno != EINTR) return -1;
-  }
-}
-
 // One byte: 1, 0 (end of input), -1 (error; errno set, ETIMEDOUT on time-out).
 int recv_byte(int fd, char *pc, int iRecvOpt, long long llDeadline) {
   int iRetry = 0;
   for (;;) {
-    int w = wait_readable(fd, llDeadline);
+    int w = stpc_wait_until(fd, POLLIN, llDeadline);
     if (w == 0) {
       errno = ETIMEDOUT;
       return -1;
