@@ -237,7 +237,7 @@ TEST(FaultsE2E, SignalsInTheMiddleOfATransfer) {
   struct Case {
     int sig;
     bool endsBySignal;
-  } cases[] = {{SIGINT, false}, {SIGTERM, true}};
+  } cases[] = {{SIGINT, false}, {SIGTERM, true}, {SIGHUP, true}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.sig);
     vrktest::HttpPeer node(R"({"stall_after": 3000000, "hold": 30})");

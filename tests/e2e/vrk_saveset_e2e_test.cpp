@@ -170,7 +170,7 @@ TEST(SavesetE2E, ASignalInTheMiddleOfABackupLeavesTheOldSaveset) {
   struct Case {
     int sig;
     bool endsBySignal;
-  } cases[] = {{SIGTERM, true}, {SIGINT, false}};
+  } cases[] = {{SIGTERM, true}, {SIGHUP, true}, {SIGINT, false}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.sig);
     BackupJob job;
