@@ -18,24 +18,21 @@
 #include <vector>
 
 #include "backup_job.h"
+#include "e2e_files.h"
 #include "saveset_writer.h"
 #include "watched_run.h"
 
 namespace {
 
 using e2e::BackupJob;
+using e2e::Exists;
+using e2e::Has;
+using e2e::Leftovers;
 using e2e::Result;
 using ssw::Object;
 using ssw::Stream;
 
 const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
-
-bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
 
 // Every path beneath root with what a restore could change: kind, mode,
 // owner, size, modification time and bytes (a link's target). Below `target`
@@ -85,20 +82,6 @@ std::string Changes(const std::map<std::string, std::string> &before, const std:
   for (const auto &kv : after)
     if (!before.count(kv.first)) why += kv.first + ": new\n";
   return why;
-}
-
-std::string Leftovers(const std::string &root) {
-  std::string found;
-  DIR *d = opendir(root.c_str());
-  if (d == nullptr) return found;
-  while (struct dirent *e = readdir(d)) {
-    std::string n = e->d_name;
-    if (n == "." || n == "..") continue;
-    if (n.rfind(".vrk-restore-", 0) == 0) found += root + "/" + n + "\n";
-    if (e->d_type == DT_DIR) found += Leftovers(root + "/" + n);
-  }
-  closedir(d);
-  return found;
 }
 
 // The resource every row starts from: files outside any target that a

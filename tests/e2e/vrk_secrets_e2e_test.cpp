@@ -14,6 +14,7 @@
 #include "../xbsa/xbsa_http_peer.h"
 #include "../xbsa/xbsa_peers.h"
 #include "backup_job.h"
+#include "e2e_files.h"
 #include "watched_run.h"
 
 namespace {
@@ -59,12 +60,7 @@ std::string DumpedBytes(const std::string &text) {
 // Everything a job leaves: standard error, every file of the log
 // directory (the job log) and the XBSA trace file in the run directory.
 std::string Outputs(const BackupJob &job, const Result &r) {
-  std::string all = r.err + r.out;
-  if (DIR *d = opendir(job.file("log").c_str())) {
-    while (struct dirent *e = readdir(d))
-      if (e->d_name[0] != '.') all += vrktest::ReadFile(job.file("log/") + e->d_name);
-    closedir(d);
-  }
+  std::string all = r.err + r.out + e2e::FilesText(job.file("log"));
   all += vrktest::ReadFile(job.file("xbsa.log"));
   return all;
 }
