@@ -55,8 +55,10 @@ void vrk_getenv(void) {
 
   const char *ini = getenv("KV_INI");
   if (ini == nullptr) ini = "/etc/korva2000.ini";
+  // Configuration files that are pipes or devices get the data wait, the
+  // main ini file too; the ini file may set another one.
+  vrk_set_read_wait(g->iDataWait);
   if (*ini != '\0') vrk_parse_inifile(ini);
-  // Configuration files that are pipes or devices get the data wait too.
   vrk_set_read_wait(g->iDataWait);
 
   if (g->sDirs.cpTmp != nullptr) {

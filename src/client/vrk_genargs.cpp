@@ -8,7 +8,6 @@
 #include <uriparser/Uri.h>
 
 #include "client/vrk_global.h"
-#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 
@@ -78,7 +77,7 @@ BOOL GenServiceHostStr(const char *cpHost, int iPort, char *cpBackupHostVar) {
       cpBackupHostVar[0] = '\0';
       return FALSE;
     }
-    trace("%s", vrk_mask_url_password(cpBackupHostVar).c_str());
+    trace("%s", cpBackupHostVar);
     return TRUE;
   }
 
@@ -94,7 +93,7 @@ BOOL GenServiceHostStr(const char *cpHost, int iPort, char *cpBackupHostVar) {
   // Without a host the port could not be placed, and the storage client would
   // take the text for a host name on its default port.
   if (uri.hostText.first == nullptr) {
-    trace("GenServiceHostStr: no host in [%s]", vrk_mask_url_password(cpHost).c_str());
+    trace("GenServiceHostStr: no host in [%s]", cpHost);
     uriFreeUriMembersA(&uri);
     return FALSE;
   }
@@ -118,7 +117,7 @@ BOOL GenServiceHostStr(const char *cpHost, int iPort, char *cpBackupHostVar) {
     memcpy(cpBackupHostVar, kKey, static_cast<size_t>(iKeyLen));
     strlcpy(cpBackupHostVar + iKeyLen, szUri,
             static_cast<size_t>(VRK_SERVICE_HOST_ENTRY - iKeyLen));
-    trace("%s", vrk_mask_url_password(cpBackupHostVar).c_str());
+    trace("%s", cpBackupHostVar);
   }
   // The port text is ours, not the parser's: take it back before the free.
   uri.portText.first = uri.portText.afterLast = nullptr;
@@ -140,7 +139,7 @@ int vrk_genargs(char **cpArgs, int iRows) {
     if (!format_slot(i, szLine)) {
       if (i == 0)
         trace("%l0 ERROR: Can't build the storage node entry from [%s] and port %d",
-              vrk_mask_url_password(or_empty(spGlobal->sSMS.cpHost)).c_str(), spGlobal->sSMS.iPort);
+              or_empty(spGlobal->sSMS.cpHost), spGlobal->sSMS.iPort);
       else
         trace("%l0 ERROR: XBSA environment entry %d does not fit in %d bytes", i, VRK_GENARGS_LINE);
       iResult = -1;

@@ -4,7 +4,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -104,7 +103,8 @@ void vrk_parse_inifile(const char *cpPath) {
     vrk_log(3037, cpPath, "too many ini files chained through KV_INI");
     return;
   }
-  // Opened without waiting: a FIFO without a writer must not hang the start.
+  // Opened without waiting: a FIFO without a writer must not hang the start;
+  // the read below bounds it by the data wait, as every configuration file.
   int fd = open(cpPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     vrk_log(3037, cpPath, strerror(errno));
@@ -116,19 +116,6 @@ void vrk_parse_inifile(const char *cpPath) {
     close(fd);
     return;
   }
-  // A device or pipe never ends (/dev/zero would fill the memory).
-  if (!S_ISREG(st.st_mode)) {
-    vrk_log(3037, cpPath, "not a regular file");
-    close(fd);
-    return;
-  }
-  // A line is held whole while it is read: the file is bounded like every
-  // configuration file.
-  if ((unsigned long long)st.st_size > VRK_CONFIG_FILE_MAX) {
-    vrk_log(3037, cpPath, ("larger than " + std::to_string(VRK_CONFIG_FILE_MAX) + " bytes").c_str());
-    close(fd);
-    return;
-  }
   for (const auto &f : g_chain) {
     if (f.first == st.st_dev && f.second == st.st_ino) {
       vrk_log(3037, cpPath, "ini file already read in this KV_INI chain");
@@ -136,22 +123,28 @@ void vrk_parse_inifile(const char *cpPath) {
       return;
     }
   }
-  FILE *fp = fdopen(fd, "r");
-  if (fp == nullptr) {
-    vrk_log(3037, cpPath, strerror(errno));
-    close(fd);
+  std::string content;
+  std::string why;
+  bool ok = vrk_read_fd_bounded(fd, content, why);
+  close(fd);
+  if (!ok) {
+    vrk_log(3037, cpPath, why.c_str());
     return;
   }
   g_chain.emplace_back(st.st_dev, st.st_ino);
 
-  char *line = nullptr;
-  size_t cap = 0;
-  ssize_t n;
   int lineNo = 0;
-  while ((n = getline(&line, &cap, fp)) >= 0) {
+  size_t pos = 0;
+  while (pos < content.size()) {
+    size_t end = content.find('\n', pos);
+    if (end == std::string::npos) end = content.size();
+    // The line as a C string: a NUL byte in it ends it there.
+    std::string line = content.substr(pos, end - pos);
+    pos = end + 1;
     ++lineNo;
-    size_t len = (size_t)n;
-    while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r')) --len;
+    size_t len = line.size();
+    while (len > 0 && line[len - 1] == '\r') --len;
+    line.resize(len);
     if (len > VRK_INI_LINE_MAX) {
       vrk_log(2500, "ini file [%s]: line %d longer than %d characters ignored", cpPath, lineNo,
               VRK_INI_LINE_MAX);
@@ -159,7 +152,7 @@ void vrk_parse_inifile(const char *cpPath) {
     }
     char *key;
     char *value;
-    if (vrk_get_values(line, &key, &value) != 0) {
+    if (vrk_get_values(&line[0], &key, &value) != 0) {
       if (spGlobal->iLogLevel > 2)
         vrk_log(4000, "%s:%d: missing keyword or value", __FILE__, __LINE__);
       continue;
@@ -168,7 +161,5 @@ void vrk_parse_inifile(const char *cpPath) {
   }
   if (spGlobal->iLogLevel > 2)
     vrk_log(4000, "%s:%d: null returned while reading ini file", __FILE__, __LINE__);
-  free(line);
-  fclose(fp);
   g_chain.pop_back();
 }

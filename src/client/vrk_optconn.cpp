@@ -16,6 +16,7 @@
 #include "client/vrk_optsecret.h"
 #include "client/vrk_usage.h"
 #include "runtime/cm_args.h"
+#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 
@@ -33,18 +34,6 @@ bool port_value(const char *cpText, int *piPort) {
   if (!vrk_decimal(cpText, 0, kMaxPort, &v)) return false;
   *piPort = (int)v;
   return true;
-}
-
-// Overwrites the password field of the original argument with '*' so that
-// the process list never shows it.
-void blank_password(char *cpArg) {
-  char *p = cpArg;
-  for (int field = 0; field < 4 && p != nullptr; ++field) {
-    p = strchr(p, ':');
-    if (p != nullptr) ++p;
-  }
-  if (p == nullptr) return;
-  for (; *p != '\0' && *p != ':'; ++p) *p = '*';
 }
 
 }  // namespace
@@ -110,13 +99,13 @@ bool vrk_opt_sms_login(char *cpArg, int argc, char **argv) {
     return false;
   }
   // The masked text that stands for the argument in every message.
-  std::string masked(cpArg);
-  blank_password(&masked[0]);
+  std::vector<SecretSpan> secrets = vrk_login_secrets(cpArg);
+  std::string masked = vrk_secret_masked(cpArg, secrets);
   bool ok = true;
   if (n > 6) {
     ok = vrk_opt_missing('N');
   } else {
-    for (int i = 0; i < n; ++i) vrk_log(4000, "Item[%d]: %s", i, i == 4 ? "****" : field[i]);
+    for (int i = 0; i < n; ++i) vrk_log(4000, "Item[%d]: %s", i, i == 4 ? vrk_masked(field[i]) : field[i]);
     for (int i = 0; i < n && ok; ++i) {
       size_t size = i == 4 ? sizeof(g->szDB_Pass) : VRK_PATH_MAX;
       if (i < 5 && strlen(field[i]) >= size) ok = vrk_opt_invalid(masked.c_str(), 'N');
@@ -137,8 +126,8 @@ bool vrk_opt_sms_login(char *cpArg, int argc, char **argv) {
       vrk_log(3500, "Reset Target Service name [%s] to []", nlm->szTS);
       nlm->szTS[0] = '\0';
     }
-    int len = snprintf(gszNetwareArg, sizeof(gszNetwareArg), "%s:%s:%s:%s:****:%d", nlm->szSMDR,
-                       nlm->szTSA, nlm->szTS, nlm->szUser, nlm->iRSFlag);
+    int len = snprintf(gszNetwareArg, sizeof(gszNetwareArg), "%s:%s:%s:%s:%s:%d", nlm->szSMDR, nlm->szTSA,
+                       nlm->szTS, nlm->szUser, VRK_PASSWORD_MASK, nlm->iRSFlag);
     if (len < 0 || (size_t)len >= sizeof(gszNetwareArg)) {
       gszNetwareArg[0] = '\0';
       ok = vrk_opt_invalid(masked.c_str(), 'N');
@@ -146,14 +135,16 @@ bool vrk_opt_sms_login(char *cpArg, int argc, char **argv) {
   }
   vrk_opt_free_items(field, 8);
 
-  // The password leaves the argument vector in every case.
-  for (int i = 0; i < argc; ++i) {
-    if (argv[i] == nullptr) continue;
-    size_t len = strlen(argv[i]);
-    if (cpArg < argv[i] || cpArg > argv[i] + len) continue;
-    blank_password(cpArg);
-    if (cpArg == argv[i] && ok) argv[i] = gszNetwareArg;
-    break;
+  // The password leaves the argument vector in every case; an argument of
+  // its own that was taken is shown as the login the client uses.
+  bool own = false;
+  for (int i = 0; i < argc && !own; ++i) own = argv[i] == cpArg;
+  int slot = vrk_secret_hide(cpArg, secrets, argc, argv);
+  if (ok && own) {
+    if (slot < 0)
+      for (int i = 0; i < argc && slot < 0; ++i)
+        if (argv[i] == cpArg) slot = i;
+    if (slot >= 0) argv[slot] = gszNetwareArg;
   }
   return ok;
 }

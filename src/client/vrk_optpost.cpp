@@ -261,14 +261,12 @@ void start_messages(int argc, char **argv) {
   std::string op = vrk_getopstr(g->eOPERATION);
   vrk_log(3030, op.c_str(), vrk_getlevelstr(g->eBackupType));
   vrk_log(3162, g->szClientHostName);
-  // Passwords show masked: the one of the URL too.
-  std::string host = vrk_mask_url_password(s->cpHost ? s->cpHost : "");
-  vrk_log(3031, host.c_str(), s->iPort, s->iLPortStart, s->iLPortEnd, s->cpUser ? s->cpUser : "",
+  // A password field shows as the mask; vrk_log masks the one of the URL.
+  vrk_log(3031, s->cpHost ? s->cpHost : "", s->iPort, s->iLPortStart, s->iLPortEnd, s->cpUser ? s->cpUser : "",
           vrk_masked(s->cpPassword));
   bool full = g->iLogLevel > 2;
   // Without -C the control host is the storage node, URL and all.
-  std::string control = vrk_mask_url_password(m->szHostName);
-  vrk_log(3032, control.c_str(), m->iPort, full ? m->szUser : "",
+  vrk_log(3032, m->szHostName, m->iPort, full ? m->szUser : "",
           full ? vrk_masked(m->szPassword) : "");
   vrk_log(3033, s->cpRemoteDir ? s->cpRemoteDir : "", s->cpDevice ? s->cpDevice : "",
           s->cpMode ? s->cpMode : "", s->iTapeBlockSize);

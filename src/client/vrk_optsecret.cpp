@@ -1,5 +1,5 @@
-// Passwords inside the arguments of -C, -S and -o: found, masked for the
-// messages and blanked in the argument vector.
+// Passwords inside the arguments of -N, -C, -S and -o: found, remembered,
+// masked for the messages and taken out of the argument vector.
 #include "client/vrk_optsecret.h"
 
 #include <ctype.h>
@@ -17,19 +17,28 @@ std::list<std::string> &masked_args() {
   return args;
 }
 
-}  // namespace
-
-std::vector<SecretSpan> vrk_control_host_secrets(const char *cpArg) {
+// The field behind the given number of ':' up to the next ':', remembered.
+std::vector<SecretSpan> field_secret(const char *cpArg, int iColons) {
   std::vector<SecretSpan> spans;
   if (cpArg == nullptr) return spans;
   const char *p = cpArg;
-  for (int field = 0; field < 3 && p != nullptr; ++field) {
+  for (int field = 0; field < iColons && p != nullptr; ++field) {
     p = strchr(p, ':');
     if (p != nullptr) ++p;
   }
-  if (p != nullptr) spans.push_back({(size_t)(p - cpArg), strcspn(p, ":")});
+  if (p != nullptr) {
+    size_t len = strcspn(p, ":");
+    spans.push_back({(size_t)(p - cpArg), len});
+    vrk_remember_password(std::string(p, len));
+  }
   return spans;
 }
+
+}  // namespace
+
+std::vector<SecretSpan> vrk_login_secrets(const char *cpArg) { return field_secret(cpArg, 4); }
+
+std::vector<SecretSpan> vrk_control_host_secrets(const char *cpArg) { return field_secret(cpArg, 3); }
 
 std::vector<SecretSpan> vrk_url_secrets(const char *cpArg) {
   std::vector<SecretSpan> spans;
@@ -47,7 +56,7 @@ std::vector<SecretSpan> vrk_url_secrets(const char *cpArg) {
   if (colon < at) {
     spans.push_back({colon + 1, at - colon - 1});
     // Every later message masks it wherever it shows.
-    vrk_remember_url_password(text.substr(colon + 1, at - colon - 1));
+    vrk_remember_password(text.substr(colon + 1, at - colon - 1));
   }
   return spans;
 }
@@ -64,6 +73,7 @@ std::vector<SecretSpan> vrk_subopt_secrets(const char *cpArg) {
       if (eq != nullptr) {
         size_t pos = (size_t)(eq - cpArg) + 1;
         spans.push_back({pos, end - pos});
+        vrk_remember_password(std::string(cpArg + pos, end - pos));
       }
     }
     begin = end + 1;
@@ -79,11 +89,43 @@ std::string vrk_secret_masked(const char *cpArg, const std::vector<SecretSpan> &
   return text;
 }
 
-void vrk_secret_hide(char *cpArg, const std::vector<SecretSpan> &spans, int argc, char **argv) {
-  if (cpArg == nullptr || argv == nullptr) return;
+namespace {
+
+// Rewrites the argument text elem in place as shown (not longer than it):
+// the strings of the argument area behind it move up by the difference and
+// their slots follow, the freed end of the area is zeroed.
+void rewrite_in_place(char *elem, const std::string &shown, int argc, char **argv) {
+  size_t oldLen = strlen(elem);
+  size_t shift = oldLen - shown.size();
+  char *from = elem + oldLen + 1;
+  char *end = from;
+  std::vector<int> moved;
+  for (bool found = true; found;) {
+    found = false;
+    for (int j = 0; j < argc; ++j) {
+      if (argv[j] == end) {
+        moved.push_back(j);
+        end += strlen(end) + 1;
+        found = true;
+        break;
+      }
+    }
+  }
+  memcpy(elem, shown.data(), shown.size());
+  elem[shown.size()] = '\0';
+  if (shift == 0) return;
+  memmove(from - shift, from, (size_t)(end - from));
+  for (int j : moved) argv[j] -= shift;
+  memset(end - shift, 0, shift);
+}
+
+}  // namespace
+
+int vrk_secret_hide(char *cpArg, const std::vector<SecretSpan> &spans, int argc, char **argv) {
+  if (cpArg == nullptr || argv == nullptr) return -1;
   bool any = false;
   for (const SecretSpan &s : spans) any = any || s.len > 0;
-  if (!any) return;
+  if (!any) return -1;
   size_t argLen = strlen(cpArg);
   for (int i = 0; i < argc; ++i) {
     if (argv[i] == nullptr) continue;
@@ -93,9 +135,15 @@ void vrk_secret_hide(char *cpArg, const std::vector<SecretSpan> &spans, int argc
     std::string shown(argv[i], (size_t)(cpArg - argv[i]));
     shown += vrk_secret_masked(cpArg, spans);
     masked_args().push_back(shown);
-    for (const SecretSpan &s : spans)
-      if (s.pos + s.len <= argLen) memset(cpArg + s.pos, '*', s.len);
+    char *elem = argv[i];
     argv[i] = &masked_args().back()[0];
-    return;
+    if (shown.size() <= len) {
+      rewrite_in_place(elem, shown, argc, argv);
+    } else {
+      for (const SecretSpan &s : spans)
+        if (s.pos + s.len <= argLen) memset(cpArg + s.pos, '*', s.len);
+    }
+    return i;
   }
+  return -1;
 }

@@ -13,6 +13,7 @@
 #include "client/vrk_levels.h"
 #include "client/vrk_osinfo.h"
 #include "client/vrk_usage.h"
+#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 
@@ -137,7 +138,7 @@ bool apply(Keyword key, const std::string &kw, const std::string &orig) {
       const char *v = value_of(orig);
       // The value is a password: it never appears in a message.
       std::string shown = kw.substr(0, kw.find('='));
-      if (v != nullptr) shown += "=****";
+      if (v != nullptr) shown += std::string("=") + VRK_PASSWORD_MASK;
       if (v == nullptr || strlen(v) > VRK_SUBOPT_ENCRYPT_MAX) {
         refuse(shown.c_str());
         return false;
@@ -257,7 +258,7 @@ int vrk_parse_subopts(const char *cpArg) {
       vrk_banner();
       // Behind an ENCRYPT value an unknown word is most likely the rest of
       // a password that holds a comma: it is refused without being shown.
-      vrk_log(1038, bAfterPassword ? "****" : kw.c_str(), 'o');
+      vrk_log(1038, bAfterPassword ? VRK_PASSWORD_MASK : kw.c_str(), 'o');
       print_os_info();
       return -1;
     }

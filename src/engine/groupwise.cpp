@@ -11,6 +11,7 @@
 
 #include "client/vrk_global.h"
 #include "runtime/iniparser.h"
+#include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 #include "runtime/xutil.h"
 
@@ -104,7 +105,7 @@ void set_component(dictionary *d, const std::string &section, int iCount, const 
 bool server_is(const char *server, const char *agent) {
   size_t len = strlen(server);
   std::string tail = len > 5 ? std::string(server + len - 5) : std::string(server);
-  for (char &c : tail) c = (char)tolower((unsigned char)c);
+  lowercase(&tail[0]);
   return tail.find(agent) != std::string::npos;
 }
 

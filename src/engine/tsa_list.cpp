@@ -1,6 +1,5 @@
 // SMDR and TSA discovery: listing the SMDRs, TSAs and target services,
 // resolving a given TSA name against the list, and the TSA listing lines.
-#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,12 +16,6 @@
 #include "runtime/vrk_log.h"
 
 namespace {
-
-std::string lower(const char *cp) {
-  std::string s(cp != nullptr ? cp : "");
-  for (char &c : s) c = (char)tolower((unsigned char)c);
-  return s;
-}
 
 bool contains(const std::string &s, const char *part) { return s.find(part) != std::string::npos; }
 bool contains(const char *s, const char *part) { return s != nullptr && strstr(s, part) != nullptr; }
@@ -127,7 +120,8 @@ CCODE SetTSAName(NWSM_NAME_LIST *list, char *szGivenTsaName, int iSize, NWBOOLEA
   vrk_log(3500, "SetTSAName [%s]", szGivenTsaName);
   if (list == nullptr) return ccode;
 
-  std::string given = lower(szGivenTsaName);
+  std::string given(szGivenTsaName);
+  lowercase(&given[0]);
   bool bFileSystem = contains(given, "file system");
   bool bLinuxFS = bFileSystem && contains(given, "linux");
   bool bDirectory = contains(given, "novell directory");
@@ -153,7 +147,8 @@ CCODE SetTSAName(NWSM_NAME_LIST *list, char *szGivenTsaName, int iSize, NWBOOLEA
       if (pbClusterTSA != nullptr) *pbClusterTSA = TRUE;
       vrk_log(3500, "SetTSAName: Got cluster TSA [%s]", name);
     }
-    std::string entry = lower(name);
+    std::string entry(name);
+    lowercase(&entry[0]);
     trace("%l4 check [%s] against [%s]", entry.c_str(), given.c_str());
     bool bTake = !bTaken && contains(entry, given.c_str()) &&
                  !contains(name, "GroupWise Cluster System");
@@ -174,12 +169,15 @@ CCODE SetTSAName(NWSM_NAME_LIST *list, char *szGivenTsaName, int iSize, NWBOOLEA
     trace("%l4 TSA name [%s] not found in list", szGivenTsaName);
     const char *dot = strchr(szGivenTsaName, '.');
     if (dot == nullptr) return ccode;
-    std::string fs = lower(dot + 1);
+    std::string fs(dot + 1);
+    lowercase(&fs[0]);
     if (spGlobal->iLogLevel >= 3)
       vrk_log(3500, "Search for file system TSA name [%s] in list", fs.c_str());
     for (NWSM_NAME_LIST *p = list; p != nullptr; p = p->next) {
       const char *name = p->name != nullptr ? p->name : "";
-      if (!contains(lower(name), fs.c_str())) continue;
+      std::string entry(name);
+      lowercase(&entry[0]);
+      if (!contains(entry, fs.c_str())) continue;
       ccode = 0;
       vrk_log(3500, "found given file system TSA name [%s] <=> [%s]", szGivenTsaName, name);
       if (strcmp(name, szGivenTsaName) != 0) {
@@ -192,7 +190,8 @@ CCODE SetTSAName(NWSM_NAME_LIST *list, char *szGivenTsaName, int iSize, NWBOOLEA
     const char *cpLast = nullptr;
     for (NWSM_NAME_LIST *p = list; p != nullptr; p = p->next) {
       const char *name = p->name != nullptr ? p->name : "";
-      std::string entry = lower(name);
+      std::string entry(name);
+      lowercase(&entry[0]);
       if (!contains(entry, "file system")) continue;
       ccode = 0;
       cpLast = name;

@@ -8,7 +8,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "client/vrk_global.h"
+#include "runtime/password_mask.h"
+#include "runtime/printable.h"
 #include "runtime/vrk_msg.h"
 
 RELOC_LOG_FUNC g_kv_log_ptr = nullptr;
@@ -62,26 +66,6 @@ void level_word_and_status(const _sMessage *row, char *word, size_t size) {
       snprintf(word, size, "Unknown Level [%d]", (int)row->eMsgLevel);
       break;
   }
-}
-
-// The text with its control characters shown as "\xNN" (a tab stays, and
-// line breaks with keepBreaks): a name from a stored object may hold a line
-// break or a terminal escape, and every message stays one readable line.
-// Cut at size - 1 bytes, never inside an escape.
-void printable(const char *in, char *out, size_t size, bool keepBreaks) {
-  size_t o = 0;
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(in); *p != '\0'; ++p) {
-    bool control = (*p < 0x20 && *p != '\t' && !(keepBreaks && *p == '\n')) || *p == 0x7f;
-    size_t need = control ? 4 : 1;
-    if (o + need >= size) break;
-    if (control) {
-      snprintf(out + o, 5, "\\x%02x", *p);
-    } else {
-      out[o] = static_cast<char>(*p);
-    }
-    o += need;
-  }
-  out[o] = '\0';
 }
 
 void emit_line(const char *line, size_t len) {
@@ -140,8 +124,11 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
 
   size_t tlen = strlen(text);
   if (tlen > 0 && text[tlen - 1] == '\n') text[--tlen] = '\0';
+  // Every message passes here: no credential reaches a log unmasked,
+  // whatever the caller formatted.
+  const std::string unmasked(text, tlen);
   char shown[kTextBuf];
-  printable(text, shown, sizeof(shown), keepBreaks);
+  vrk_printable(vrk_mask_secrets(unmasked).c_str(), shown, sizeof(shown), keepBreaks);
 
   char line[kLineBuf];
   int n = snprintf(line, sizeof(line), "%s%s\n", header, shown);

@@ -9,7 +9,9 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <string>
 
+#include "runtime/printable.h"
 #include "sms/sms_path.h"
 #include "sms/sms_scan.h"
 #include "sms/sms_sidf.h"
@@ -135,7 +137,10 @@ void Scan::NoticeSpecial(const Frame &f, const std::string &parent, Entry &e) co
   e.meta.mtime = st.st_mtim;
   e.meta.btime = st.st_ctim;
   if (!Selected(e, f)) return;
-  fprintf(stderr, "vrk_sms: %s%s: left out, a %s is not backed up\n", parent.c_str(), e.name.c_str(), kind);
+  // The name is the tree's: a line break or an escape in it must not reach
+  // the terminal or forge a line of its own.
+  std::string note = "vrk_sms: " + parent + e.name + ": left out, a " + kind + " is not backed up";
+  fprintf(stderr, "%s\n", vrk_printable(note).c_str());
 }
 
 bool Scan::Selected(const Entry &e, const Frame &f) const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "xbsa/bsa_http.h"
 #include "xbsa/stpc.h"
@@ -246,7 +247,7 @@ int BSAHttpOpen(_sSession *sctpSession, int iMode, char **cpaComands) {
   }
   HTTP_SETOPT(CURLOPT_HTTPHEADER, ctx->headers);
   if (bOk && rc == CURLE_OK)
-    xbsalog("xbsa_open: URL '%s'", xbsa_mask_password(sGlobal.sObject.sSMS.szHostName).c_str());
+    xbsalog("xbsa_open: URL '%s'", vrk_mask_secrets(sGlobal.sObject.sSMS.szHostName).c_str());
   HTTP_SETOPT(CURLOPT_URL, sGlobal.sObject.sSMS.szHostName);
   HTTP_SETOPT(CURLOPT_SSL_VERIFYPEER, 0L);
 #undef HTTP_SETOPT

@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "runtime/password_mask.h"
 #include "runtime/x_dump.h"
 #include "xbsa/bsa_http.h"
 #include "xbsa/stpc.h"
@@ -143,7 +144,7 @@ int TraceCallback(CURL *handle, curl_infotype type, char *data, size_t size, voi
   xbsalog("cUrl trace: %s", cpTitle);
   if (bDump && type == CURLINFO_HEADER_OUT) {
     // The credentials of the request never reach the dump.
-    std::string shown = xbsa_mask_headers(data, size);
+    std::string shown = vrk_mask_secrets(std::string(data, size));
     x_Dump(&shown[0], (unsigned long)shown.size(), DumpCallback);
   } else if (bDump) {
     x_Dump(data, (unsigned long)size, DumpCallback);

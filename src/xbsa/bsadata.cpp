@@ -39,17 +39,19 @@ std::vector<char> gFtpStage[XBSA_MAX_SESSIONS];
 volatile sig_atomic_t gFtpInterrupted[XBSA_MAX_SESSIONS];
 
 // Sends all n bytes on the data connection, retrying a failed send five
-// times a second apart; 0, or -1 with *pulSent the bytes that went.
-int ftp_send(_sSession *sp, const char *cpData, unsigned long ulLeft, unsigned long *pulSent) {
+// times a second apart; 0, or -1 with *pulSent the bytes that went. Every
+// wait of the step ends at llDeadline, however many bytes go in between.
+int ftp_send(_sSession *sp, const char *cpData, unsigned long ulLeft, unsigned long *pulSent,
+             long long llDeadline) {
   unsigned long ulSent = 0;
   ssize_t n = 1;
   while (n > 0 && ulLeft > 0) {
     xbsadetailtrace("BSASendData: send( SData %d, cpData %p + ulSent %lu, uiWriteBufSize %u)", sp->SData,
                     (const void *)cpData, ulSent, (unsigned)ulLeft);
-    n = send(sp->SData, cpData + ulSent, ulLeft, MSG_NOSIGNAL);
+    n = stpc_data_send(sp->SData, cpData + ulSent, ulLeft, llDeadline);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // The send time-out of the data socket: the node took nothing for
-      // the whole wait, and trying again would only wait again.
+      // The step's deadline: the node did not take the block within the
+      // wait, and trying again would only wait again.
       sp->bDataStalled = TRUE;
       xbsalog("BSASendData: %s",
               SysErrorTxt(0, 0, "Data sending failed: the storage node took no data within %lu seconds.",
@@ -62,7 +64,7 @@ int ftp_send(_sSession *sp, const char *cpData, unsigned long ulLeft, unsigned l
       for (int iTry = 1; iTry <= 5 && n < 0; iTry++) {
         xbsalog("BSASendData: Data sending failed. Resending [%d] times", iTry);
         sleep(1);
-        n = send(sp->SData, cpData + ulSent, ulLeft, MSG_NOSIGNAL);
+        n = stpc_data_send(sp->SData, cpData + ulSent, ulLeft, llDeadline);
       }
       if (n < 0) {
         xbsalog("BSASendData: %s", SysErrorTxt((unsigned long)errno, 3, "Data sending failed."));
@@ -79,11 +81,12 @@ int ftp_send(_sSession *sp, const char *cpData, unsigned long ulLeft, unsigned l
 }
 
 // Sends what the slot gathered; 0 or -1. The gathered bytes are gone either way.
-int ftp_flush(_sSession *sp) {
+int ftp_flush(_sSession *sp, long long llDeadline) {
   std::vector<char> &stage = gFtpStage[sp - sSession];
   if (stage.empty()) return 0;
   unsigned long ulSent = 0;
-  int iRc = sp->SData >= 0 && !gFtpInterrupted[sp - sSession] ? ftp_send(sp, stage.data(), stage.size(), &ulSent) : -1;
+  int iRc = sp->SData >= 0 && !gFtpInterrupted[sp - sSession] ? ftp_send(sp, stage.data(), stage.size(), &ulSent, llDeadline)
+                                                                         : -1;
   stage.clear();
   return iRc;
 }
@@ -125,18 +128,19 @@ extern "C" int BSASendData(long bsaHandle, BSA_DataBlock32 *dataBlockPtr) {
     // A record header, a name block, a small file's data and an end marker
     // are gathered into one send of 64 KiB or more; larger blocks go as they are.
     std::vector<char> &stage = gFtpStage[sp - sSession];
+    const long long llDeadline = stpc_step_deadline();
     const char *cpData = (const char *)dataBlockPtr->bufferPtr;
     size_t n = dataBlockPtr->bufferLen;
     if (n < kFtpStageSize) {
       if (stage.capacity() < 2 * kFtpStageSize) stage.reserve(2 * kFtpStageSize);
       stage.insert(stage.end(), cpData, cpData + n);
       dCount = (double)n;
-      if (stage.size() >= kFtpStageSize && ftp_flush(sp) != 0) iRc = BSA_RC_ABORT_SYSTEM_ERROR;
-    } else if (ftp_flush(sp) != 0) {
+      if (stage.size() >= kFtpStageSize && ftp_flush(sp, llDeadline) != 0) iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+    } else if (ftp_flush(sp, llDeadline) != 0) {
       iRc = BSA_RC_ABORT_SYSTEM_ERROR;
     } else {
       unsigned long ulSent = 0;
-      if (ftp_send(sp, cpData, n, &ulSent) != 0) iRc = BSA_RC_ABORT_SYSTEM_ERROR;
+      if (ftp_send(sp, cpData, n, &ulSent, llDeadline) != 0) iRc = BSA_RC_ABORT_SYSTEM_ERROR;
       dCount = (double)ulSent;
     }
   }
@@ -182,9 +186,12 @@ extern "C" int BSAGetData(long bsaHandle, BSA_DataBlock32 *dataBlockPtr) {
     char *cpBuf = (char *)dataBlockPtr->bufferPtr;
     unsigned long ulGot = 0;
     ssize_t n = 1;
+    // The whole block waits under one deadline: a node that sends a byte
+    // now and then does not stretch the wait.
+    const long long llDeadline = stpc_step_deadline();
     while (ulGot < dataBlockPtr->bufferLen) {
       errno = 0;
-      n = recv(sp->SData, cpBuf + ulGot, dataBlockPtr->bufferLen - ulGot, 0);
+      n = stpc_data_recv(sp->SData, cpBuf + ulGot, dataBlockPtr->bufferLen - ulGot, llDeadline);
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         sp->bDataStalled = TRUE;
         xbsalog("BSAGetData: %s",
@@ -199,7 +206,7 @@ extern "C" int BSAGetData(long bsaHandle, BSA_DataBlock32 *dataBlockPtr) {
           xbsalog("BSAGetData: Data receiving failed. Reget [%d] times", iTry);
           xbsalog("Sleeping for a while");
           sleep(1);
-          n = recv(sp->SData, cpBuf + ulGot, dataBlockPtr->bufferLen - ulGot, 0);
+          n = stpc_data_recv(sp->SData, cpBuf + ulGot, dataBlockPtr->bufferLen - ulGot, llDeadline);
         }
       }
       if (n <= 0) break;
@@ -253,7 +260,7 @@ extern "C" int BSAEndData(long bsaHandle) {
         SysErrorTxt(0, 0, "BSAEndData: the data connection stalled.");
         iRc = BSA_RC_ABORT_SYSTEM_ERROR;
       } else {
-        if (ftp_flush(sp) != 0) {
+        if (ftp_flush(sp, stpc_step_deadline()) != 0) {
           xbsalog("BSAEndData: %s", SysErrorTxt(0, 0, "Data sending failed."));
           iRc = BSA_RC_ABORT_SYSTEM_ERROR;
         }

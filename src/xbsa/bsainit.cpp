@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "xbsa/xbsa_com.h"
 #include "xbsa/xbsa_session.h"
@@ -38,7 +39,7 @@ int apply_service_host(_sSession *sp, const char *cpValue) {
   char szPort[16];
   eConnectionProtocol eProt = eFTP;
   int iRc = xbsa_parse_service_host(cpValue, &eProt, szHost, sizeof szHost, szPort, sizeof szPort);
-  std::string shownHost = xbsa_mask_password(szHost), shownValue = xbsa_mask_password(cpValue);
+  std::string shownHost = vrk_mask_secrets(szHost), shownValue = vrk_mask_secrets(cpValue);
   xbsalogtrace("BSAInit: Transfer protocol '%s' host '%s' port '%s'", protocol_word(eProt),
                shownHost.c_str(), szPort);
   if (iRc != 0) {
@@ -86,7 +87,7 @@ int walk_environment(_sSession *sp, char **environmentPtr) {
   if (!environmentPtr) return BSA_RC_SUCCESS;
   for (char **pp = environmentPtr; *pp; ++pp) {
     const char *cpEntry = *pp;
-    xbsatrace("BSAInit: check %s", xbsa_mask_password(cpEntry).c_str());
+    xbsatrace("BSAInit: check %s", vrk_mask_secrets(cpEntry).c_str());
     const char *cpValue;
     int iRc = BSA_RC_SUCCESS;
     if ((cpValue = xbsa_env_value(cpEntry, "BSA_API_VERSION")) != NULL) {
@@ -97,7 +98,7 @@ int walk_environment(_sSession *sp, char **environmentPtr) {
       }
     }
     if ((cpValue = xbsa_env_value(cpEntry, "BSA_SERVICE_HOST")) != NULL) {
-      xbsatrace("BSAInit: got %s", xbsa_mask_password(cpEntry).c_str());
+      xbsatrace("BSAInit: got %s", vrk_mask_secrets(cpEntry).c_str());
       iRc = apply_service_host(sp, cpValue);
     }
     if (iRc == 0 && (cpValue = xbsa_env_value(cpEntry, "BSA_LOCAL_PORTRANGE")) != NULL) {
@@ -196,7 +197,7 @@ extern "C" int BSAInit(long *bsaHandlePtr, BSA_SecurityToken *tokenPtr, BSA_Obje
     const char *cpToken = tokenPtr ? *tokenPtr : NULL;
     xbsatrace("BSAInit: Input: BSA_SecurityToken = %.*s", cpToken ? (int)strnlen(cpToken, BSA_MAX_TOKEN_SIZE) : 6,
               cpToken ? cpToken : "(null)");
-    xbsatrace("BSAInit: Input: BSA_ObjectOwner.bsa_ObjectOwner = %s", xbsa_mask_password(owner.c_str()).c_str());
+    xbsatrace("BSAInit: Input: BSA_ObjectOwner.bsa_ObjectOwner = %s", vrk_mask_secrets(owner).c_str());
     xbsatrace("BSAInit: Input: BSA_ObjectOwner.app_ObjectOwner = %.*s",
               (int)strnlen(objectOwnerPtr->app_ObjectOwner, sizeof objectOwnerPtr->app_ObjectOwner),
               objectOwnerPtr->app_ObjectOwner);

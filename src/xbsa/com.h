@@ -63,7 +63,7 @@ const char *com_step_keyword(int iStep);
 void DumpTraceAdapter(char *cpDumpLine);
 
 // The answer text with the storage node's password of every "tape_server"
-// line replaced by "********", for traces.
+// line replaced by the password mask, for traces.
 std::string com_mask_answer(const std::string &answer);
 
 // A started program: its process and the read end of its standard output.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "runtime/xutil.h"
 #include "xbsa/com.h"
@@ -266,7 +267,7 @@ std::string com_mask_answer(const std::string &answer) {
       size_t eq = line.find('=');
       size_t c = eq;
       for (int i = 0; i < 3 && c != std::string::npos; i++) c = line.find(':', c + 1);
-      if (eq != std::string::npos && c != std::string::npos) line = line.substr(0, c + 1) + "********";
+      if (eq != std::string::npos && c != std::string::npos) line = line.substr(0, c + 1) + VRK_PASSWORD_MASK;
     }
     out += line;
     size_t brk = answer.find_first_not_of("\r\n", end);

@@ -3,6 +3,8 @@
 #ifndef VRK_XBSA_STPC_H
 #define VRK_XBSA_STPC_H
 
+#include <sys/types.h>
+
 #include "xbsa/xbsa_session.h"
 
 #define XBSA_COMMANDS 16
@@ -39,6 +41,17 @@ int make_KORVA_authentication(int hSocket, char *cpUser, unsigned int *uipUserLe
 
 // Seconds to wait for a control reply or the data connection.
 unsigned long xbsa_wait_seconds();
+// The deadline of one transfer step on the data connection: one wait from
+// now, on the monotonic clock in milliseconds.
+long long stpc_step_deadline();
+// Waits until the socket is ready for events (POLLIN, POLLOUT) or the
+// deadline passes: 1 ready (or in error, which the next call reports),
+// 0 the deadline has passed, -1 a failing poll.
+int stpc_wait_until(int fd, short events, long long llDeadline);
+// One send or receive on the data connection under the step's deadline:
+// the count, or -1 with errno (EAGAIN: nothing moved before the deadline).
+ssize_t stpc_data_send(int fd, const char *cpData, size_t uiLen, long long llDeadline);
+ssize_t stpc_data_recv(int fd, char *cpBuf, size_t uiLen, long long llDeadline);
 // Bounds of one reply of the storage node (a multi-line control reply, or
 // the response headers of an HTTP transfer): a node that never ends its
 // reply must not hold the job.

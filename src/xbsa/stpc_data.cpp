@@ -215,12 +215,8 @@ int data_command(const DataCommand &dc, const char *cpArgument, int SControl) {
     return -1;
   }
   if (close(hListen) != 0) xbsatrace("%s: Listening socket close failed.", dc.cpPrefix);
-  // A storage node that stops moving data fails the transfer after the wait.
-  struct timeval tv;
-  tv.tv_sec = (time_t)xbsa_wait_seconds();
-  tv.tv_usec = 0;
-  setsockopt(hData, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  setsockopt(hData, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  // A storage node that stops moving data fails the transfer step after
+  // one wait: BSASendData and BSAGetData wait under one deadline per step.
   trace_binding(dc, "DATA", hData);
   return hData;
 }

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "xbsa/stpc.h"
 #include "xbsa/xbsa_trace.h"
@@ -22,25 +23,11 @@ long long now_ms() {
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Waits until the socket is readable or the deadline passes: 1, 0 (time
-// out) or -1.
-int wait_readable(int fd, long long llDeadline) {
-  for (;;) {
-    long long llLeft = llDeadline - now_ms();
-    if (llLeft <= 0) return 0;
-    struct pollfd pfd = {fd, POLLIN, 0};
-    int r = poll(&pfd, 1, llLeft > 0x7FFFFFFF ? 0x7FFFFFFF : (int)llLeft);
-    if (r > 0) return 1;
-    if (r == 0) return 0;
-    if (errno != EINTR) return -1;
-  }
-}
-
 // One byte: 1, 0 (end of input), -1 (error; errno set, ETIMEDOUT on time-out).
 int recv_byte(int fd, char *pc, int iRecvOpt, long long llDeadline) {
   int iRetry = 0;
   for (;;) {
-    int w = wait_readable(fd, llDeadline);
+    int w = stpc_wait_until(fd, POLLIN, llDeadline);
     if (w == 0) {
       errno = ETIMEDOUT;
       return -1;
@@ -187,10 +174,13 @@ int stpc_send(int SControl, const char *szMessage, int iMsgLen, int iSendOpt) {
   int iLeft = iMsgLen;
   const char *cp = szMessage;
   for (;;) {
-    // The password of a PASS line is never traced.
-    bool bPass = strncmp(cp, "PASS ", 5) == 0;
+    // The password of a PASS line is never traced, not even the rest of it
+    // after a short send.
+    bool bPass = strncmp(szMessage, "PASS ", 5) == 0;
+    static const char kPassShown[] = "PASS " VRK_PASSWORD_MASK "\r\n";
     xbsadetailtrace("stpc_send: Calling send(SOCKET=%u, Buffer=%.*s, Len=%u, Flags=%u)", (unsigned)SControl,
-                    bPass ? 15 : iLeft, bPass ? "PASS ********\r\n" : cp, (unsigned)iLeft, (unsigned)iSendOpt);
+                    bPass ? (int)sizeof kPassShown - 1 : iLeft, bPass ? kPassShown : cp, (unsigned)iLeft,
+                    (unsigned)iSendOpt);
     ssize_t n = send(SControl, cp, (size_t)iLeft, iSendOpt | MSG_NOSIGNAL);
     xbsadetailtrace("stpc_send: send() return: %i", (int)n);
     if (n < 0) {

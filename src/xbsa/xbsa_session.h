@@ -138,15 +138,6 @@ const char *sib_bsaobjectstatus(BSA_ObjectStatus eStatus);
 // cpName, else NULL.
 const char *xbsa_env_value(const char *cpEntry, const char *cpName);
 
-// A text for the trace with the value behind every "PASS=" replaced by
-// "********" (up to the next ':'), and the password of every URL masked.
-std::string xbsa_mask_password(const char *cpText);
-
-// A block of HTTP request headers for the trace, with the credentials of
-// "Authorization" and "Proxy-Authorization" and the value of "XBSA-PASS"
-// replaced by "********".
-std::string xbsa_mask_headers(const char *cpData, size_t uiLen);
-
 // Service URL ("BSA_SERVICE_HOST" value) split into protocol, host and port
 // text; 0 on success, -1 when the host or port does not fit or is empty.
 int xbsa_parse_service_host(const char *cpValue, eConnectionProtocol *pProtocol, char *cpHost,

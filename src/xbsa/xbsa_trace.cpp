@@ -14,6 +14,7 @@
 
 #include <string>
 
+#include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "runtime/x_file_owner.h"
 #include "runtime/x_open_nofollow.h"
@@ -73,9 +74,11 @@ void xbsa_tracef(const char *cpModule, const char *cpFmt, ...) {
 void ie_trace(const char *cpModule, const char *cpMessage) {
   // Lines carry the storage node's text: no control character of it reaches
   // a terminal or a log raw. The line's own trailing CR and LF go first.
-  size_t len = cpMessage ? strlen(cpMessage) : 0;
-  while (len > 0 && (cpMessage[len - 1] == '\r' || cpMessage[len - 1] == '\n')) len--;
-  std::string text = xbsa_escape_text(cpMessage, len);
+  // No credential leaves the library's trace unmasked, whoever traced it.
+  const std::string masked = vrk_mask_secrets(cpMessage);
+  size_t len = masked.size();
+  while (len > 0 && (masked[len - 1] == '\r' || masked[len - 1] == '\n')) len--;
+  std::string text = xbsa_escape_text(masked.c_str(), len);
   if (sGlobal.vpExternalTraceFunc) sGlobal.vpExternalTraceFunc(text.c_str());
   if (sGlobal.ucXBSATraceLevel & (XBSA_TRACE_FILE | XBSA_TRACE_STDERR)) i_trace(cpModule, text.c_str());
   memset(sGlobal.cpTraceBuffer, 0, sizeof sGlobal.cpTraceBuffer);
@@ -89,7 +92,8 @@ void i_trace(const char *cpModule, const char *cpTraceMessage) {
   localtime_r(&t, &tmLocal);
   strftime(szStamp, sizeof szStamp, "%Y-%m-%d %H:%M:%S: ", &tmLocal);
   // Leave room for the one LF behind the text.
-  int n = snprintf(szLine, sizeof szLine - 1, " %s(%s) %s", szStamp, cpModule, cpTraceMessage);
+  int n = snprintf(szLine, sizeof szLine - 1, " %s(%s) %s", szStamp, cpModule,
+                   vrk_mask_secrets(cpTraceMessage).c_str());
   size_t len = n < 0 ? 0 : (size_t)n;
   if (len > sizeof szLine - 2) len = sizeof szLine - 2;
   while (len > 0 && (szLine[len - 1] == '\r' || szLine[len - 1] == '\n')) len--;
@@ -124,7 +128,7 @@ void BSASetTrace(BSA_TraceFunc fpExternalTraceFunc, const char *cpExternLogFileN
 void getLogParams(char **environmentPtr) {
   if (!environmentPtr) return;
   for (char **pp = environmentPtr; *pp; ++pp) {
-    xbsatrace("getLogParams: got %s", xbsa_mask_password(*pp).c_str());
+    xbsatrace("getLogParams: got %s", vrk_mask_secrets(*pp).c_str());
     const char *cpValue;
     if ((cpValue = xbsa_env_value(*pp, "XBSA_LOGFILE")) != NULL) {
       strlcpy(sGlobal.szLogFile, cpValue, sizeof sGlobal.szLogFile);

@@ -59,7 +59,7 @@ void getComParams(char **environmentPtr) {
                 (unsigned)(k.uiSize - 1));
       } else {
         strlcpy(k.cpField, cpValue, k.uiSize);
-        xbsatrace("getComParams: got %s", xbsa_mask_password(*pp).c_str());
+        xbsatrace("getComParams: got %s", vrk_mask_secrets(*pp).c_str());
       }
       break;
     }
@@ -130,46 +130,3 @@ int xbsa_split_owner(const char *cpOwner, unsigned int uiOwnerLen, const char *c
   return 0;
 }
 
-std::string xbsa_mask_password(const char *cpText) {
-  std::string s(cpText ? cpText : "");
-  for (size_t p = s.find("PASS="); p != std::string::npos; p = s.find("PASS=", p + 5)) {
-    size_t from = p + 5;
-    size_t to = s.find(':', from);
-    if (to == std::string::npos) to = s.size();
-    s.replace(from, to - from, "********");
-  }
-  return vrk_mask_url_password(s);
-}
-
-std::string xbsa_mask_headers(const char *cpData, size_t uiLen) {
-  std::string s(cpData ? cpData : "", cpData ? uiLen : 0);
-  static const char *const kSecret[] = {"Authorization", "Proxy-Authorization", "XBSA-PASS"};
-  for (size_t line = 0; line < s.size();) {
-    size_t eol = s.find('\n', line);
-    if (eol == std::string::npos) eol = s.size();
-    size_t colon = s.find(':', line);
-    if (colon < eol) {
-      std::string name = s.substr(line, colon - line);
-      for (const char *cpName : kSecret) {
-        if (strcasecmp(name.c_str(), cpName) != 0) continue;
-        // The value from its first non-blank, after the scheme word of an
-        // authorization, up to the line end.
-        size_t v = s.find_first_not_of(' ', colon + 1);
-        if (v < eol && cpName[0] != 'X') {
-          size_t blank = s.find(' ', v);
-          if (blank < eol) v = s.find_first_not_of(' ', blank);
-        }
-        size_t e = eol;
-        while (e > colon + 1 && (s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
-        if (v < e) {
-          s.replace(v, e - v, "********");
-          eol = s.find('\n', v);
-          if (eol == std::string::npos) eol = s.size();
-        }
-        break;
-      }
-    }
-    line = eol + 1;
-  }
-  return s;
-}

@@ -1,11 +1,17 @@
 // Tests of the environment settings and the main ini file: keys, chaining
-// with its depth bound and cycle check, long lines, CRLF and invalid numbers.
+// with its depth bound and cycle check, pipes, long lines, CRLF and invalid numbers.
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "client/vrk_env.h"
 #include "client/vrk_inifile.h"
@@ -29,6 +35,7 @@ class Env : public vrktest::ClientTest {
     }
   }
   void TearDown() override {
+    vrk_set_read_wait(900);
     for (auto &s : saved_) {
       if (s.second == "\x01")
         unsetenv(s.first.c_str());
@@ -172,20 +179,60 @@ TEST_F(Env, IniCycleIsDetected) {
   EXPECT_STREQ("/a/work", spGlobal->sDirs.cpWork);
 }
 
-TEST_F(Env, ChainedIniThatIsNoRegularFileIsRefused) {
-  // /dev/zero never ends a line; a FIFO without a writer would block the open.
+TEST_F(Env, ChainedIniThatNeverEndsIsRefused) {
+  // /dev/zero never ends, a FIFO without a writer never delivers, a
+  // directory cannot be read: each is refused and the job goes on.
   std::string fifo = dir_.file("fifo.ini");
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-  for (const std::string &target : {std::string("/dev/zero"), fifo, dir_.path()}) {
+  setenv("VRK_DATA_WAIT", "1", 1);
+  struct Case {
+    std::string target;
+    std::string reason;
+  } cases[] = {{"/dev/zero", "larger than 4194304 bytes"},
+               {fifo, "no end of data within 1 seconds"},
+               {dir_.path(), strerror(EISDIR)}};
+  for (const Case &c : cases) {
     std::string ini = dir_.file("main.ini");
-    WriteFile(ini, "KV_INI " + target + "\ngv_rw_work /after/work\n");
+    WriteFile(ini, "KV_INI " + c.target + "\ngv_rw_work /after/work\n");
     setenv("KV_INI", ini.c_str(), 1);
     free(spGlobal->sDirs.cpWork);
     spGlobal->sDirs.cpWork = strdup("/korva/work");
     std::string err = Run();
-    EXPECT_NE(std::string::npos, err.find("[" + target + "]:[not a regular file]")) << target << ": " << err;
-    EXPECT_STREQ("/after/work", spGlobal->sDirs.cpWork) << target;
+    EXPECT_NE(std::string::npos, err.find("[" + c.target + "]:[" + c.reason + "]")) << c.target << ": " << err;
+    EXPECT_STREQ("/after/work", spGlobal->sDirs.cpWork) << c.target;
   }
+}
+
+// The main ini file is read as every other configuration file: a pipe that
+// delivers its lines and ends is taken.
+TEST_F(Env, IniFromAFifoIsRead) {
+  std::string fifo = dir_.file("main.ini");
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  std::thread writer([&fifo] {
+    // A reader that is gone gives EPIPE here, not a signal to the tests.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    int fd = -1;
+    for (int i = 0; i < 2000 && fd < 0; i++) {
+      fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) usleep(10000);
+    }
+    if (fd < 0) return;
+    fcntl(fd, F_SETFL, 0);
+    const std::string text = "gv_rw_work /from/fifo\nversion 7.1\n";
+    ssize_t w = write(fd, text.data(), text.size());
+    (void)w;
+    close(fd);
+  });
+  setenv("KV_INI", fifo.c_str(), 1);
+  setenv("VRK_DATA_WAIT", "20", 1);
+  std::string err = Run();
+  writer.join();
+  EXPECT_EQ(std::string::npos, err.find("vrk-3037")) << err;
+  EXPECT_STREQ("/from/fifo", spGlobal->sDirs.cpWork);
+  EXPECT_STREQ("7.1", spGlobal->cpKorvaVersion);
 }
 
 TEST_F(Env, ChainedIniLargerThanTheBoundIsRefused) {

@@ -26,15 +26,6 @@ using testing::internal::GetCapturedStderr;
 
 namespace {
 
-std::string Pattern(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = (char)(seed >> 16);
-  }
-  return s;
-}
-
 class IoTest : public ClientTest {
  protected:
   void SetUp() override {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "client/vrk_levels.h"
 #include "client/vrk_options.h"
 #include "client/vrk_saveset_file.h"
+#include "client/vrk_signal.h"
 #include "runtime/cbc_iv.h"
 #include "runtime/vrk_crypt.h"
 #include "vrk_client_fixture.h"
@@ -536,7 +538,7 @@ TEST_F(Options, LocalSavesetForms) {
 TEST_F(Options, LocalSavesetFileIsCreatedForBackupReadForRestore) {
   struct Case {
     std::string name;
-    bool failedMeanwhile;  // the job's status turned to 3 before the commit (a SIGINT in the sync)
+    bool failedMeanwhile;  // a SIGINT came before the commit (in the final sync or before it)
   } cases[] = {
       {"save.dat", false},
       // The longest name a directory takes: its temporary still fits.
@@ -565,10 +567,27 @@ TEST_F(Options, LocalSavesetFileIsCreatedForBackupReadForRestore) {
     ASSERT_EQ(0, stat(temp.c_str(), &st)) << r.err;
     EXPECT_EQ(0u, st.st_mode & 0777 & ~0644u);
     EXPECT_EQ(c.failedMeanwhile, stat(file.c_str(), &st) == 0);
-    if (c.failedMeanwhile) spGlobal->sVRKObject.eOperStatus = STATUS_ERR_BEF_SAV;
     testing::internal::CaptureStderr();
+    struct sigaction old = {}, oldPipe = {};
+    if (c.failedMeanwhile) {
+      sigaction(SIGPIPE, nullptr, &oldPipe);
+      // The client's own handler takes a real SIGINT: it fails the job.
+      struct sigaction sa = {};
+      sa.sa_sigaction = vrk_sigaction_handler;
+      sigemptyset(&sa.sa_mask);
+      sa.sa_flags = SA_RESTART | SA_SIGINFO;
+      ASSERT_EQ(0, sigaction(SIGINT, &sa, &old));
+      ASSERT_EQ(0, raise(SIGINT));
+      // The handler ignores SIGPIPE from then on, as the client does.
+      sigaction(SIGINT, &old, nullptr);
+      sigaction(SIGPIPE, &oldPipe, nullptr);
+    }
     EXPECT_EQ(c.failedMeanwhile ? -1 : 0, vrk_saveset_finish(true));
-    testing::internal::GetCapturedStderr();
+    std::string err = testing::internal::GetCapturedStderr();
+    if (c.failedMeanwhile) {
+      EXPECT_TRUE(Has(err, "Termination signal received!")) << err;
+      EXPECT_EQ(STATUS_ERR_BEF_SAV, spGlobal->sVRKObject.eOperStatus);
+    }
     EXPECT_NE(0, stat(temp.c_str(), &st));
     EXPECT_EQ(0, stat(file.c_str(), &st));
     if (c.failedMeanwhile) {

@@ -13,12 +13,14 @@
 
 #include "../xbsa/xbsa_peers.h"
 #include "backup_job.h"
+#include "e2e_files.h"
 #include "de_check.h"
 
 namespace {
 
 using decheck::Occurrence;
 using e2e::BackupJob;
+using e2e::Has;
 using e2e::Result;
 
 const int64_t kOld = 1000000000;  // 2001-09-09: far before every reference time
@@ -74,8 +76,6 @@ std::map<std::string, decheck::Entry> Without(std::map<std::string, decheck::Ent
   for (const std::string &g : gone) t.erase(g);
   return t;
 }
-
-bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
 
 TEST(BackupE2E, FullBackupToALocalSavesetStoresTheWholeTree) {
   BackupJob job;

@@ -16,12 +16,17 @@
 
 #include "../xbsa/xbsa_http_peer.h"
 #include "backup_job.h"
+#include "e2e_files.h"
 #include "de_check.h"
 #include "watched_run.h"
 
 namespace {
 
 using e2e::BackupJob;
+using e2e::Exists;
+using e2e::Has;
+using e2e::Leftovers;
+using e2e::Names;
 using e2e::Result;
 
 const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
@@ -44,28 +49,9 @@ void MakeTree(const std::string &data) {
   Write(src + "/sub/d.txt", "delta\n", 1500000000);
 }
 
-bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
 // The reference-time markers a backup commits when it ends well.
 bool MarkerCommitted(const BackupJob &job) {
   return Exists(job.file("times/job.I")) || Exists(job.file("times/job.D"));
-}
-
-std::set<std::string> Names(const std::string &dir) {
-  std::set<std::string> out;
-  DIR *d = opendir(dir.c_str());
-  if (!d) return out;
-  while (struct dirent *de = readdir(d)) {
-    std::string n = de->d_name;
-    if (n != "." && n != "..") out.insert(n);
-  }
-  closedir(d);
-  return out;
 }
 
 std::string Diff(const std::map<std::string, decheck::Entry> &want, const std::map<std::string, decheck::Entry> &got) {
@@ -237,7 +223,7 @@ TEST(FaultsE2E, SignalsInTheMiddleOfATransfer) {
   struct Case {
     int sig;
     bool endsBySignal;
-  } cases[] = {{SIGINT, false}, {SIGTERM, true}};
+  } cases[] = {{SIGINT, false}, {SIGTERM, true}, {SIGHUP, true}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.sig);
     vrktest::HttpPeer node(R"({"stall_after": 3000000, "hold": 30})");
@@ -257,18 +243,6 @@ TEST(FaultsE2E, SignalsInTheMiddleOfATransfer) {
     EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
     EXPECT_FALSE(MarkerCommitted(job));
   }
-}
-
-// Names of leftover temporary files anywhere below root.
-std::string Leftovers(const std::string &root) {
-  std::string found;
-  for (const std::string &n : Names(root)) {
-    std::string full = root + "/" + n;
-    if (n.rfind(".vrk-restore-", 0) == 0) found += full + "\n";
-    struct stat st;
-    if (lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) found += Leftovers(full);
-  }
-  return found;
 }
 
 TEST(FaultsE2E, RestoresFromDamagedOrRandomSavesets) {

@@ -13,15 +13,15 @@
 #include "../xbsa/xbsa_http_peer.h"
 #include "../xbsa/xbsa_peers.h"
 #include "backup_job.h"
+#include "e2e_files.h"
 
 namespace {
 
 using e2e::BackupJob;
+using e2e::Has;
 using e2e::Result;
 
 const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
-
-bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
 
 void MakeTree(const std::string &data) {
   std::string src = data + "/src";
@@ -31,16 +31,7 @@ void MakeTree(const std::string &data) {
 }
 
 // Everything the job wrote into its log directory.
-std::string JobLogs(const BackupJob &job) {
-  std::string all;
-  DIR *d = opendir(job.file("log").c_str());
-  if (!d) return all;
-  while (struct dirent *de = readdir(d)) {
-    if (de->d_name[0] != '.') all += vrktest::ReadFile(job.file("log/") + de->d_name);
-  }
-  closedir(d);
-  return all;
-}
+std::string JobLogs(const BackupJob &job) { return e2e::FilesText(job.file("log")); }
 
 bool HasControlBytes(const std::string &text) {
   for (unsigned char c : text) {

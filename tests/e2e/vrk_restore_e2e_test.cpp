@@ -18,6 +18,7 @@
 
 #include "../xbsa/xbsa_peers.h"
 #include "backup_job.h"
+#include "e2e_files.h"
 #include "de_check.h"
 #include "sms/smsapi.h"
 
@@ -25,7 +26,11 @@ namespace {
 
 using decheck::Entry;
 using e2e::BackupJob;
+using e2e::Exists;
+using e2e::Has;
+using e2e::Leftovers;
 using e2e::Result;
+using vrktest::Pattern;
 
 const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
 
@@ -34,15 +39,6 @@ void Write(const std::string &path, const std::string &data, int64_t mtime, mode
   chmod(path.c_str(), mode);
   struct timeval tv[2] = {{(time_t)mtime, 0}, {(time_t)mtime, 0}};
   utimes(path.c_str(), tv);
-}
-
-std::string Pattern(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = (char)(seed >> 16);
-  }
-  return s;
 }
 
 // The sample tree below data/src: empty, exactly one read buffer, several
@@ -95,8 +91,6 @@ std::string Diff(const std::map<std::string, Entry> &want, const std::map<std::s
   return why;
 }
 
-bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
-
 int CountOf(const std::string &text, const std::string &what) {
   int n = 0;
   for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
@@ -113,26 +107,6 @@ std::vector<std::string> Lines(const std::string &text) {
     p = nl + 1;
   }
   return out;
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-// Names of leftover temporary files anywhere below root.
-std::string Leftovers(const std::string &root) {
-  std::string found;
-  DIR *d = opendir(root.c_str());
-  if (!d) return found;
-  while (struct dirent *de = readdir(d)) {
-    std::string n = de->d_name;
-    if (n == "." || n == "..") continue;
-    if (n.rfind(".vrk-restore-", 0) == 0) found += root + "/" + n + "\n";
-    if (de->d_type == DT_DIR) found += Leftovers(root + "/" + n);
-  }
-  closedir(d);
-  return found;
 }
 
 Result Restore(const BackupJob &job, const std::vector<std::string> &args) {

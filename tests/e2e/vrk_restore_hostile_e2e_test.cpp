@@ -18,24 +18,21 @@
 #include <vector>
 
 #include "backup_job.h"
+#include "e2e_files.h"
 #include "saveset_writer.h"
 #include "watched_run.h"
 
 namespace {
 
 using e2e::BackupJob;
+using e2e::Exists;
+using e2e::Has;
+using e2e::Leftovers;
 using e2e::Result;
 using ssw::Object;
 using ssw::Stream;
 
 const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
-
-bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
 
 // Every path beneath root with what a restore could change: kind, mode,
 // owner, size, modification time and bytes (a link's target). Below `target`
@@ -85,20 +82,6 @@ std::string Changes(const std::map<std::string, std::string> &before, const std:
   for (const auto &kv : after)
     if (!before.count(kv.first)) why += kv.first + ": new\n";
   return why;
-}
-
-std::string Leftovers(const std::string &root) {
-  std::string found;
-  DIR *d = opendir(root.c_str());
-  if (d == nullptr) return found;
-  while (struct dirent *e = readdir(d)) {
-    std::string n = e->d_name;
-    if (n == "." || n == "..") continue;
-    if (n.rfind(".vrk-restore-", 0) == 0) found += root + "/" + n + "\n";
-    if (e->d_type == DT_DIR) found += Leftovers(root + "/" + n);
-  }
-  closedir(d);
-  return found;
 }
 
 // The resource every row starts from: files outside any target that a
@@ -407,10 +390,11 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
 }
 
 // A signal while a file is half written: SIGINT stops the restore at the
-// next record, SIGTERM ends the process; neither leaves a temporary file.
+// next record, SIGTERM and SIGHUP end the process; none leaves a temporary
+// file.
 TEST(RestoreHostileE2E, ASignalInTheMiddleOfAFileLeavesNoTemporaryFile) {
   signal(SIGPIPE, SIG_IGN);
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     BackupJob job;
     mkdir((job.data() + "/src").c_str(), 0755);
@@ -452,8 +436,8 @@ TEST(RestoreHostileE2E, ASignalInTheMiddleOfAFileLeavesNoTemporaryFile) {
         p[0]);
     signalled = true;
     writer.join();
-    if (sig == SIGTERM) {
-      EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGTERM) << r.status << r.err;
+    if (sig != SIGINT) {
+      EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == sig) << r.status << r.err;
     } else {
       EXPECT_EQ(3, r.exitCode()) << r.err;
       EXPECT_TRUE(Has(r.err, "Termination signal received!")) << r.err;

@@ -14,12 +14,17 @@
 #include <vector>
 
 #include "backup_job.h"
+#include "e2e_files.h"
 #include "de_check.h"
 #include "watched_run.h"
 
 namespace {
 
 using e2e::BackupJob;
+using e2e::Exists;
+using e2e::Has;
+using e2e::IsLink;
+using e2e::Temporaries;
 using e2e::Result;
 
 const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
@@ -39,31 +44,6 @@ void MakeTree(const std::string &data) {
   Write(src + "/a.txt", "alpha\n");
   Write(src + "/big.bin", Bytes(4 * 1024 * 1024 + 3, 1));
   Write(src + "/sub/c.bin", Bytes(200000, 2));
-}
-
-bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
-
-bool IsLink(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-// Names in dir that only a saveset being written has.
-std::string Temporaries(const std::string &dir) {
-  std::string found;
-  DIR *d = opendir(dir.c_str());
-  if (!d) return "cannot list " + dir;
-  while (struct dirent *de = readdir(d)) {
-    std::string n = de->d_name;
-    if (n.find(".vrk-new") != std::string::npos) found += n + " ";
-  }
-  closedir(d);
-  return found;
 }
 
 std::string Diff(const std::map<std::string, decheck::Entry> &want, const std::map<std::string, decheck::Entry> &got) {
@@ -170,7 +150,7 @@ TEST(SavesetE2E, ASignalInTheMiddleOfABackupLeavesTheOldSaveset) {
   struct Case {
     int sig;
     bool endsBySignal;
-  } cases[] = {{SIGTERM, true}, {SIGINT, false}};
+  } cases[] = {{SIGTERM, true}, {SIGHUP, true}, {SIGINT, false}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.sig);
     BackupJob job;

@@ -48,15 +48,6 @@ std::string Record(int parent, int tno, uint32_t create, uint32_t modified, cons
          list + data;
 }
 
-std::string Pattern(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = (char)(seed >> 16);
-  }
-  return s;
-}
-
 void SetText(char *&field, const std::string &value) {
   free(field);
   field = strdup(value.c_str());

@@ -27,6 +27,10 @@ The script is a JSON object; every key is optional:
   stall_data_after       RETR: send that many bytes, then hold the data
                          connection open without sending more; STOR: stop
                          reading after that many bytes
+  trickle                seconds: after stall_data_after the connection
+                         is not silent but moves a little every that many
+                         seconds (RETR: one byte; STOR: up to 64 KiB read)
+                         until hold has passed, then it is closed
   hold                   seconds a stalled connection is held (default 60)
 Every command received is appended to the log file, one per line, between
 the lines "-- open" and "-- closed" of its connection.
@@ -145,6 +149,45 @@ def foreign_connect(addr, log):
     s.close()
 
 
+def trickle_read(ds, script):
+    """STOR after the stall: silent for hold seconds, or with trickle a
+    read of up to 64 KiB every trickle seconds; what was read."""
+    got = bytearray()
+    end = time.time() + script.get("hold", 60)
+    every = script.get("trickle")
+    if not every:
+        time.sleep(script.get("hold", 60))
+        return got
+    while time.time() < end:
+        time.sleep(every)
+        try:
+            chunk = ds.recv(65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        got += chunk
+    return got
+
+
+def trickle_send(ds, rest, script):
+    """RETR after the stall: silent for hold seconds, or with trickle one
+    byte of the rest every trickle seconds."""
+    end = time.time() + script.get("hold", 60)
+    every = script.get("trickle")
+    if not every:
+        time.sleep(script.get("hold", 60))
+        return
+    pos = 0
+    while time.time() < end and pos < len(rest):
+        time.sleep(every)
+        try:
+            ds.sendall(rest[pos:pos + 1])
+        except OSError:
+            break
+        pos += 1
+
+
 def data_connect(addr, script, log):
     foreign = script.get("foreign_data")
     if foreign == "flood":
@@ -226,7 +269,7 @@ def serve(sock, script, root, log):
                         break
                     if stall is not None and len(got) >= stall:
                         log("-- stalled after %d" % len(got))
-                        time.sleep(script.get("hold", 60))
+                        got += trickle_read(ds, script)
                         break
                 ds.close()
                 with open(os.path.join(cwd, arg), "wb") as f:
@@ -256,7 +299,7 @@ def serve(sock, script, root, log):
                 if stall is not None:
                     ds.sendall(content[:stall])
                     log("-- stalled after %d" % min(stall, len(content)))
-                    time.sleep(script.get("hold", 60))
+                    trickle_send(ds, content[stall:], script)
                     ds.close()
                     continue
                 ds.sendall(content)

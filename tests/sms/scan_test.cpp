@@ -118,6 +118,20 @@ TEST_F(ScanTest, SymlinksAreChildrenAndNeverFollowedSpecialFilesLeftOut) {
   free(src);
 }
 
+// The note on a left-out special file carries the tree's name escaped as
+// in the log: a line break or a terminal escape in it never reaches the
+// terminal raw nor forges a line of its own.
+TEST_F(ScanTest, LeftOutNoteShowsControlCharactersEscaped) {
+  const std::string name = "fi\nvrk_sms: forged\x1b[31m";
+  ASSERT_EQ(0, mkfifo((root + "/b/" + name).c_str(), 0600));
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/b");
+  testing::internal::CaptureStderr();
+  ScanNames(conn, src, Control());
+  std::string err = testing::internal::GetCapturedStderr();
+  free(src);
+  EXPECT_EQ("vrk_sms: /b/fi\\x0avrk_sms: forged\\x1b[31m: left out, a FIFO is not backed up\n", err);
+}
+
 TEST_F(ScanTest, EscapingAndMalformedNamesAreRefused) {
   for (const char *bad : {"/../etc", "/a/../../x", "/a//f1", "/./a", "relative"}) {
     CCODE rc = 0;

@@ -71,6 +71,16 @@ inline std::string Bytes(size_t n, unsigned seed) {
   return s;
 }
 
+// n bytes of a repeatable pattern from a linear congruential sequence.
+inline std::string Pattern(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = (char)(seed >> 16);
+  }
+  return s;
+}
+
 // Zeroes the global client state, as main does before its set-up.
 inline void ResetGlobal() { vrk_reset_global(); }
 

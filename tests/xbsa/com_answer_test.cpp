@@ -108,9 +108,9 @@ TEST_F(ComAnswerTest, StorageNodePasswordNeverReachesTheTrace) {
   ASSERT_EQ(Parse("reply=OK\ntape_server=node1:2100:dbuser:s3cr:et\n"), 0) << "five fields";
   ASSERT_EQ(Parse("reply=OK\ntape_server=node1:2100:dbuser:s3cret\n"), 1);
   for (const auto &l : TraceLines()) EXPECT_EQ(l.find("s3cr"), std::string::npos) << l;
-  EXPECT_TRUE(TraceHas("[tape_server=node1:2100:dbuser:********]."));
+  EXPECT_TRUE(TraceHas("[tape_server=node1:2100:dbuser:****]."));
   EXPECT_EQ(com_mask_answer("reply=OK\r\ntape_server=h:1:u:pw\nmedia=x"),
-            "reply=OK\r\ntape_server=h:1:u:********\nmedia=x");
+            "reply=OK\r\ntape_server=h:1:u:****\nmedia=x");
 }
 
 TEST_F(ComAnswerTest, QueryAnswerListsOneResultPerObject) {

@@ -4,6 +4,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include <gtest/gtest.h>
 
 #include "xbsa_client.h"
@@ -274,35 +276,57 @@ TEST_F(XbsaFtpTest, DataConnectionFromAnotherAddressIsClosedAndTheNodesIsTaken) 
   }
 }
 
-TEST_F(XbsaFtpTest, AStalledReadFailsWithinOneWait) {
-  FtpPeer peer(R"({"stall_data_after": 1000, "hold": 20})");
+// A node that stops moving data, or that moves a little just before each
+// wait would end, fails the transfer step within one wait (1 second here);
+// the peer itself holds the connection for 20 seconds.
+struct StallCase {
+  const char *name;
+  bool bWrite;
+  const char *script;
+};
+
+class XbsaFtpStallTest : public XbsaFtpTest, public ::testing::WithParamInterface<StallCase> {};
+
+TEST_P(XbsaFtpStallTest, FailsWithinOneWait) {
+  const StallCase &sc = GetParam();
+  FtpPeer peer(sc.script);
   ASSERT_GT(peer.port(), 0);
-  WriteFile(peer.root() + "/obj", TestData(5000));
-  OpenResult r = OpenObject(false, FtpEnv(peer.port(), "0-0", {"BSA_TIMEOUT=1"}), "obj", ".");
+  if (!sc.bWrite) WriteFile(peer.root() + "/obj", TestData(5000));
+  OpenResult r = OpenObject(sc.bWrite, FtpEnv(peer.port(), "0-0", {"BSA_TIMEOUT=1"}), "obj", ".");
   ASSERT_EQ(r.open, 0) << LastError();
-  std::string back;
-  EXPECT_EQ(ReadAll(r.handle, &back, 4096), 3);
-  EXPECT_NE(LastError().find("no data from the storage node within 1 seconds"), std::string::npos);
-  EXPECT_FALSE(TraceHas("Reget [1] times"));
+  auto t0 = std::chrono::steady_clock::now();
+  if (sc.bWrite) {
+    // Far more than the socket buffers hold: the send must wait and give up.
+    EXPECT_EQ(SendAll(r.handle, TestData(32 << 20), 1 << 20), 3);
+    EXPECT_NE(LastError().find("the storage node took no data within 1 seconds"), std::string::npos)
+        << LastError();
+    EXPECT_FALSE(TraceHas("Resending [1] times"));
+  } else {
+    std::string back;
+    EXPECT_EQ(ReadAll(r.handle, &back, 4096), 3);
+    EXPECT_NE(LastError().find("no data from the storage node within 1 seconds"), std::string::npos)
+        << LastError();
+    EXPECT_FALSE(TraceHas("Reget [1] times"));
+  }
+  double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  // One wait of 1 second, with a wide margin for a loaded machine; the
+  // 20 seconds the peer holds on are far beyond it.
+  EXPECT_LT(dSeconds, 5.0);
   // The stalled node is not asked for its final reply.
   EXPECT_EQ(BSAEndData(r.handle), 3);
   EXPECT_TRUE(TraceHas("BSAEndData: the data connection stalled, no final reply is awaited."));
   BSATerminate(r.handle);
 }
 
-TEST_F(XbsaFtpTest, AStalledWriteFailsWithinOneWait) {
-  FtpPeer peer(R"({"stall_data_after": 1000, "hold": 20})");
-  ASSERT_GT(peer.port(), 0);
-  OpenResult r = OpenObject(true, FtpEnv(peer.port(), "0-0", {"BSA_TIMEOUT=1"}), "obj", ".");
-  ASSERT_EQ(r.open, 0) << LastError();
-  // Far more than the socket buffers hold: the send must wait and give up.
-  EXPECT_EQ(SendAll(r.handle, TestData(32 << 20), 1 << 20), 3);
-  EXPECT_NE(LastError().find("the storage node took no data within 1 seconds"), std::string::npos);
-  EXPECT_FALSE(TraceHas("Resending [1] times"));
-  EXPECT_EQ(BSAEndData(r.handle), 3);
-  EXPECT_TRUE(TraceHas("BSAEndData: the data connection stalled, no final reply is awaited."));
-  BSATerminate(r.handle);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Stalls, XbsaFtpStallTest,
+    ::testing::Values(StallCase{"SilentRead", false, R"({"stall_data_after": 1000, "hold": 20})"},
+                      StallCase{"SilentWrite", true, R"({"stall_data_after": 1000, "hold": 20})"},
+                      StallCase{"TricklingRead", false,
+                                R"({"stall_data_after": 1000, "trickle": 0.4, "hold": 20})"},
+                      StallCase{"TricklingWrite", true,
+                                R"({"stall_data_after": 1000, "trickle": 0.2, "hold": 20})"}),
+    [](const ::testing::TestParamInfo<StallCase> &i) { return std::string(i.param.name); });
 
 TEST_F(XbsaFtpTest, StorReplyCarriesTapeAndSegment) {
   FtpPeer peer(R"({"replies": {"STOR": ["150 Ok TAPE:17 SEGMENT 3"]}})");

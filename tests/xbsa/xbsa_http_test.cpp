@@ -146,7 +146,7 @@ TEST_F(XbsaHttpTest, CommandsTravelAsXbsaHeaders) {
             "XBSA-RETR: 42\n"
             "-- served backups/host1/42 7\n");
   EXPECT_TRUE(TraceHas("xbsa_open: URL '" + peer.url() + "'"));
-  EXPECT_TRUE(TraceHas("xbsa_open: command 1 = PASS ********"));
+  EXPECT_TRUE(TraceHas("xbsa_open: command 1 = PASS ****"));
 }
 
 TEST_F(XbsaHttpTest, DownloadOf100000BytesComesAs65536Then34464ThenNothing) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/password_mask.h"
 #include "xbsa/xbsa_trace.h"
 #include "vrk_test_util.h"
 #include "xbsa_client.h"
@@ -129,6 +130,32 @@ TEST_F(XbsaTraceTest, ControlCharactersOfTheNodeAreEscapedEverywhere) {
   EXPECT_NE(err.find(want + "\n"), std::string::npos) << err;
   EXPECT_NE(ReadFile(path).find(want + "\n"), std::string::npos);
   i_close_trace();
+}
+
+// Whoever traces a credential, the library's trace (the installed
+// function, standard error and the trace file) shows it masked.
+TEST_F(XbsaTraceTest, NoCredentialFormPassesAnyTraceEntryPoint) {
+  std::string path = dir_.file("t.log");
+  BSASetTrace(CollectTrace, path.c_str(), 64 | 128 | 3);
+  i_open_trace();
+  StderrCapture cap(dir_.file("stderr"));
+  const char *const kForms[] = {"owner USER=u:PASS=Osecret22", "url http://u:Usecret22@h:1/x",
+                                "Send command: PASS Fsecret22", "Authorization: Basic Hsecret22",
+                                "XBSA-PASS: Xsecret22"};
+  for (const char *f : kForms) {
+    xbsalog("%s", f);
+    xbsalogtrace("%s", f);
+    xbsatrace("%s", f);
+    xbsadetailtrace("%s", f);
+    xbsa_tracef("MOD", "%s", f);
+  }
+  std::string err = cap.Restore();
+  i_close_trace();
+  std::string all = err + ReadFile(path);
+  for (const std::string &l : TraceLines()) all += l + "\n";
+  EXPECT_EQ(all.find("secret22"), std::string::npos) << all;
+  EXPECT_EQ(TraceLines().size(), 25u);
+  for (const std::string &l : TraceLines()) EXPECT_NE(l.find("****"), std::string::npos) << l;
 }
 
 TEST_F(XbsaTraceTest, ExistingFileIsAppendedTo) {
@@ -275,9 +302,9 @@ TEST(XbsaTracePasswordTest, PasswordsNeverReachTheTrace) {
   long h = 0;
   ASSERT_EQ(BSAInit(&h, nullptr, &o, e.get()), 0);
   EXPECT_FALSE(TraceHas("topsecret"));
-  EXPECT_TRUE(TraceHas("BSAInit: check PASS=********"));
-  EXPECT_TRUE(TraceHas("bsa_ObjectOwner = USER=alice:PASS=********"));
-  EXPECT_EQ(xbsa_mask_password("USER=a:PASS=b:c PASS=d"), "USER=a:PASS=********:c PASS=********");
+  EXPECT_TRUE(TraceHas("BSAInit: check PASS=****"));
+  EXPECT_TRUE(TraceHas("bsa_ObjectOwner = USER=alice:PASS=****"));
+  EXPECT_EQ(vrk_mask_secrets("USER=a:PASS=b:c PASS=d"), "USER=a:PASS=****:c PASS=****");
   BSATerminate(h);
   xbsa_reset_library();
 }
