@@ -5,9 +5,9 @@ set(root "$ENV{DESTDIR}")
 
 # Job logs name files and hosts: readable by the group only. Markers, work
 # and prepared files are the program's own.
-foreach(spec "log;750" "times;700" "work;700" "tmp;700")
-  list(GET spec 0 name)
-  list(GET spec 1 mode)
+foreach(entry "log;750" "times;700" "work;700" "tmp;700")
+  list(GET entry 0 name)
+  list(GET entry 1 mode)
   set(dir "${root}/korva/${name}")
   message(STATUS "Installing: ${dir} (mode ${mode})")
   file(MAKE_DIRECTORY "${dir}")
