@@ -22,6 +22,7 @@
 #include "client/vrk_optsecret.h"
 #include "client/vrk_optutil.h"
 #include "client/vrk_osinfo.h"
+#include "client/vrk_patterns.h"
 #include "client/vrk_saveset_file.h"
 #include "client/vrk_subopts.h"
 #include "client/vrk_usage.h"
@@ -198,6 +199,7 @@ bool opt_exclude_file(const char *a) {
     return false;
   }
   o->iExcludeFile = fd;
+  vrk_set_exclude_file_name(a);
   return true;
 }
 

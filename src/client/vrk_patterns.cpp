@@ -24,6 +24,8 @@ const char kIgnoreKey[] = "IgnorePattern";
 const char kPathSection[] = "[PATHES]";
 const char kMainIni[] = "KV_INI";
 
+std::string gsExcludeFileName;
+
 // Clears cpMsg and puts text in, cut to nMsgSize - 1 characters.
 void PutMsg(char *cpMsg, int nMsgSize, const std::string &text) {
   if (cpMsg == nullptr || nMsgSize <= 0) return;
@@ -59,6 +61,10 @@ bool NextLine(const std::string &text, size_t &pos, std::string &line, bool &too
 }
 
 }  // namespace
+
+void vrk_set_exclude_file_name(const char *cpName) { gsExcludeFileName = cpName != nullptr ? cpName : ""; }
+
+const char *vrk_exclude_file_name(void) { return gsExcludeFileName.c_str(); }
 
 int iFillExcludePatternsFromFile(char *cpMsg, int nMsgSize) {
   _sVRKObject *o = &spGlobal->sVRKObject;

@@ -15,6 +15,10 @@
 // to cpExclude. 1 on success; 0 when the list is full, the file cannot be
 // read or a line is too long, with the reason in cpMsg (nMsgSize bytes).
 int iFillExcludePatternsFromFile(char *cpMsg, int nMsgSize);
+// The name the exclude file was opened under (-X), for the messages that
+// name it; "" before any.
+void vrk_set_exclude_file_name(const char *cpName);
+const char *vrk_exclude_file_name(void);
 // Appends the numbered "ExcludePattern#" values of "[VRK_EXCLUDE]" of the
 // main ini to cpExclude; same contract.
 int FillDefaultExcludePatterns(char *cpMsg, int nMsgSize);

@@ -20,9 +20,15 @@ bool BuildExcludeList(SESSION_INFORMATION *sessionInfo) {
   if (XnameSpaceType == NO_NAME_SPACE) XnameSpaceType = 0;
   trace("Use Name Space Type = 0x%03X for exclude pattern", (unsigned)XnameSpaceType);
 
+  // An exclude file that cannot be read whole ends the backup before anything
+  // is stored, as a missing one does: going on would store what the user
+  // asked to leave out.
   char msg[512] = {0};
-  if (!iFillExcludePatternsFromFile(msg, sizeof(msg)))
+  if (!iFillExcludePatternsFromFile(msg, sizeof(msg))) {
     vrk_log(3500, "Read exclude patterns from file failed with error [%s]", msg);
+    vrk_log(1066, vrk_exclude_file_name(), msg);
+    return false;
+  }
 
   NWBOOLEAN reverse = 0;
   STRING_BUFFER *first = nullptr, *next = nullptr;

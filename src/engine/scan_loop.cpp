@@ -423,7 +423,13 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
 
   trace("%l4 call NWSMTSCloseDataSet()");
   CCODE ccClose = NWSMTSCloseDataSet(si->connection, &dataHandle);
-  if (ccClose != 0) PrintCode(1, ccClose, "NWSMTSCloseDataSet", 0, si);
+  if (ccClose == NWSMTS_DATA_SET_CHANGED) {
+    // What was stored is not what the file held at any one time (or was cut
+    // off where it shrank): a warning at every log level.
+    vrk_log(2500, "Item [%s] changed while it was read", pszCurrItem.c_str());
+  } else if (ccClose != 0) {
+    PrintCode(1, ccClose, "NWSMTSCloseDataSet", 0, si);
+  }
 
   PassDone(run, total);
 

@@ -10,6 +10,7 @@
 #include "client/vrk_options.h"
 #include "engine/engine_globals.h"
 #include "engine/main_run.h"
+#include "engine/raise_nofile.h"
 #include "runtime/vrk_log.h"
 #include "runtime/x_std_fds.h"
 #include "xbsa/xbsa_session.h"
@@ -25,6 +26,7 @@ int main(int argc, char **argv) {
   buildDateAndTime = __DATE__ " " __TIME__;
   moduleVersion = "v4.10";
 
+  RaiseOpenFileLimit();
   vrk_install_signal_handler();
   spGlobal->sVRKObject.iVrkPid = (int)getpid();
 

@@ -34,6 +34,11 @@ struct BackupHandle : DataHandle {
   uint8_t trailer[kSidfTrailer];
   uint32_t adler = kAdlerStart;
   bool failed = false;
+  // What the open saw of a file, compared after its last read: a file that
+  // changed, shrank or grew while it was read is said so at its close.
+  off_t openSize = 0;
+  struct timespec openMtime {}, openCtime {};
+  bool isFile = false, changed = false, changeChecked = false;
 
   ~BackupHandle() override {
     if (fd >= 0) {
@@ -45,6 +50,19 @@ struct BackupHandle : DataHandle {
     }
   }
   bool Done() const { return trailerDone == kSidfTrailer; }
+  CCODE Close() override { return changed ? NWSMTS_DATA_SET_CHANGED : 0; }
+  // Once, after the last read of a file's data (or when it failed).
+  void CheckChange() {
+    if (changeChecked || !isFile) return;
+    changeChecked = true;
+    struct stat st;
+    if (fstat(fd, &st) != 0) return;
+    changed = changed || st.st_size != openSize || !SameTime(st.st_mtim, openMtime) ||
+              !SameTime(st.st_ctim, openCtime);
+  }
+  static bool SameTime(const struct timespec &a, const struct timespec &b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  }
 };
 
 // A symbolic link child: its metadata and target, read without following it.
@@ -79,6 +97,10 @@ CCODE OpenFile(int dirfd, const std::string &name, UINT32 openMode, FileMeta &m,
   }
   // Reads of a regular file never wait, so O_NONBLOCK stays: no flag changes.
   h.fd = fd;
+  h.isFile = true;
+  h.openSize = st.st_size;
+  h.openMtime = st.st_mtim;
+  h.openCtime = st.st_ctim;
   m.kind = kSidfFile;
   m.mode = st.st_mode & 07777;
   m.uid = st.st_uid;
@@ -109,6 +131,8 @@ CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
   h.res = it.res;
   std::string full = ItemFullName(*s.tsa, it);
   if (G().world.inUse.count(full)) return NWSMTS_DATA_SET_IN_USE;
+  // A directory the scan could not read is not stored as if it were empty.
+  if (it.isParent && it.unreadable) return NWSMTS_OPEN_ERROR;
   // The scan holds the item's directory open, reached beneath the resource
   // without following links; only a directory it did not open is reached
   // again component by component.
@@ -131,12 +155,15 @@ CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
     m.mtime = st.st_mtim;
     m.atime = st.st_atim;
     m.ctime = st.st_ctim;
+    // The scan read the directory before returning it, which may have moved
+    // its access time: the one it had before that is kept, and set back.
+    if (it.meta.kind == kSidfDirectory) m.atime = it.meta.atime;
     if ((openMode & NWSM_PRESERVE_ACCESS_TIME) && !rc) {
       // The access time is set back through a descriptor of the handle's own.
       h.fd = ownfd >= 0 ? ownfd : fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
       ownfd = -1;
       h.restoreAtime = h.fd >= 0;
-      h.atime = st.st_atim;
+      h.atime = m.atime;
     }
   } else {
     if (it.meta.kind == kSidfSymlink) rc = OpenLink(dirfd, it.name, openMode, m, h);
@@ -217,6 +244,8 @@ extern "C" CCODE NWSMTSReadDataSet(UINT32 connection, UINT32 dataSetHandle, UINT
         if (r <= 0) {
           // The file shrank (or failed) while it was read: its stream cannot be completed.
           h->failed = true;
+          if (r == 0) h->changed = true;
+          h->CheckChange();
           *bytesRead = got;
           return c.End(NWSMTS_READ_ERROR);
         }
@@ -226,7 +255,10 @@ extern "C" CCODE NWSMTSReadDataSet(UINT32 connection, UINT32 dataSetHandle, UINT
       h->dataDone += n;
       got += static_cast<UINT32>(n);
     } else {
-      if (h->trailerDone == 0) EncodeSidfTrailer(h->header.size() + h->dataSize, h->adler, h->trailer);
+      if (h->trailerDone == 0) {
+        h->CheckChange();
+        EncodeSidfTrailer(h->header.size() + h->dataSize, h->adler, h->trailer);
+      }
       size_t n = std::min<size_t>(bytesToRead - got, kSidfTrailer - h->trailerDone);
       memcpy(buffer + got, h->trailer + h->trailerDone, n);
       h->trailerDone += n;

@@ -41,6 +41,7 @@ const CodeText kTexts[] = {
     {NWSMTS_NOT_LOGGED_IN, "Not logged in to the target service"},
     {NWSMTS_OPEN_ERROR, "The data set could not be opened"},
     {NWSMTS_READ_ERROR, "The data set could not be read"},
+    {NWSMTS_DATA_SET_CHANGED, "The data set changed while it was read"},
     {NWSMTS_WRITE_ERROR, "The data set could not be written"},
     {NWSMTS_INVALID_DATA, "The data set stream is corrupt or incomplete"},
     {NWSMTS_DELETE_ERROR, "The data set could not be deleted"},

@@ -47,14 +47,27 @@ struct ScanItem {
   std::string name;                   // a child's terminal name
   FileMeta meta;
   // The open directory of dirComps (a parent's own, a child's directory),
-  // or null when the scan did not open it (a one-level scan's subdirectories).
+  // or null when the scan did not open it (a one-level scan's subdirectories)
+  // or no longer holds it (deep trees, see Scan).
   std::shared_ptr<const DirFd> dir;
+  // A parent whose directory could not be read (its errno): it comes without
+  // children, and its open for backup fails, so that the loss is reported.
+  int unreadable = 0;
 };
 
 using OrderKey = std::vector<std::pair<int, std::string>>;
 
+// Descriptors: the scan holds the directories of the first kHeldDirsMax
+// levels open for as long as it works below them. A deeper directory is held
+// only while its own entries are read and returned; its subdirectories are
+// then opened beneath it, or, once it has let go, by path from the nearest
+// directory still held, one component at a time without following links.
+// When the process runs out of descriptors (EMFILE, ENFILE) the bound is
+// lowered to half of what is held and the open is tried again.
 class Scan : public HandleObject {
  public:
+  static constexpr size_t kHeldDirsMax = 64;
+
   struct Source {
     const Resource *res = nullptr;
     std::vector<std::string> comps;
@@ -89,6 +102,8 @@ class Scan : public HandleObject {
     std::shared_ptr<const DirFd> dir;
     size_t depth = 0;
     bool loaded = false, emitted = false;
+    bool held = false;  // counted in held_: kept until the frame ends
+    int err = 0;        // the directory could not be read (errno)
     FileMeta self;
     std::vector<Entry> files, dirs;
     size_t fi = 0, di = 0;
@@ -99,6 +114,17 @@ class Scan : public HandleObject {
   };
 
   void Load(Frame &f);
+  // Opens the subdirectory name of the deepest frame (comps_ ends in name):
+  // beneath it, or by path from the nearest held directory; -1 with errno.
+  int OpenSub(const std::string &name);
+  // Lets go of held directories below the lowered bound; false when there
+  // is nothing left to let go of.
+  bool Shed();
+  // Takes the new deepest frame: held while under the bound.
+  void Hold(Frame &f);
+  void Release(Frame &f);
+  void Unreadable(Frame &f, int err) const;
+  bool Archived(const Entry &e, const Frame &f) const;
   bool Selected(const Entry &e, const Frame &f) const;
   // Tells on standard error that a special file of the directory is left out.
   void NoticeSpecial(const Frame &f, const std::string &parent, Entry &e) const;
@@ -106,7 +132,7 @@ class Scan : public HandleObject {
   bool FilterActive() const;
   bool ResumeActive() const { return resume && si_ == resumeSource; }
   OrderKey KeyOf(size_t depth) const;
-  void PushParent(size_t depth, const FileMeta &meta, const std::shared_ptr<const DirFd> &dir);
+  void PushParent(size_t depth, const FileMeta &meta, const std::shared_ptr<const DirFd> &dir, int err = 0);
   void EmitPending();
   void Passed();  // an item after the resume point was emitted
 
@@ -115,6 +141,7 @@ class Scan : public HandleObject {
   std::vector<std::string> comps_;
   std::vector<std::unique_ptr<Frame>> stack_;
   std::deque<ScanItem> queue_;
+  size_t held_ = 0, bound_ = kHeldDirsMax;
 };
 
 // The full name of the current item's data set (a parent's name, or the

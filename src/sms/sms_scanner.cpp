@@ -1,17 +1,20 @@
 // The depth-first scanner: directories read once and sorted, a parent before
 // its children and then its subdirectories, without quadratic work.
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <string>
 
 #include "runtime/printable.h"
+#include "sms/sms_archive.h"
 #include "sms/sms_path.h"
 #include "sms/sms_scan.h"
 #include "sms/sms_sidf.h"
@@ -77,15 +80,28 @@ Scan::~Scan() = default;
 void Scan::Load(Frame &f) {
   f.loaded = true;
   if (f.fd < 0) return;
-  int dupfd = dup(f.fd);
-  if (dupfd < 0) return;
-  DIR *d = fdopendir(dupfd);
+  int dupfd;
+  while ((dupfd = fcntl(f.fd, F_DUPFD_CLOEXEC, 0)) < 0 && (errno == EMFILE || errno == ENFILE) && Shed()) {
+  }
+  DIR *d = dupfd >= 0 ? fdopendir(dupfd) : nullptr;
   if (!d) {
-    close(dupfd);
+    f.err = errno ? errno : EIO;
+    if (dupfd >= 0) close(dupfd);
     return;
   }
   std::string parent = ParentName(*tsa, *sources[si_].res, comps_);
-  while (struct dirent *de = readdir(d)) {
+  for (;;) {
+    errno = 0;
+    struct dirent *de = readdir(d);
+    if (!de) {
+      // A directory read only in part is not returned in part.
+      if (errno != 0) {
+        f.err = errno;
+        f.files.clear();
+        f.dirs.clear();
+      }
+      break;
+    }
     const char *n = de->d_name;
     if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
     Entry e;
@@ -104,9 +120,87 @@ void Scan::Load(Frame &f) {
     }
   }
   closedir(d);
+  if (f.err) return;
   auto byName = [](const Entry &a, const Entry &b) { return a.name < b.name; };
   std::sort(f.files.begin(), f.files.end(), byName);
   std::sort(f.dirs.begin(), f.dirs.end(), byName);
+}
+
+int Scan::OpenSub(const std::string &name) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  for (;;) {
+    const Frame &p = *stack_.back();
+    int fd = -1;
+    if (p.fd >= 0) {
+      fd = openat(p.fd, name.c_str(), flags);
+    } else {
+      size_t i = stack_.size();
+      while (i > 0 && stack_[i - 1]->fd < 0) --i;
+      if (i == 0) {
+        fd = OpenDirBeneath(*sources[si_].res, comps_, comps_.size(), false);
+      } else {
+        // From the nearest held directory down, one component at a time.
+        const Frame &a = *stack_[i - 1];
+        int cur = -1;
+        for (size_t j = a.depth; j < comps_.size(); ++j) {
+          int next = openat(cur >= 0 ? cur : a.fd, comps_[j].c_str(), flags);
+          int err = errno;
+          if (cur >= 0) close(cur);
+          cur = next;
+          if (cur < 0) {
+            errno = err;
+            break;
+          }
+        }
+        fd = cur;
+      }
+    }
+    if (fd >= 0) return fd;
+    if ((errno != EMFILE && errno != ENFILE) || !Shed()) return -1;
+  }
+}
+
+bool Scan::Shed() {
+  int err = errno;
+  bound_ = held_ / 2 > 0 ? held_ / 2 : 1;
+  bool freed = false;
+  // Never the source's directory nor the deepest frame, which is at work.
+  for (size_t i = stack_.empty() ? 0 : stack_.size() - 1; i-- > 1;) {
+    Frame &f = *stack_[i];
+    if (f.fd < 0 || (f.held && held_ <= bound_)) continue;
+    Release(f);
+    freed = true;
+  }
+  errno = err;
+  return freed;
+}
+
+void Scan::Hold(Frame &f) {
+  if (f.fd >= 0 && held_ < bound_) {
+    f.held = true;
+    ++held_;
+  }
+}
+
+void Scan::Release(Frame &f) {
+  if (f.held) --held_;
+  f.held = false;
+  f.dir.reset();
+  f.fd = -1;
+}
+
+void Scan::Unreadable(Frame &f, int err) const {
+  fprintf(stderr, "vrk_sms: %s: cannot be read, left out with all it holds: %s\n",
+          ParentName(*tsa, *sources[si_].res, comps_, f.depth).c_str(), strerror(err));
+}
+
+bool Scan::Archived(const Entry &e, const Frame &f) const {
+  std::string key = RelKey(comps_, f.depth, false);
+  if (f.depth) key += '/';
+  key += e.name;
+  ArchiveRecord rec;
+  if (!LookupArchive(*tsa, *sources[si_].res, key, rec) || rec.cleanSec < 0) return false;
+  return e.meta.ctime.tv_sec == rec.cleanSec && static_cast<uint32_t>(e.meta.ctime.tv_nsec) == rec.cleanNsec;
 }
 
 bool Scan::ParentExcluded(const std::string &full) const {
@@ -153,6 +247,8 @@ bool Scan::Selected(const Entry &e, const Frame &f) const {
       if (fnmatch(s.name.c_str(), full.c_str(), 0) == 0) return false;
     }
   }
+  // Children whose modify flag is clear, when asked to leave them out.
+  if ((ctl.scanType & NWSM_EXCLUDE_ARCHIVED_CHILDREN) && Archived(e, f)) return false;
   // Date windows: a "first" bound is inclusive, a "last" bound exclusive;
   // both compare packed DOS times. Access and archive bounds are not applied.
   if (FilterActive()) {
@@ -171,7 +267,7 @@ OrderKey Scan::KeyOf(size_t depth) const {
   return k;
 }
 
-void Scan::PushParent(size_t depth, const FileMeta &meta, const std::shared_ptr<const DirFd> &dir) {
+void Scan::PushParent(size_t depth, const FileMeta &meta, const std::shared_ptr<const DirFd> &dir, int err) {
   if (ctl.childrenOnly) return;
   ScanItem it;
   it.res = sources[si_].res;
@@ -179,6 +275,7 @@ void Scan::PushParent(size_t depth, const FileMeta &meta, const std::shared_ptr<
   it.isParent = true;
   it.meta = meta;
   it.dir = dir;
+  it.unreadable = err;
   queue_.push_back(std::move(it));
 }
 
@@ -186,7 +283,7 @@ void Scan::EmitPending() {
   for (auto &f : stack_) {
     if (f->emitted) continue;
     f->emitted = true;
-    PushParent(f->depth, f->self, f->dir);
+    PushParent(f->depth, f->self, f->dir, f->err);
   }
 }
 
@@ -205,10 +302,21 @@ CCODE Scan::Next() {
         continue;
       }
       comps_ = src.comps;
-      int fd = OpenDirBeneath(*src.res, src.comps, src.comps.size(), false);
       std::string self = ParentName(*tsa, *src.res, comps_);
-      if (fd < 0 || ParentExcluded(self)) {
-        if (fd >= 0) close(fd);
+      if (ParentExcluded(self)) {
+        ++si_;
+        continue;
+      }
+      int fd = OpenDirBeneath(*src.res, src.comps, src.comps.size(), false);
+      if (fd < 0) {
+        // The source was there when the scan began: its loss is reported.
+        Frame gone;
+        gone.depth = comps_.size();
+        gone.err = errno ? errno : EIO;
+        gone.self.kind = kSidfDirectory;
+        Unreadable(gone, gone.err);
+        if (!ResumeActive()) PushParent(gone.depth, gone.self, nullptr, gone.err);
+        resume = resume && !ResumeActive();
         ++si_;
         continue;
       }
@@ -228,8 +336,8 @@ CCODE Scan::Next() {
       }
       // The top parent is always returned (once: not again after a resume).
       f->emitted = true;
-      if (!ResumeActive()) PushParent(f->depth, f->self, f->dir);
       if (src.fileSource) {
+        if (!ResumeActive()) PushParent(f->depth, f->self, f->dir);
         Entry e;
         e.name = src.fileName;
         bool ok = StatEntry(fd, e.name.c_str(), e.meta) && e.meta.kind != kSidfDirectory;
@@ -248,6 +356,11 @@ CCODE Scan::Next() {
         continue;
       }
       stack_.push_back(std::move(f));
+      Frame &top = *stack_.back();
+      Hold(top);
+      Load(top);
+      if (top.err) Unreadable(top, top.err);
+      if (!ResumeActive()) PushParent(top.depth, top.self, top.dir, top.err);
       started_ = true;
       continue;
     }
@@ -299,23 +412,38 @@ CCODE Scan::Next() {
         }
         continue;
       }
-      auto sub = std::make_unique<Frame>();
-      sub->Own(openat(f.fd, d.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      sub->depth = f.depth + 1;
-      sub->self = d.meta;
       comps_.resize(f.depth);
       comps_.push_back(d.name);
-      if (sub->fd < 0) sub->loaded = true;  // unreadable: returned as a parent without children
-      if (already) {
-        sub->emitted = true;
-      } else if (!FilterActive()) {
-        Passed();
-        sub->emitted = true;
-        PushParent(sub->depth, sub->self, sub->dir);
-      }
+      int fd = OpenSub(d.name);
+      int err = fd < 0 ? (errno ? errno : EIO) : 0;
+      // A directory below the held levels lets go once it moves on to its
+      // subdirectories: they are opened beneath it or by path from then on.
+      if (!f.held) Release(f);
+      auto sub = std::make_unique<Frame>();
+      sub->Own(fd);
+      sub->depth = f.depth + 1;
+      sub->self = d.meta;
       stack_.push_back(std::move(sub));
+      Frame &s = *stack_.back();
+      Hold(s);
+      // Read before it is returned, so that an unreadable directory says so:
+      // it comes as a parent without children whose open fails.
+      if (fd < 0) {
+        s.loaded = true;
+        s.err = err;
+      } else {
+        Load(s);
+      }
+      if (s.err) Unreadable(s, s.err);
+      if (already) {
+        s.emitted = true;
+      } else if (!FilterActive() || s.err) {
+        Passed();
+        EmitPending();
+      }
       continue;
     }
+    if (stack_.back()->held) --held_;
     stack_.pop_back();
     if (!stack_.empty()) comps_.resize(stack_.back()->depth);
   }

@@ -1,6 +1,7 @@
 // The stand-in's process state: world loading, handles, faults and call log.
 #include "sms/sms_state.h"
 
+#include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -150,6 +151,16 @@ CCODE Call::Begin(UINT32 connection, Connection **conn, bool allowLost) {
   if (conn) *conn = c;
   for (const Fault &f : g.world.faults) {
     if (f.op != op_ || number_ < f.from || number_ > f.to) continue;
+    if (f.stop) {
+      // A test changes what it likes while the process stands, then sends
+      // SIGCONT; the call log says where it stopped.
+      if (g.log) {
+        fprintf(g.log, "stop %s call %llu\n", op_, static_cast<unsigned long long>(number_));
+        fflush(g.log);
+      }
+      raise(SIGSTOP);
+      continue;
+    }
     if (f.lose && c) c->lost = f.code;
     return f.code;
   }

@@ -187,6 +187,14 @@ bool ReadWorldFile(const std::string &path, World &w, std::string &error) {
             !ParseU32(v[1], f.code) || f.code == 0)
           return fail(word + " needs: " + word + " OPERATION = K[-M] CODE");
         w.faults.push_back(f);
+      } else if (word == "stop") {
+        std::vector<std::string> v = Words(value);
+        Fault f;
+        f.op = arg;
+        f.stop = true;
+        if (f.op.empty() || v.size() != 1 || !ParseRange(v[0], f.from, f.to))
+          return fail("stop needs: stop OPERATION = K[-M]");
+        w.faults.push_back(f);
       } else if (word == "fail_connect" || word == "fail_login") {
         std::vector<std::string> v = Words(value);
         uint32_t n = 0, code = word == "fail_connect" ? 0xFFFDFFBAu : 0xFFFDFFD7u;

@@ -34,7 +34,7 @@ struct Tsa {
   bool fixName = true;
   bool preserveAccessTime = true;
   uint32_t openModes = 0xFu;  // bit m: backup open mode m (0 to 3) supported
-  uint32_t scanTypes = 0x1u | 0x2000u | 0x4000u;
+  uint32_t scanTypes = 0x1u | 0x2u | 0x2000u | 0x4000u;
   uint32_t unsupportedBackup = 0, unsupportedRestore = 0;
 };
 
@@ -43,6 +43,7 @@ struct Fault {
   uint64_t from = 0, to = 0;  // call numbers, from 1
   uint32_t code = 0;
   bool lose = false;          // the connection is lost from then on
+  bool stop = false;          // the process stops itself (SIGSTOP) instead
 };
 
 struct World {

@@ -34,6 +34,7 @@
 #define NWSMTS_NOT_LOGGED_IN 0xFFFDFFD8u
 #define NWSMTS_OPEN_ERROR 0xFFFDFFF0u
 #define NWSMTS_READ_ERROR 0xFFFDFFEBu
+#define NWSMTS_DATA_SET_CHANGED 0xFFFDFFEAu        /* the data set changed while it was read */
 #define NWSMTS_WRITE_ERROR 0xFFFDFFE4u
 #define NWSMTS_INVALID_DATA 0xFFFDFFE3u            /* corrupt or incomplete data-set stream */
 #define NWSMTS_DELETE_ERROR 0xFFFDFFEEu

@@ -556,16 +556,18 @@ TEST(BackupE2E, ReadErrorsAndSpecialFiles) {
   }
 }
 
-TEST(BackupE2E, AnUnreadableExcludeFileIsReportedAndTheBackupGoesOn) {
+// An exclude file that opens but cannot be read ends the job as a missing
+// one does: nothing is stored, not even what no exclusion would leave out.
+TEST(BackupE2E, AnUnreadableExcludeFileEndsTheBackupBeforeAnythingIsStored) {
   BackupJob job;
   MakeTree(job.data());
   Result r = job.Backup({"-l", "FULL", "-X", job.data() + "/sub", "-x", "*.tmp", "-s", "@" + job.saveset(), "/"});
-  EXPECT_EQ(0, r.exitCode()) << r.err;
-  EXPECT_TRUE(Has(r.err, "Read exclude patterns from file failed with error [Read of exclude file failed: Is a directory]"))
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "Error while reading exclude pattern file [" + job.data() +
+                             "/sub]:[Read of exclude file failed: Is a directory]."))
       << r.err;
-  Stored s = Read(vrktest::ReadFile(job.saveset()));
-  ASSERT_EQ("", s.why);
-  EXPECT_EQ("", decheck::CheckStored(s.occ, Without(decheck::Tree(job.data()), {"/sub/b.tmp"})));
+  EXPECT_NE(0, access(job.saveset().c_str(), F_OK));
+  EXPECT_TRUE(job.Calls("NWSMTSScanDataSetBegin").empty());
 }
 
 
@@ -630,14 +632,14 @@ TEST_P(NonRegularConfigFile, EndsOrFailsWithinTheDataWait) {
 INSTANTIATE_TEST_SUITE_P(
     Files, NonRegularConfigFile,
     ::testing::Values(
-        NonRegularCase{"ExcludeDevZero", false, Given::kDevZero, 0,
-                       "[Read of exclude file failed: larger than 4194304 bytes]"},
-        NonRegularCase{"ExcludeFifoNobodyWrites", false, Given::kSilentFifo, 0,
-                       "[Read of exclude file failed: no end of data within 2 seconds]"},
+        NonRegularCase{"ExcludeDevZero", false, Given::kDevZero, 3,
+                       "]:[Read of exclude file failed: larger than 4194304 bytes]."},
+        NonRegularCase{"ExcludeFifoNobodyWrites", false, Given::kSilentFifo, 3,
+                       "]:[Read of exclude file failed: no end of data within 2 seconds]."},
         NonRegularCase{"ExcludePipeThatDelivers", false, Given::kDeliveringPipe, 0,
                        "Exclude pattern [/sub/b.tmp]"},
-        NonRegularCase{"ExcludeOverLarge", false, Given::kOverLarge, 0,
-                       "[Read of exclude file failed: larger than 4194304 bytes]"},
+        NonRegularCase{"ExcludeOverLarge", false, Given::kOverLarge, 3,
+                       "]:[Read of exclude file failed: larger than 4194304 bytes]."},
         NonRegularCase{"WorldDevZero", true, Given::kDevZero, 3, ": larger than 4194304 bytes"},
         NonRegularCase{"WorldFifoNobodyWrites", true, Given::kSilentFifo, 3,
                        ": no end of data within 2 seconds"},

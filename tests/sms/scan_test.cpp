@@ -212,14 +212,39 @@ TEST_F(ScanTest, MissingSourceAndUnsupportedScanType) {
   free(src);
   src = OneName("/");
   NWSM_SCAN_CONTROL ctl = Control();
-  ctl.scanType |= NWSM_EXCLUDE_ARCHIVED_CHILDREN;
+  ctl.scanType |= NWSM_OR_DATE_TIME_FILTER;
   ScanNames(conn, src, ctl, nullptr, &rc);
   EXPECT_EQ(NWSMTS_SCAN_TYPE_NOT_SUPPORTED, rc);
   char text[NWSM_MAX_STRING_LEN];
   UINT32 req, dis;
-  EXPECT_EQ(NWSMTS_SCAN_TYPE_NOT_SUPPORTED, NWSMTSGetTargetScanTypeString(conn, 1, text, &req, &dis));
+  EXPECT_EQ(0u, NWSMTSGetTargetScanTypeString(conn, 1, text, &req, &dis));
   EXPECT_EQ(NWSMTS_SCAN_TYPE_NOT_SUPPORTED, NWSMTSGetTargetScanTypeString(conn, 23, text, &req, &dis));
   EXPECT_EQ(0u, NWSMTSGetTargetScanTypeString(conn, 0, text, &req, &dis));
+  free(src);
+}
+
+// Excluding archived children: a child whose modify flag was cleared is left
+// out until it changes again; parents are always returned.
+TEST_F(ScanTest, ExcludeArchivedChildrenLeavesOutWhatWasArchived) {
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/a");
+  NWSM_SCAN_CONTROL ctl = Control();
+  UINT32 seq = 0;
+  NWSM_SCAN_INFORMATION *info = nullptr;
+  NWSM_DATA_SET_NAME_LIST *names = nullptr;
+  ASSERT_EQ(0u, NWSMTSScanDataSetBegin(conn, src, &ctl, nullptr, &seq, &info, &names));
+  ASSERT_EQ(0u, NWSMTSScanNextDataSet(conn, &seq, &info, &names));
+  ASSERT_EQ("f1", FirstName(names));
+  UINT32 h = 0;
+  ASSERT_EQ(0u, NWSMTSOpenDataSetForBackup(conn, seq, NWSM_OPEN_READ_ONLY, &h));
+  ASSERT_EQ(0u, NWSMTSSetArchiveStatus(conn, h, NWSM_CLEAR_MODIFY_FLAG, 0));
+  NWSMTSCloseDataSet(conn, &h);
+  NWSMTSScanDataSetEnd(conn, &seq, &info, &names);
+  ctl.scanType |= NWSM_EXCLUDE_ARCHIVED_CHILDREN;
+  std::vector<std::string> want = {"/a/", "  f2", "/a/sub/", "  deep"};
+  EXPECT_EQ(want, ScanNames(conn, src, ctl));
+  Touch(root + "/a/f1", "changed");
+  want = {"/a/", "  f1", "  f2", "/a/sub/", "  deep"};
+  EXPECT_EQ(want, ScanNames(conn, src, ctl));
   free(src);
 }
 
