@@ -300,11 +300,20 @@ bool opt_saveset(const char *a) {
       }
     } else {
       fd = open(ls->szName, O_RDONLY | O_CLOEXEC);
+      // A directory opens, but holds no saveset to read.
+      struct stat st;
+      if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        fd = -1;
+        errno = EISDIR;
+      }
     }
     if (fd < 0) {
       int err = errno;
       vrk_banner();
-      vrk_log(1008, strerror(err));
+      // The reason, and the file it is about.
+      std::string why = std::string(strerror(err)) + " [" + ls->szName + "]";
+      vrk_log(1008, why.c_str());
       ls->szName[0] = '\0';
       return false;
     }

@@ -66,8 +66,7 @@ struct RestoreRun {
   // The arguments of the current data set's open, repeated by the retry.
   UINT32 *writeHandle = nullptr;
   UINT32 openParent = 0;
-  NWSM_DATA_SET_NAME_LIST *openList = nullptr;  // newList or childList
-  NWSM_DATA_SET_NAME_LIST *childList = nullptr;
+  NWSM_DATA_SET_NAME_LIST *openList = nullptr;   // newList or placeList
   NWSM_DATA_SET_NAME_LIST *placeList = nullptr;  // the name handed to the TSA when no newList does
   UINT32 openMode = 0;
   std::string recordName;
@@ -194,6 +193,25 @@ struct RestoreRun {
     skip_data_set();
   }
 
+  // The rename list could not be asked: the restore ends, and this data set
+  // is not restored.
+  void rename_lookup_failed(CCODE ccode) {
+    vrk_log(1500, "GetNewName error code: 0X%lX", (unsigned long)ccode);
+    PrintCode(TRUE, ccode, "GetNewName", 0, si);
+    not_saved(pszCurrentItem);
+    stop = true;
+  }
+
+  // The first name of a list, into *out (left alone on failure).
+  CCODE name_of(NWSM_DATA_SET_NAME_LIST *list, std::string *out) {
+    NWSM_DATA_SET_NAME n;
+    memset(&n, 0, sizeof(n));
+    CCODE ccode = NWSMGetOneName(list, &n);
+    if (ccode == 0) *out = n.name != nullptr ? n.name : "";
+    NWSMFreeDataSetName(&n);
+    return ccode;
+  }
+
   // The new name of a full name through the rename list: 1 with the name,
   // 0 when no pair takes it, -1 when the lookup failed (the restore ends).
   int relocate(const NWSM_DATA_SET_NAME &stored, const std::string &full, std::string *placed) {
@@ -202,25 +220,17 @@ struct RestoreRun {
     if (ccode == 0) ccode = GetNewName(si->connection, orig, &fresh, spGlobal->sOptions.iPlain, si);
     free(orig);
     if (ccode != 0) {
-      vrk_log(1500, "GetNewName error code: 0X%lX", (unsigned long)ccode);
-      PrintCode(TRUE, ccode, "GetNewName", 0, si);
       free(fresh);
-      not_saved(pszCurrentItem);  // the restore ends, and this data set is not restored
-      stop = true;
+      rename_lookup_failed(ccode);
       return -1;
     }
     if (fresh == nullptr) return 0;
-    NWSM_DATA_SET_NAME renamed;
-    memset(&renamed, 0, sizeof(renamed));
-    ccode = NWSMGetOneName(fresh, &renamed);
+    ccode = name_of(fresh, placed);
     free(fresh);
     if (ccode != 0) {
       PrintCode(FALSE, ccode, "NWSMGetOneName (2)", 0, si);
-      NWSMFreeDataSetName(&renamed);
       return 0;
     }
-    *placed = renamed.name != nullptr ? renamed.name : "";
-    NWSMFreeDataSetName(&renamed);
     return 1;
   }
 
@@ -314,84 +324,102 @@ struct RestoreRun {
     skip_data_set();
   }
 
-  // A one-name list of a child's full name, for a child whose parent was
-  // passed over; in the name space of the child's stored name.
-  CCODE child_list(const NWSM_DATA_SET_NAME &stored) {
-    free(childList);
-    childList = nullptr;
-    return NWSMPutOneName(&childList, stored.nameSpaceType, 0, stored.reverseOrder,
-                          stored.firstSeparator != nullptr ? stored.firstSeparator : "",
-                          stored.nextSeparator != nullptr ? stored.nextSeparator : "", pszCurrentFile.c_str());
+  // Passes over a data set that is only listed, or that matched no source item.
+  void pass_over_unselected(void) {
+    if (!iMatch) trace("%l4 excluded [%s]", pszCurrentItem.c_str());
+    vrk_log(3047, pszCurrentItem.c_str());
+    spGlobal->sVRKObject.ulSkipped += 1;
+    skip_data_set();
+  }
+  bool listed_or_unmatched(void) const { return spGlobal->eBackupType == E_LIST || !iMatch; }
+
+  // Passes over a data set that is not included: its parent has no place,
+  // the TSA excluded its parent, or no rename pair takes it.
+  void pass_over_not_included(const std::string &item) {
+    if (level() >= 1) vrk_log(3009, item.c_str());
+    spGlobal->sVRKObject.ulSkipped += 1;
+    skip_data_set();
+  }
+  void no_pair(void) {
+    trace("%l4 GetNewName returned empty newList - relocation does not match => skip item");
+    pass_over_not_included(pszCurrentItem);
   }
 
-  // The first record of a data set: name, selection, open, first write.
-  void first_record(BUFFER *data, UINT32 bytesToWrite, UINT8 parentFlag, UINT8 tnoFlag,
-                    NWSM_DATA_SET_NAME_LIST *resourceName) {
-    NWSM_DATA_SET_NAME VRKNLM_curr_rest_item;
-    memset(&VRKNLM_curr_rest_item, 0, sizeof(VRKNLM_curr_rest_item));
-    CCODE ccode = NWSMGetOneName(resourceName, &VRKNLM_curr_rest_item);
-    if (ccode != 0) {
-      // A malformed name list: the data set cannot be placed.
-      PrintCode(TRUE, ccode, "NWSMGetOneName", 0, si);
-      pszCurrentItem = "<unreadable name>";
-      if (parentFlag) {
-        // Its children are passed over, and named beneath it, not beneath
-        // the parent before it.
-        parentNotPlaced = true;
-        storedDir = pszCurrentItem + "/";
-        close_parent();
-      }
-      not_saved(pszCurrentItem);
-      skip_data_set();
-      return;
+  // The one-name list that places the data set, whatever its stream carries
+  // (placeList, the open's list); false when it cannot be built: the data set
+  // is not restored, and the children of a parent have no place either.
+  bool place_by(const NWSM_DATA_SET_NAME &stored, const std::string &name, bool parentOfChildren) {
+    CCODE ccode = one_name(&placeList, stored, name);
+    if (ccode == 0) {
+      openList = placeList;
+      return true;
     }
-    struct NameGuard {
-      NWSM_DATA_SET_NAME *n;
-      ~NameGuard() { NWSMFreeDataSetName(n); }
-    } guard{&VRKNLM_curr_rest_item};
-    recordName = VRKNLM_curr_rest_item.name;
-    bool isParent = parentFlag != 0;
-    bool terminal = tnoFlag != 0;
-    std::string subject;
+    PrintCode(TRUE, ccode, "NWSMPutOneName", 0, si);
+    if (parentOfChildren) {
+      close_parent();
+      parentNotPlaced = true;
+    }
+    not_saved(pszCurrentItem);
+    skip_data_set();
+    return false;
+  }
 
+  // A malformed name list: the data set cannot be placed.
+  void unreadable_name(CCODE ccode, bool isParent) {
+    PrintCode(TRUE, ccode, "NWSMGetOneName", 0, si);
+    pszCurrentItem = "<unreadable name>";
+    if (isParent) {
+      // Its children are passed over, and named beneath it, not beneath
+      // the parent before it.
+      parentNotPlaced = true;
+      storedDir = pszCurrentItem + "/";
+      close_parent();
+    }
+    not_saved(pszCurrentItem);
+    skip_data_set();
+  }
+
+  // The names of the data set (pszCurrentItem, a child's pszCurrentFile) and
+  // the subject its selection matches; false when it is passed over or the
+  // restore ends.
+  bool name_item(bool isParent, bool terminal, std::string *subject) {
     if (isParent) {
       trace("%l4 got dir [%s]", recordName.c_str());
       pszCurrentItem = recordName;
-      subject = recordName;
+      *subject = recordName;
       if (terminal) storedDir = recordName;
-    } else if (terminal) {
-      trace("%l4 got file [%s]", recordName.c_str());
-      if (parentNotPlaced) {
-        // Its parent has no place: neither has the child.
-        if (level() >= 1) vrk_log(3009, (storedDir + recordName).c_str());
-        spGlobal->sVRKObject.ulSkipped += 1;
-        skip_data_set();
-        return;
-      }
-      if (!haveDir) {
-        vrk_log(1500, "Restore:  No parent directory for file [%s] set", recordName.c_str());
-        not_saved(recordName);
-        stop = true;
-        return;
-      }
-      // A parent stored without its trailing separator still gets one.
-      pszCurrentFile = pszCurrentDir;
-      if (!pszCurrentFile.empty() && pszCurrentFile.back() != '/' && pszCurrentFile.back() != ':')
-        pszCurrentFile += '/';
-      pszCurrentFile += recordName;
-      if (level() >= 1) vrk_log(3008, pszCurrentFile.c_str());
-      pszCurrentItem = pszCurrentFile;
-      subject = storedDir + recordName;
-    } else {
+      return true;
+    }
+    if (!terminal) {
       pszCurrentItem = recordName;
-      subject = recordName;
+      *subject = recordName;
+      return true;
     }
-
-    if (!RestoreNameIsSafe(recordName, !isParent && terminal)) {
-      refuse(recordName, "", isParent && terminal);
-      return;
+    trace("%l4 got file [%s]", recordName.c_str());
+    if (parentNotPlaced) {
+      // Its parent has no place: neither has the child.
+      pass_over_not_included(storedDir + recordName);
+      return false;
     }
+    if (!haveDir) {
+      vrk_log(1500, "Restore:  No parent directory for file [%s] set", recordName.c_str());
+      not_saved(recordName);
+      stop = true;
+      return false;
+    }
+    // A parent stored without its trailing separator still gets one.
+    pszCurrentFile = pszCurrentDir;
+    if (!pszCurrentFile.empty() && pszCurrentFile.back() != '/' && pszCurrentFile.back() != ':')
+      pszCurrentFile += '/';
+    pszCurrentFile += recordName;
+    if (level() >= 1) vrk_log(3008, pszCurrentFile.c_str());
+    pszCurrentItem = pszCurrentFile;
+    *subject = storedDir + recordName;
+    return true;
+  }
 
+  // Selection by the source items; false when the data set is passed over.
+  bool select(bool isParent, bool terminal, const std::string &subject) {
     matches(subject);
     if (isParent) {
       // The full-name form leaves the current parent of terminal names alone.
@@ -399,192 +427,158 @@ struct RestoreRun {
         parentWasExcluded = false;
         parentNotPlaced = false;
       }
-    } else {
-      if (!iMatch || spGlobal->eBackupType == E_LIST) {
-        if (!iMatch) trace("%l4 excluded [%s]", pszCurrentItem.c_str());
-        vrk_log(3047, pszCurrentItem.c_str());
-        spGlobal->sVRKObject.ulSkipped += 1;
-        skip_data_set();
-        return;
-      }
-      if (terminal && (parentWasExcluded || parentNotPlaced)) {
-        if (level() >= 1) vrk_log(3009, pszCurrentItem.c_str());
-        spGlobal->sVRKObject.ulSkipped += 1;
-        skip_data_set();
-        return;
-      }
+      return true;
     }
+    if (listed_or_unmatched()) {
+      pass_over_unselected();
+      return false;
+    }
+    if (terminal && (parentWasExcluded || parentNotPlaced)) {
+      pass_over_not_included(pszCurrentItem);
+      return false;
+    }
+    return true;
+  }
 
+  // A parent's new name through the rename list (newList, pszCurrentItem);
+  // false when it is passed over or the restore ends.
+  bool rename_parent(NWSM_DATA_SET_NAME_LIST *resourceName) {
+    free(newList);
+    newList = nullptr;
+    CCODE ccode = GetNewName(si->connection, resourceName, &newList, spGlobal->sOptions.iPlain, si);
+    if (ccode != 0) {
+      rename_lookup_failed(ccode);
+      return false;
+    }
+    if (newList == nullptr) {
+      parentNotPlaced = true;
+      no_pair();
+      return false;
+    }
+    std::string renamed;
+    ccode = name_of(newList, &renamed);
+    if (ccode == NWSMUT_LIST_EMPTY) {
+      vrk_log(3500, "Rename list is empty");
+    } else if (ccode != 0) {
+      PrintCode(FALSE, ccode, "NWSMGetOneName (2)", 0, si);
+    } else {
+      pszCurrentItem = renamed;
+      if (level() >= 1) vrk_log(3008, pszCurrentItem.c_str());
+    }
+    if (!RestoreNameWithinTargets(pszCurrentItem)) {
+      refuse(recordName, pszCurrentItem, true);
+      return false;
+    }
+    return true;
+  }
+
+  // A parent with terminal names: it becomes the current directory, and its
+  // handle takes its children. False when it is not opened.
+  bool prepare_parent(const NWSM_DATA_SET_NAME &stored, NWSM_DATA_SET_NAME_LIST *resourceName) {
+    close_parent();
+    if (head != nullptr && !rename_parent(resourceName)) return false;
+    mode = overwriteParent ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_PARENT;
+    if (head != nullptr && RestoreNameIsTarget(pszCurrentItem)) {
+      // The directory restored into keeps its mode, owner and times.
+      trace("%l4 [%s] is the restore target: an existing one is kept", pszCurrentItem.c_str());
+      mode = NWSM_DO_NOT_OVERWRITE_PARENT;
+    }
+    if (spGlobal->sOptions.iSkipData) {
+      mode |= NWSM_NO_DATA_STREAMS;
+      vrk_log(3500, "Info: mode=0X%X ( with NWSM_NO_DATA_STREAMS)", (unsigned int)mode);
+    }
+    if (spGlobal->sOptions.iIncludeMigratedData) {
+      mode |= NWSM_INCLUDE_MIGRATED_DATA;
+      vrk_log(3500, "Info: mode=0X%X ( with NWSM_INCLUDE_MIGRATED_DATA)", (unsigned int)mode);
+    }
+    pszCurrentDir = pszCurrentItem;
+    storedDir = recordName;
+    haveDir = true;
+    trace("%l4 current dir [%s]", pszCurrentDir.c_str());
+    if (listed_or_unmatched()) {
+      pass_over_unselected();
+      return false;
+    }
+    writeHandle = &parentHandle;
+    openParent = 0;
+    openList = newList;
+    // Without a new name it is placed by its stored name.
+    if (openList == nullptr && !place_by(stored, recordName, true)) return false;
+    parentItem = pszCurrentItem;
+    parentCounted = false;
+    return true;
+  }
+
+  // A child with its terminal name: beneath the parent's handle, or by its
+  // full name when the parent was passed over.
+  bool prepare_child(const NWSM_DATA_SET_NAME &stored) {
     UINT32 skipData = spGlobal->sOptions.iSkipData ? NWSM_NO_DATA_STREAMS : 0;
-    if (isParent && terminal) {
-      close_parent();
-      if (head != nullptr) {
-        free(newList);
-        newList = nullptr;
-        ccode = GetNewName(si->connection, resourceName, &newList, spGlobal->sOptions.iPlain, si);
-        if (ccode != 0) {
-          vrk_log(1500, "GetNewName error code: 0X%lX", (unsigned long)ccode);
-          PrintCode(TRUE, ccode, "GetNewName", 0, si);
-          not_saved(pszCurrentItem);  // the restore ends, and this data set is not restored
-          stop = true;
-          return;
-        }
-        if (newList == nullptr) {
-          trace("%l4 GetNewName returned empty newList - relocation does not match => skip item");
-          if (level() >= 1) vrk_log(3009, pszCurrentItem.c_str());
-          spGlobal->sVRKObject.ulSkipped += 1;
-          parentNotPlaced = true;
-          skip_data_set();
-          return;
-        }
-        NWSM_DATA_SET_NAME renamed;
-        memset(&renamed, 0, sizeof(renamed));
-        ccode = NWSMGetOneName(newList, &renamed);
-        if (ccode == NWSMUT_LIST_EMPTY) {
-          vrk_log(3500, "Rename list is empty");
-        } else if (ccode != 0) {
-          PrintCode(FALSE, ccode, "NWSMGetOneName (2)", 0, si);
-        } else {
-          pszCurrentItem = renamed.name;
-          if (level() >= 1) vrk_log(3008, pszCurrentItem.c_str());
-        }
-        NWSMFreeDataSetName(&renamed);
-        if (!RestoreNameWithinTargets(pszCurrentItem)) {
-          refuse(recordName, pszCurrentItem, true);
-          return;
-        }
-      }
-      mode = overwriteParent ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_PARENT;
-      if (head != nullptr && RestoreNameIsTarget(pszCurrentItem)) {
-        // The directory restored into keeps its mode, owner and times.
-        trace("%l4 [%s] is the restore target: an existing one is kept", pszCurrentItem.c_str());
-        mode = NWSM_DO_NOT_OVERWRITE_PARENT;
-      }
-      if (skipData) {
-        mode |= NWSM_NO_DATA_STREAMS;
-        vrk_log(3500, "Info: mode=0X%X ( with NWSM_NO_DATA_STREAMS)", (unsigned int)mode);
-      }
-      if (spGlobal->sOptions.iIncludeMigratedData) {
-        mode |= NWSM_INCLUDE_MIGRATED_DATA;
-        vrk_log(3500, "Info: mode=0X%X ( with NWSM_INCLUDE_MIGRATED_DATA)", (unsigned int)mode);
-      }
-      pszCurrentDir = pszCurrentItem;
-      storedDir = recordName;
-      haveDir = true;
-      trace("%l4 current dir [%s]", pszCurrentDir.c_str());
-      if (spGlobal->eBackupType == E_LIST || !iMatch) {
-        if (!iMatch) trace("%l4 excluded [%s]", pszCurrentItem.c_str());
-        vrk_log(3047, pszCurrentItem.c_str());
-        spGlobal->sVRKObject.ulSkipped += 1;
-        skip_data_set();
-        return;
-      }
-      writeHandle = &parentHandle;
-      openParent = 0;
-      openList = newList;
-      if (openList == nullptr) {
-        // Placed by its stored name, whatever its stream carries.
-        ccode = one_name(&placeList, VRKNLM_curr_rest_item, recordName);
-        if (ccode != 0) {
-          PrintCode(TRUE, ccode, "NWSMPutOneName", 0, si);
-          close_parent();
-          parentNotPlaced = true;
-          not_saved(pszCurrentItem);
-          skip_data_set();
-          return;
-        }
-        openList = placeList;
-      }
-      parentItem = pszCurrentItem;
-      parentCounted = false;
-    } else if (!isParent && terminal) {
-      mode = (UINT16)((overwriteChild ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_CHILD) | skipData);
-      writeHandle = &dataSetHandle;
-      openParent = parentHandle;
-      openList = nullptr;
-      if (parentHandle != 0) {
-        // Its terminal name beneath the parent, whatever its stream carries.
-        ccode = one_name(&placeList, VRKNLM_curr_rest_item, recordName);
-        if (ccode != 0) {
-          PrintCode(TRUE, ccode, "NWSMPutOneName", 0, si);
-          not_saved(pszCurrentItem);
-          skip_data_set();
-          return;
-        }
-        openList = placeList;
-      } else {
-        // The parent was passed over: the child is opened by its full name.
-        ccode = child_list(VRKNLM_curr_rest_item);
-        if (ccode != 0) {
-          PrintCode(TRUE, ccode, "NWSMPutOneName", 0, si);
-          not_saved(pszCurrentItem);
-          skip_data_set();
-          return;
-        }
-        openList = childList;
-      }
-      dataSetCounted = false;
-    } else {
-      // The full-name form: renamed, relocated and checked like every
-      // other name before the TSA sees it.
-      if (isParent && (spGlobal->eBackupType == E_LIST || !iMatch)) {
-        if (!iMatch) trace("%l4 excluded [%s]", pszCurrentItem.c_str());
-        vrk_log(3047, pszCurrentItem.c_str());
-        spGlobal->sVRKObject.ulSkipped += 1;
-        skip_data_set();
-        return;
-      }
-      std::string placed = recordName;
-      if (head != nullptr) {
-        std::string parentPart = recordName, child;
-        if (!isParent && !split_full_name(recordName, &parentPart, &child)) {
-          refuse(recordName, "", false);
-          return;
-        }
-        std::string newParent;
-        int r = relocate(VRKNLM_curr_rest_item, parentPart, &newParent);
-        if (r < 0) return;
-        if (r == 0) {
-          trace("%l4 GetNewName returned empty newList - relocation does not match => skip item");
-          if (level() >= 1) vrk_log(3009, pszCurrentItem.c_str());
-          spGlobal->sVRKObject.ulSkipped += 1;
-          skip_data_set();
-          return;
-        }
-        placed = newParent;
-        if (!isParent) {
-          if (!placed.empty() && placed.back() != '/' && placed.back() != ':') placed += '/';
-          placed += child;
-        }
-        if (!RestoreNameWithinTargets(isParent ? placed : newParent) || !RestoreNameIsSafe(placed, false)) {
-          refuse(recordName, placed, false);
-          return;
-        }
-        pszCurrentItem = placed;
-        if (level() >= 1) vrk_log(3008, pszCurrentItem.c_str());
-      }
-      if (isParent) {
-        mode = (UINT16)((overwriteParent ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_PARENT) | skipData);
-        if (head != nullptr && RestoreNameIsTarget(placed))
-          mode = (UINT16)(NWSM_DO_NOT_OVERWRITE_PARENT | skipData);
-        trace("%l4 Open parent, parent handle not used");
-      } else {
-        mode = (UINT16)((overwriteChild ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_CHILD) | skipData);
-        trace("%l4 Open child w/o parent handle");
-      }
-      ccode = one_name(&placeList, VRKNLM_curr_rest_item, placed);
-      if (ccode != 0) {
-        PrintCode(TRUE, ccode, "NWSMPutOneName", 0, si);
-        not_saved(pszCurrentItem);
-        skip_data_set();
-        return;
-      }
-      writeHandle = &dataSetHandle;
-      openParent = 0;
-      openList = placeList;
-      dataSetCounted = false;
-    }
+    mode = (UINT16)((overwriteChild ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_CHILD) | skipData);
+    writeHandle = &dataSetHandle;
+    openParent = parentHandle;
+    openList = nullptr;
+    if (!place_by(stored, parentHandle != 0 ? recordName : pszCurrentFile, false)) return false;
+    dataSetCounted = false;
+    return true;
+  }
 
+  // The new name of a data set of the full-name form, checked like every
+  // other name before the TSA sees it; false when it is passed over or the
+  // restore ends.
+  bool relocate_full_name(const NWSM_DATA_SET_NAME &stored, bool isParent, std::string *placed) {
+    std::string parentPart = recordName, child;
+    if (!isParent && !split_full_name(recordName, &parentPart, &child)) {
+      refuse(recordName, "", false);
+      return false;
+    }
+    std::string newParent;
+    int r = relocate(stored, parentPart, &newParent);
+    if (r < 0) return false;
+    if (r == 0) {
+      no_pair();
+      return false;
+    }
+    *placed = newParent;
+    if (!isParent) {
+      if (!placed->empty() && placed->back() != '/' && placed->back() != ':') *placed += '/';
+      *placed += child;
+    }
+    if (!RestoreNameWithinTargets(isParent ? *placed : newParent) || !RestoreNameIsSafe(*placed, false)) {
+      refuse(recordName, *placed, false);
+      return false;
+    }
+    pszCurrentItem = *placed;
+    if (level() >= 1) vrk_log(3008, pszCurrentItem.c_str());
+    return true;
+  }
+
+  // A data set of the full-name form: renamed and relocated, opened by its
+  // new full name without a parent handle.
+  bool prepare_full_name(const NWSM_DATA_SET_NAME &stored, bool isParent) {
+    if (isParent && listed_or_unmatched()) {
+      pass_over_unselected();
+      return false;
+    }
+    std::string placed = recordName;
+    if (head != nullptr && !relocate_full_name(stored, isParent, &placed)) return false;
+    UINT32 skipData = spGlobal->sOptions.iSkipData ? NWSM_NO_DATA_STREAMS : 0;
+    if (isParent) {
+      mode = (UINT16)((overwriteParent ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_PARENT) | skipData);
+      if (head != nullptr && RestoreNameIsTarget(placed)) mode = (UINT16)(NWSM_DO_NOT_OVERWRITE_PARENT | skipData);
+      trace("%l4 Open parent, parent handle not used");
+    } else {
+      mode = (UINT16)((overwriteChild ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_CHILD) | skipData);
+      trace("%l4 Open child w/o parent handle");
+    }
+    if (!place_by(stored, placed, false)) return false;
+    writeHandle = &dataSetHandle;
+    openParent = 0;
+    dataSetCounted = false;
+    return true;
+  }
+
+  // Opens the data set as prepared and writes its first record.
+  void open_and_write(BUFFER *data, UINT32 bytesToWrite) {
     // Every open carries the NOACL bits, the retry after an erase included.
     mode = (UINT16)(mode | noaclMode);
     openMode = mode;
@@ -592,7 +586,7 @@ struct RestoreRun {
       trace("%l3 Option 'NOACL' mode=0X%X ( with NWSM_NO_VOLUME_RESTRICTIONS, NWSM_NO_DISK_SPACE_RESTRICTIONS, "
             "NWSM_NO_PARENT_TRUSTEES, NWSM_NO_CHILD_TRUSTEES)",
             (unsigned int)mode);
-    ccode = NWSMTSOpenDataSetForRestore(si->connection, openParent, openList, openMode, writeHandle);
+    CCODE ccode = NWSMTSOpenDataSetForRestore(si->connection, openParent, openList, openMode, writeHandle);
     if (ccode != 0) {
       *writeHandle = 0;
       PrintCode(TRUE, ccode, "NWSMTSOpenDataSetForRestore", 0, si);
@@ -603,6 +597,40 @@ struct RestoreRun {
       return;
     }
     write_record(data, bytesToWrite);
+  }
+
+  // The first record of a data set: name, selection, open, first write.
+  // Every step that passes the data set over reads up to its marker.
+  void first_record(BUFFER *data, UINT32 bytesToWrite, UINT8 parentFlag, UINT8 tnoFlag,
+                    NWSM_DATA_SET_NAME_LIST *resourceName) {
+    NWSM_DATA_SET_NAME VRKNLM_curr_rest_item;
+    memset(&VRKNLM_curr_rest_item, 0, sizeof(VRKNLM_curr_rest_item));
+    CCODE ccode = NWSMGetOneName(resourceName, &VRKNLM_curr_rest_item);
+    if (ccode != 0) {
+      unreadable_name(ccode, parentFlag != 0);
+      return;
+    }
+    struct NameGuard {
+      NWSM_DATA_SET_NAME *n;
+      ~NameGuard() { NWSMFreeDataSetName(n); }
+    } guard{&VRKNLM_curr_rest_item};
+    recordName = VRKNLM_curr_rest_item.name;
+    const bool isParent = parentFlag != 0;
+    const bool terminal = tnoFlag != 0;
+
+    std::string subject;
+    if (!name_item(isParent, terminal, &subject)) return;
+    if (!RestoreNameIsSafe(recordName, !isParent && terminal)) {
+      refuse(recordName, "", isParent && terminal);
+      return;
+    }
+    if (!select(isParent, terminal, subject)) return;
+
+    bool prepared;
+    if (isParent && terminal) prepared = prepare_parent(VRKNLM_curr_rest_item, resourceName);
+    else if (terminal) prepared = prepare_child(VRKNLM_curr_rest_item);
+    else prepared = prepare_full_name(VRKNLM_curr_rest_item, isParent);
+    if (prepared) open_and_write(data, bytesToWrite);
   }
 
   void loop(void) {
@@ -761,8 +789,6 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
   FreeSelectionList(sessionInfo);
   free(run.newList);
   run.newList = nullptr;
-  free(run.childList);
-  run.childList = nullptr;
   free(run.placeList);
   run.placeList = nullptr;
   FreeRenameList();

@@ -5,23 +5,24 @@
 #include <string.h>
 
 #include "engine/rename_list.h"
+#include "runtime/strlib.h"
 
 namespace {
 
 bool is_separator(char c) { return c == '/' || c == ':'; }
 
-// The destination with runs of '/' made one, as new names are.
-std::string squeezed(const char *cp) {
-  std::string out;
-  for (; *cp != '\0'; ++cp)
-    if (*cp != '/' || out.empty() || out.back() != '/') out += *cp;
-  return out;
-}
-
-// The destination without its trailing '/' (the top "/" and "VOL1:" kept).
+// The name without its trailing '/' (the top "/" and "VOL1:" kept).
 std::string bare(std::string d) {
   while (d.size() > 1 && d.back() == '/' && !is_separator(d[d.size() - 2])) d.pop_back();
   return d;
+}
+
+// A pair's destination as the new names have it, runs of '/' made one, and
+// bare.
+std::string destination_of(const SinglePair *p) {
+  std::string d = p->destination != nullptr ? p->destination : "";
+  d.resize(strlen(squeeze(&d[0], '/')));
+  return bare(d);
 }
 
 }  // namespace
@@ -42,7 +43,7 @@ bool RestoreNameIsSafe(const std::string &name, bool terminal) {
 bool RestoreNameWithinTargets(const std::string &name) {
   if (!RestoreNameIsSafe(name, false)) return false;
   for (SinglePair *p = head; p != nullptr; p = p->next) {
-    std::string d = bare(squeezed(p->destination != nullptr ? p->destination : ""));
+    std::string d = destination_of(p);
     if (d.empty()) continue;
     if (name.compare(0, d.size(), d) != 0) continue;
     if (name.size() == d.size() || is_separator(d.back()) || name[d.size()] == '/') return true;
@@ -53,6 +54,6 @@ bool RestoreNameWithinTargets(const std::string &name) {
 bool RestoreNameIsTarget(const std::string &name) {
   std::string n = bare(name);
   for (SinglePair *p = head; p != nullptr; p = p->next)
-    if (n == bare(squeezed(p->destination != nullptr ? p->destination : ""))) return true;
+    if (n == destination_of(p)) return true;
   return false;
 }

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "sms/sms_archive.h"
+#include "sms/sms_deferred.h"
 #include "sms/sms_state.h"
 #include "sms/smsapi.h"
 
@@ -148,6 +149,8 @@ extern "C" CCODE NWSMTSReleaseTargetService(UINT32 *connection) {
   if (CCODE rc = c.Begin(*connection, &conn, true)) return c.End(rc);
   conn->loggedIn = false;
   FlushArchive();
+  // The restore of this login ends: its directories get their metadata.
+  FinishDeferredDirs(*connection);
   // Scans and data sets end with the login.
   UINT32 h = *connection;
   State &g = G();

@@ -14,6 +14,8 @@
 #include <algorithm>
 
 #include "sms/sms_datahandle.h"
+#include "sms/sms_deferred.h"
+#include "sms/sms_leftovers.h"
 #include "sms/sms_path.h"
 #include "sms/sms_scan.h"
 #include "sms/sms_sidf.h"
@@ -28,12 +30,40 @@ const UINT32 kRestoreOptionBits = NWSM_NO_DATA_STREAMS | NWSM_NO_PARENT_TRUSTEES
                                   NWSM_NO_VOLUME_RESTRICTIONS | NWSM_NO_DISK_SPACE_RESTRICTIONS |
                                   NWSM_INCLUDE_MIGRATED_DATA;
 
-std::string TempName() {
-  static unsigned counter = 0;
-  struct timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  unsigned x = static_cast<unsigned>(ts.tv_nsec) ^ (static_cast<unsigned>(getpid()) << 16) ^ (++counter * 2654435761u);
-  return Format(".vrk-restore-%08x", x);
+// Why the first n components of a name give no directory to restore into:
+// the first of them that is a symbolic link, no directory, or cannot be
+// made or opened.
+std::string WhyNoDirectory(const Tsa &tsa, const Resource &res, const std::vector<std::string> &comps, size_t n,
+                           int err) {
+  int fd = open(res.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return "the resource's directory " + res.dir + ": " + strerror(errno);
+  std::string why = strerror(err);
+  for (size_t i = 0; i < n; ++i) {
+    std::string at = ParentName(tsa, res, comps, i + 1);
+    if (at.size() > 1) at.pop_back();
+    struct stat st;
+    if (fstatat(fd, comps[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      why = at + ": " + strerror(errno == ENOENT ? err : errno);
+      break;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      why = at + " is a symbolic link, which a restore never follows";
+      break;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      why = at + " is not a directory";
+      break;
+    }
+    int next = openat(fd, comps[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      why = at + ": " + strerror(errno);
+      break;
+    }
+    close(fd);
+    fd = next;
+  }
+  close(fd);
+  return why;
 }
 
 struct RestoreHandle : DataHandle {
@@ -105,6 +135,16 @@ struct RestoreHandle : DataHandle {
     declined = code;
     return code;
   }
+  // The data set cannot be created here: said on standard error with the
+  // reason, as the completion code carries none.
+  CCODE CannotCreate(const std::string &why) {
+    fprintf(stderr, "vrk_sms: %s: not restored: %s\n", fullName.empty() ? listName.c_str() : fullName.c_str(),
+            why.c_str());
+    return Bad(NWSMTS_CREATE_ERROR);
+  }
+  CCODE NoDirectory(size_t n) {
+    return CannotCreate(WhyNoDirectory(*tsa, *res, comps, n, errno));
+  }
 
   CCODE Decide(Connection &conn);
   CCODE Write(Connection &conn, const uint8_t *p, size_t n);
@@ -131,41 +171,30 @@ bool ParentExcluded(const std::vector<NameEntry> &sel, const std::string &full) 
   return false;
 }
 
-// Records the times just given to a restored directory.
-void RememberDirTimes(UINT32 connection, int fd, const struct timespec ts[2]) {
-  auto it = G().connections.find(connection);
-  struct stat st;
-  if (it == G().connections.end() || fstat(fd, &st) != 0) return;
-  it->second.dirTimes[{(uint64_t)st.st_dev, (uint64_t)st.st_ino}] = {ts[0], ts[1]};
-}
-
-// Puts the recorded times back on a directory in which an entry was just made.
-void KeepDirTimes(UINT32 connection, int fd) {
-  auto it = G().connections.find(connection);
-  struct stat st;
-  if (it == G().connections.end() || it->second.dirTimes.empty() || fstat(fd, &st) != 0) return;
-  auto t = it->second.dirTimes.find({(uint64_t)st.st_dev, (uint64_t)st.st_ino});
-  if (t == it->second.dirTimes.end()) return;
-  struct timespec ts[2] = {t->second.first, t->second.second};
-  futimens(fd, ts);
-}
-
 CCODE RestoreHandle::Decide(Connection &conn) {
   // The place is the name given at the open, and only that: the name inside
   // the stream is never used for it (a stored object may carry any).
   RestoreHandle *parent = nullptr;
-  if (!haveListName) return Bad(NWSMTS_CREATE_ERROR);
+  if (!haveListName) {
+    listName = "(a data set opened without a name)";
+    return CannotCreate("no name was given to place it");
+  }
   if (parentHandle) {
     parent = FindHandle<RestoreHandle>(parentHandle, connection);
-    if (!parent || !parent->IsDir() || parent->selfFd < 0) return Bad(NWSMTS_CREATE_ERROR);
-    if (!ValidComponent(listName)) return Bad(NWSMTS_CREATE_ERROR);  // a terminal name beneath the parent
+    if (!parent || !parent->IsDir() || parent->selfFd < 0) {
+      if (parent && !parent->fullName.empty()) listName = parent->fullName + listName;
+      return CannotCreate("its directory was not restored");
+    }
+    if (!ValidComponent(listName)) return CannotCreate("a terminal name must be one component");
     res = parent->res;
     comps = parent->comps;
     comps.push_back(listName);
   } else {
     Target t;
-    if (ResolveName(*tsa, listName, t)) return Bad(NWSMTS_CREATE_ERROR);
-    if (!IsDir() && (t.parentForm || t.comps.empty())) return Bad(NWSMTS_CREATE_ERROR);
+    if (CCODE rc = ResolveName(*tsa, listName, t))
+      return CannotCreate(rc == NWSMTS_INVALID_PATH ? "no resource of the TSA holds the name"
+                                                    : "an empty, \".\" or \"..\" component");
+    if (!IsDir() && (t.parentForm || t.comps.empty())) return CannotCreate("a file named like a directory");
     res = t.res;
     comps = t.comps;
   }
@@ -174,59 +203,71 @@ CCODE RestoreHandle::Decide(Connection &conn) {
               : ChildExcluded(conn.restoreSelection, comps.back(), fullName))
     return Decline(NWSMTS_DATA_SET_EXCLUDED);
   if (G().world.inUse.count(fullName)) return Decline(NWSMTS_DATA_SET_IN_USE);
+  // Directories restored before whose subtree this data set leaves get
+  // their metadata now.
+  if (IsDir()) LeaveDirsFor(connection, res, comps);
+  else LeaveDirsFor(connection, res, std::vector<std::string>(comps.begin(), comps.end() - 1));
 
   if (IsDir()) {
     if (comps.empty()) {
       // The resource's top keeps its mode, owner and times whatever the
       // mode: the handle is good for its children only.
       selfFd = OpenDirBeneath(*res, comps, 0, false);
-      if (selfFd < 0) return Bad(NWSMTS_CREATE_ERROR);
+      if (selfFd < 0) return NoDirectory(0);
+      RemoveLeftTemps(selfFd);
       return Decline(NWSMTS_VALID_PARENT_HANDLE);
     }
     int pfd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
-    if (pfd < 0) return Bad(NWSMTS_CREATE_ERROR);
+    if (pfd < 0) return NoDirectory(comps.size() - 1);
     const char *last = comps.back().c_str();
     FileMeta m;
     bool exists = StatEntry(pfd, last, m);
     struct stat st;
     if (!exists && fstatat(pfd, last, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       close(pfd);
-      return Bad(NWSMTS_CREATE_ERROR);  // a special file stands in the way
+      return CannotCreate("a FIFO, device or socket stands in its place");
     }
     if (exists && m.kind != kSidfDirectory) {
       close(pfd);
-      return Bad(NWSMTS_CREATE_ERROR);
+      return CannotCreate(m.kind == kSidfSymlink ? "a symbolic link stands in its place, which a restore never follows"
+                                                 : "a file stands in its place");
     }
     bool made = false;
     if (!exists) {
       if (mkdirat(pfd, last, 0700) != 0) {
+        int err = errno;
         close(pfd);
-        return Bad(NWSMTS_CREATE_ERROR);
+        return CannotCreate(std::string("cannot make the directory: ") + strerror(err));
       }
-      KeepDirTimes(connection, pfd);
       made = true;
     }
     selfFd = openat(pfd, last, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int err = errno;
     close(pfd);
-    if (selfFd < 0) return Bad(NWSMTS_CREATE_ERROR);
+    if (selfFd < 0) return CannotCreate(std::string("cannot open the directory: ") + strerror(err));
+    // A directory that was there may hold what a killed restore left.
+    if (!made) RemoveLeftTemps(selfFd);
     if (!made && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
     applyDirMeta = true;
     return 0;
   }
 
   dirFd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
-  if (dirFd < 0) return Bad(NWSMTS_CREATE_ERROR);
+  if (dirFd < 0) return NoDirectory(comps.size() - 1);
+  // Without a parent handle no directory restore has looked at this one.
+  if (!parent) RemoveLeftTemps(dirFd);
   name = comps.back();
   struct stat st;
   bool exists = fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-  if (exists && S_ISDIR(st.st_mode)) return Bad(NWSMTS_CREATE_ERROR);
+  if (exists && S_ISDIR(st.st_mode)) return CannotCreate("a directory stands in its place");
   if (exists && !Overwrite()) return Decline(NWSMTS_DATA_SET_ALREADY_EXISTS);
-  if (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Bad(NWSMTS_CREATE_ERROR);
+  if (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+    return CannotCreate("a FIFO, device or socket stands in its place");
   if (h.kind == kSidfFile) {
     if ((mode & NWSM_NO_DATA_STREAMS) && exists && S_ISREG(st.st_mode)) {
       // Mode and owner would be set on the file's inode in place: one with
       // other links is also a file elsewhere, perhaps outside the target.
-      if (st.st_nlink != 1) return Bad(NWSMTS_CREATE_ERROR);
+      if (st.st_nlink != 1) return CannotCreate("the file has other links, whose metadata would change too");
       metadataOnly = true;
       return 0;
     }
@@ -236,10 +277,14 @@ CCODE RestoreHandle::Decide(Connection &conn) {
       tmpFd = openat(dirFd, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (tmpFd < 0 && errno != EEXIST) break;
     }
-    if (tmpFd >= 0) RememberUnfinished(unfinished, dirFd, tmpName);
+    if (tmpFd >= 0) {
+      RememberUnfinished(unfinished, dirFd, tmpName);
+      HoldTemp(tmpFd);
+    }
     if (tmpFd < 0) {
+      int err = errno;
       tmpName.clear();
-      return Bad(NWSMTS_CREATE_ERROR);
+      return CannotCreate(std::string("cannot make its temporary file: ") + strerror(err));
     }
   }
   return 0;
@@ -356,12 +401,16 @@ CCODE RestoreHandle::Close() {
   CCODE rc = 0;
   if (IsDir()) {
     if (applyDirMeta && selfFd >= 0) {
-      if (root && fchown(selfFd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
-      if (fchmod(selfFd, h.mode & 07777) != 0) rc = NWSMTS_WRITE_ERROR;
-      if (futimens(selfFd, ts) != 0)
-        rc = NWSMTS_WRITE_ERROR;
-      else
-        RememberDirTimes(connection, selfFd, ts);
+      // Owner, mode and times once its subtree is in place: a read-only
+      // directory still takes its children, and they do not move its time.
+      DirMeta meta;
+      meta.mode = h.mode;
+      meta.uid = h.uid;
+      meta.gid = h.gid;
+      meta.times[0] = ts[0];
+      meta.times[1] = ts[1];
+      DeferDirMeta(connection, res, comps, fullName, selfFd, meta);
+      selfFd = -1;
     }
     Discard();
     return rc;
@@ -370,8 +419,10 @@ CCODE RestoreHandle::Close() {
     SignalsHeld held;
     tmpName = TempName();
     if (symlinkat(linkTarget.c_str(), dirFd, tmpName.c_str()) != 0) {
+      int err = errno;
       tmpName.clear();
       Discard();
+      CannotCreate(std::string("cannot make the symbolic link: ") + strerror(err));
       return NWSMTS_CREATE_ERROR;
     }
     tmpLinked = true;
@@ -415,7 +466,6 @@ CCODE RestoreHandle::Close() {
   ForgetUnfinished(unfinished);
   tmpName.clear();
   tmpLinked = false;
-  KeepDirTimes(connection, dirFd);
   Discard();
   return 0;
 }

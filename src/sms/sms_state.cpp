@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "sms/sms_archive.h"
+#include "sms/sms_deferred.h"
 #include "sms/smsapi.h"
 
 extern "C" CCODE vrk_sms_connect_ex_impl(UINT32 *, const char *, const char *, const void *, UINT32);
@@ -40,6 +41,7 @@ std::string Format(const char *fmt, ...) {
 
 static void Load(const char *path) {
   State &g = G();
+  FinishAllDeferredDirs();
   g.handles.clear();
   g.connections.clear();
   g.counters.clear();
@@ -96,6 +98,7 @@ Connection *FindConnection(UINT32 connection) {
 
 void DropConnection(UINT32 connection) {
   State &g = G();
+  FinishDeferredDirs(connection);
   for (auto it = g.handles.begin(); it != g.handles.end();) {
     if (it->second->connection == connection) it = g.handles.erase(it);
     else ++it;

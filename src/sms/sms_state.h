@@ -28,10 +28,6 @@ struct Connection {
   std::string service;
   CCODE lost = 0;  // set by a lost-connection fault: every call answers it
   std::vector<NameEntry> restoreSelection;
-  // Times of the directories restored on this connection, by device and
-  // inode: an entry made in such a directory afterwards (a subdirectory
-  // restored after its parent closed) would otherwise move its times.
-  std::map<std::pair<uint64_t, uint64_t>, std::pair<struct timespec, struct timespec>> dirTimes;
 };
 
 // Anything a handle names (scan, data set, name iterator, extension).

@@ -14,7 +14,7 @@ namespace vrksms {
 // made it and is never moved while it is in the list.
 struct UnfinishedFile {
   int dirFd = -1;
-  char name[32] = {0};
+  char name[64] = {0};
   std::atomic<UnfinishedFile *> next{nullptr};
   bool listed = false;
 };

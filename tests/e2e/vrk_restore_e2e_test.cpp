@@ -10,10 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../xbsa/xbsa_peers.h"
@@ -658,6 +660,174 @@ TEST(RestoreE2E, EveryKindOfEntryComesBackWhole) {
     EXPECT_LE(b.st_blocks, a.st_blocks + 64) << "the hole was filled";
     EXPECT_EQ("", Leftovers(job.data()));
   }
+}
+
+
+// A user made by the test, or the reason why none can be made.
+bool OrdinaryUser(e2e::TestUser *user, std::string *why) { return e2e::MakeTestUser("vrk-t-a", user, why); }
+
+// Restores as an ordinary user: every tree the user could back up comes
+// back whole, with every mode and time, read-only directories holding
+// subdirectories included (their modes and times are set after what lies
+// beneath them).
+TEST(RestoreE2E, AnOrdinaryUserRestoresAnyTreeTheyBackedUp) {
+  e2e::TestUser user;
+  std::string why;
+  if (!OrdinaryUser(&user, &why)) GTEST_SKIP() << why;
+  struct Case {
+    const char *name;
+    std::function<void(const std::string &)> make;
+  } cases[] = {
+      {"read-only directories holding subdirectories",
+       [](const std::string &s) {
+         MakeTree(s.substr(0, s.size() - 4));
+         for (const char *d : {"/sub/deep", "/sub", ""}) chmod((s + d).c_str(), 0555);
+         chmod((s + "/with blank").c_str(), 0500);
+       }},
+      {"read-only directories with files only for the owner, and times of their own",
+       [](const std::string &s) {
+         for (const char *d : {"", "/a", "/a/b", "/a/b/c"}) mkdir((s + d).c_str(), 0755);
+         Write(s + "/a/b/c/f.txt", "f\n", 1200000000, 0400);
+         Write(s + "/a/g.txt", "g\n", 1210000000, 0444);
+         const struct {
+           const char *d;
+           mode_t mode;
+         } dirs[] = {{"/a/b/c", 0500}, {"/a/b", 0555}, {"/a", 0511}, {"", 0555}};
+         int64_t when = 1000000000;
+         for (const auto &d : dirs) {
+           struct timespec ts[2] = {{(time_t)when, 0}, {(time_t)when, 0}};
+           utimensat(AT_FDCWD, (s + d.d).c_str(), ts, 0);
+           chmod((s + d.d).c_str(), d.mode);
+           when += 1000;
+         }
+       }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job;
+    c.make(job.data() + "/src");
+    ASSERT_TRUE(job.RunAs(user));
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    ASSERT_EQ(0, r.exitCode()) << r.err;
+    r = Restore(job, {"-R", "/back"});
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    EXPECT_FALSE(Has(r.err, "could not be created")) << r.err;
+    EXPECT_EQ("", Diff(Tree(job.data() + "/src"), Tree(job.data() + "/back/src")));
+    EXPECT_EQ("", Leftovers(job.data()));
+  }
+}
+
+// A restore killed with SIGKILL leaves its temporary file; the next restore
+// into the same directory removes it, and only what is its own: names of
+// its form for its user and an ended process, owned by its user.
+TEST(RestoreE2E, TheNextRestoreRemovesTheTemporaryOfAKilledOne) {
+  e2e::TestUser user;
+  std::string why;
+  if (!OrdinaryUser(&user, &why)) GTEST_SKIP() << why;
+  BackupJob job;
+  MakeTree(job.data());
+  ASSERT_TRUE(job.RunAs(user));
+  BackupSrc(job);
+  const std::string whole = vrktest::ReadFile(job.saveset());
+  size_t bigAt = whole.find("big.bin");
+  ASSERT_NE(std::string::npos, bigAt);
+
+  // The stored object through a pipe that stops inside big.bin: the client
+  // waits there with the file's temporary made, and is killed.
+  int pipeFds[2];
+  ASSERT_EQ(0, pipe(pipeFds));
+  void (*oldPipe)(int) = signal(SIGPIPE, SIG_IGN);
+  std::atomic<bool> killed{false};
+  std::thread writer([&] {
+    std::string part = whole.substr(0, bigAt + 200000);
+    for (size_t at = 0; at < part.size();) {
+      ssize_t n = write(pipeFds[1], part.data() + at, part.size() - at);
+      if (n <= 0) break;
+      at += (size_t)n;
+    }
+    while (!killed) usleep(10000);
+    close(pipeFds[1]);
+  });
+  const std::string deep = job.data() + "/r/src/sub/deep";
+  Result r = job.Run({"-r", "-N", kLogin, "-s", "-", "-R", "/r"},
+                     [&](pid_t pid, const std::string &) {
+                       if (Leftovers(deep).empty()) return false;
+                       kill(-pid, SIGKILL);
+                       return true;
+                     },
+                     pipeFds[0]);
+  killed = true;
+  writer.join();
+  signal(SIGPIPE, oldPipe);
+  ASSERT_TRUE(WIFSIGNALED(r.status)) << r.err;
+  std::string left = Leftovers(deep);
+  ASSERT_NE("", left);
+  EXPECT_TRUE(Has(left, "/.vrk-restore-" + std::to_string(user.uid) + "-")) << left;
+
+  // Names that are not the killed restore's own, beside its temporary.
+  pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  auto name = [](unsigned uid, long pid) {
+    return ".vrk-restore-" + std::to_string(uid) + "-" + std::to_string(pid) + "-0000abcd";
+  };
+  struct Foreign {
+    std::string name;
+    uid_t owner;
+  } foreign[] = {
+      {name(user.uid, ended), 0},                // the user's name form, but another owner
+      {name(user.uid + 1, ended), user.uid},     // another user's name form
+      {name(user.uid, getpid()), user.uid},      // a process that still runs
+      {name(user.uid, ended) + ".x", user.uid},  // not the name form
+  };
+  for (const Foreign &f : foreign) {
+    vrktest::WriteFile(deep + "/" + f.name, "not the restore's\n");
+    ASSERT_EQ(0, chown((deep + "/" + f.name).c_str(), f.owner, user.gid));
+  }
+
+  // Over what the killed one made, its directories included.
+  r = Restore(job, {"-o", "overwrite", "-R", "/r"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  std::string expected;
+  for (const Foreign &f : foreign) expected += deep + "/" + f.name + "\n";
+  std::string now = Leftovers(deep);
+  for (const Foreign &f : foreign) EXPECT_TRUE(Has(now, deep + "/" + f.name + "\n")) << f.name << "\n" << now;
+  EXPECT_EQ(expected.size(), now.size()) << now;
+  for (const Foreign &f : foreign) unlink((deep + "/" + f.name).c_str());
+  struct stat was;
+  ASSERT_EQ(0, stat((job.data() + "/src/sub/deep").c_str(), &was));
+  struct timespec keep[2] = {{0, UTIME_OMIT}, was.st_mtim};  // the unlinks moved its time
+  utimensat(AT_FDCWD, deep.c_str(), keep, 0);
+  EXPECT_EQ("", Diff(Tree(job.data() + "/src"), Tree(job.data() + "/r/src")));
+}
+
+// Refusals name the file and say why.
+TEST(RestoreE2E, RefusalsNameTheFileAndTheReason) {
+  BackupJob job;
+  MakeTree(job.data());
+  BackupSrc(job);
+  ASSERT_EQ(0, mkdir((job.data() + "/real").c_str(), 0755));
+  ASSERT_EQ(0, symlink("real", (job.data() + "/lnk").c_str()));
+  ASSERT_EQ(0, mkdir((job.data() + "/up").c_str(), 0755));
+  ASSERT_EQ(0, symlink("../real", (job.data() + "/up/lnk").c_str()));
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"-s", "@" + job.saveset(), "-R", "/lnk"},
+       "vrk_sms: /lnk/src/: not restored: /lnk is a symbolic link, which a restore never follows"},
+      {{"-s", "@" + job.saveset(), "-R", "/up/lnk/x"},
+       "vrk_sms: /up/lnk/x/src/: not restored: /up/lnk is a symbolic link, which a restore never follows"},
+      {{"-s", "@" + job.data()}, "System call failed: Is a directory [" + job.data() + "]"},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> a{"-r", "-N", kLogin};
+    a.insert(a.end(), c.args.begin(), c.args.end());
+    Result r = job.Run(a);
+    EXPECT_EQ(3, r.exitCode()) << c.says << r.err;
+    EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+  }
+  EXPECT_EQ(0u, Tree(job.data() + "/real").size() - 1) << "nothing written through the links";
 }
 
 }  // namespace

@@ -292,15 +292,55 @@ TEST_F(RestoreTest, NoDataStreamsSetsMetadataButKeepsExistingData) {
   EXPECT_EQ(1500000000, st.st_mtim.tv_sec);
 }
 
-TEST_F(RestoreTest, DirectoryTimesAreSetWhenItsHandleCloses) {
-  std::vector<DataSet> sets = BackupAll(conn, "/src/sub");
-  struct stat orig;
-  ASSERT_EQ(0, stat((root + "/src/sub").c_str(), &orig));
-  RestoreAll(conn, sets, NWSM_OVERWRITE_DATA_SET, NWSM_OVERWRITE_DATA_SET, "/copy/");
+// A directory's mode and times are set once the restore has left its
+// subtree (or ends), deepest first: a read-only directory still takes its
+// subdirectories, and entries made in it later do not move its time.
+TEST_F(RestoreTest, DirectoryMetadataIsSetOnceItsSubtreeIsLeft) {
+  MakeDirs(root + "/ro/sub/deeper");
+  Touch(root + "/ro/sub/deeper/f.txt", "f", 1300000000);
+  MakeDirs(root + "/sibling");
+  const struct {
+    const char *dir;
+    mode_t mode;
+    time_t mtime;
+  } dirs[] = {{"/ro/sub/deeper", 0500, 1100000000}, {"/ro/sub", 0555, 1110000000}, {"/ro", 0555, 1120000000},
+              {"/sibling", 0750, 1130000000}};
+  for (const auto &d : dirs) {
+    struct timespec ts[2] = {{d.mtime, 0}, {d.mtime, 5}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, (root + d.dir).c_str(), ts, 0));
+    ASSERT_EQ(0, chmod((root + d.dir).c_str(), d.mode));
+  }
+  std::vector<DataSet> sets = BackupAll(conn, "/ro");
+  std::vector<DataSet> sibling = BackupAll(conn, "/sibling");
+  sets.insert(sets.end(), sibling.begin(), sibling.end());
+  ASSERT_EQ(5u, sets.size());  // /ro/, /ro/sub/, /ro/sub/deeper/, f.txt, /sibling/
+  EXPECT_EQ(std::vector<CCODE>(4, 0u),
+            RestoreAll(conn, std::vector<DataSet>(sets.begin(), sets.begin() + 4), NWSM_DO_NOT_OVERWRITE_PARENT,
+                       NWSM_DO_NOT_OVERWRITE_CHILD, "/copy/"));
   struct stat st;
-  ASSERT_EQ(0, stat((root + "/copy/src/sub").c_str(), &st));
-  EXPECT_EQ(orig.st_mtim.tv_sec, st.st_mtim.tv_sec);
-  EXPECT_EQ(orig.st_mtim.tv_nsec, st.st_mtim.tv_nsec);
+  // Still within the tree: nothing of it set yet.
+  ASSERT_EQ(0, stat((root + "/copy/ro").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 07777);
+  // The sibling leaves the tree behind: all of it is set, the sibling not yet.
+  EXPECT_EQ(std::vector<CCODE>(1, 0u), RestoreAll(conn, std::vector<DataSet>(sets.begin() + 4, sets.end()),
+                                                  NWSM_DO_NOT_OVERWRITE_PARENT, NWSM_DO_NOT_OVERWRITE_CHILD,
+                                                  "/copy/"));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(0, stat((root + "/copy" + dirs[i].dir).c_str(), &st)) << dirs[i].dir;
+    EXPECT_EQ(dirs[i].mode, st.st_mode & 07777) << dirs[i].dir;
+    EXPECT_EQ(dirs[i].mtime, st.st_mtim.tv_sec) << dirs[i].dir;
+    EXPECT_EQ(5, st.st_mtim.tv_nsec) << dirs[i].dir;
+  }
+  EXPECT_EQ("f", ReadFile(root + "/copy/ro/sub/deeper/f.txt"));
+  ASSERT_EQ(0, stat((root + "/copy/sibling").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 07777);
+  // The end of the login sets the rest.
+  Logout(conn);
+  ASSERT_EQ(0, stat((root + "/copy/sibling").c_str(), &st));
+  EXPECT_EQ(0750u, st.st_mode & 07777);
+  EXPECT_EQ(1130000000, st.st_mtim.tv_sec);
+  for (const auto &d : dirs) chmod((root + d.dir).c_str(), 0755);
+  for (const auto &d : dirs) chmod((root + "/copy" + d.dir).c_str(), 0755);
 }
 
 TEST_F(RestoreTest, RenameActsOnTheScansCurrentDataSet) {

@@ -1,0 +1,133 @@
+// Deferred directory metadata: owner, mode and times of restored directories
+// are set after their subtrees, so that a read-only directory still takes its
+// children and no later entry moves its modification time.
+#include "sms/sms_deferred.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "sms/sms_path.h"
+
+namespace vrksms {
+
+namespace {
+
+// Kept directories hold their descriptor up to this depth; deeper ones are
+// opened again by their names (and checked to be the same directory), so
+// that a deep tree costs no more descriptors than this.
+constexpr size_t kKeptDescriptors = 32;
+
+struct Deferred {
+  const Resource *res = nullptr;
+  std::vector<std::string> comps;
+  std::string fullName;
+  int fd = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  DirMeta meta;
+};
+
+// Per connection the kept directories, each beneath the one before it: a
+// restore walks its tree depth first, so this holds at most one directory a
+// level, whatever the size of the tree.
+std::map<UINT32, std::vector<Deferred>> &Kept() {
+  static std::map<UINT32, std::vector<Deferred>> kept;
+  return kept;
+}
+
+bool AtOrAbove(const Deferred &d, const Resource *res, const std::vector<std::string> &comps) {
+  if (d.res != res || d.comps.size() > comps.size()) return false;
+  for (size_t i = 0; i < d.comps.size(); ++i)
+    if (d.comps[i] != comps[i]) return false;
+  return true;
+}
+
+void Apply(Deferred &d) {
+  int fd = d.fd;
+  d.fd = -1;
+  int err = 0;
+  if (fd < 0) {
+    fd = OpenDirBeneath(*d.res, d.comps, d.comps.size(), false);
+    struct stat st;
+    if (fd < 0) err = errno;
+    else if (fstat(fd, &st) != 0) err = errno;
+    else if (st.st_dev != d.dev || st.st_ino != d.ino) err = ESTALE;  // another directory stands there now
+  }
+  if (err == 0) {
+    if (geteuid() == 0 && fchown(fd, d.meta.uid, d.meta.gid) != 0) err = errno;
+    if (fchmod(fd, d.meta.mode & 07777) != 0) err = errno;
+    if (futimens(fd, d.meta.times) != 0) err = errno;
+  }
+  if (fd >= 0) close(fd);
+  if (err != 0)
+    fprintf(stderr, "vrk_sms: %s: owner, mode and times not set: %s\n", d.fullName.c_str(), strerror(err));
+}
+
+void Leave(std::vector<Deferred> &stack, const Resource *res, const std::vector<std::string> &comps) {
+  while (!stack.empty() && !AtOrAbove(stack.back(), res, comps)) {
+    Apply(stack.back());
+    stack.pop_back();
+  }
+}
+
+void FinishAtExit() { FinishAllDeferredDirs(); }
+
+}  // namespace
+
+void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std::string> &comps,
+                  const std::string &fullName, int fd, const DirMeta &meta) {
+  static bool registered = false;
+  if (!registered) registered = atexit(FinishAtExit) == 0;
+  std::vector<Deferred> &stack = Kept()[connection];
+  Leave(stack, res, comps);
+  Deferred d;
+  d.res = res;
+  d.comps = comps;
+  d.fullName = fullName;
+  d.meta = meta;
+  struct stat st;
+  if (fstat(fd, &st) == 0) {
+    d.dev = st.st_dev;
+    d.ino = st.st_ino;
+  }
+  // The same directory restored once more: its newer metadata counts.
+  if (!stack.empty() && stack.back().comps.size() == comps.size()) {
+    if (stack.back().fd >= 0) close(stack.back().fd);
+    stack.pop_back();
+  }
+  if (stack.size() < kKeptDescriptors) {
+    d.fd = fd;
+  } else {
+    close(fd);
+  }
+  stack.push_back(std::move(d));
+}
+
+void LeaveDirsFor(UINT32 connection, const Resource *res, const std::vector<std::string> &comps) {
+  auto it = Kept().find(connection);
+  if (it != Kept().end()) Leave(it->second, res, comps);
+}
+
+void FinishDeferredDirs(UINT32 connection) {
+  auto it = Kept().find(connection);
+  if (it == Kept().end()) return;
+  std::vector<Deferred> stack = std::move(it->second);
+  Kept().erase(it);
+  while (!stack.empty()) {
+    Apply(stack.back());
+    stack.pop_back();
+  }
+}
+
+void FinishAllDeferredDirs() {
+  while (!Kept().empty()) FinishDeferredDirs(Kept().begin()->first);
+}
+
+}  // namespace vrksms

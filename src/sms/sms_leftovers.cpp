@@ -1,0 +1,93 @@
+// Temporary names of restore writes and the removal of those a killed
+// restore of the same user left behind in a directory it writes into again.
+#include "sms/sms_leftovers.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <utility>
+#include <vector>
+
+#include "sms/sms_state.h"
+
+namespace vrksms {
+
+namespace {
+
+const char kPrefix[] = ".vrk-restore-";
+
+// The last directory read, by device and inode.
+std::pair<dev_t, ino_t> gLastDir{0, 0};
+bool gHaveLastDir = false;
+
+// True when the name is one that this user's process pid made and that
+// process has ended.
+bool LeftByAnEndedRestore(const char *name) {
+  unsigned uid = 0, hex = 0;
+  int pid = 0, used = 0;
+  if (sscanf(name, ".vrk-restore-%u-%d-%8x%n", &uid, &pid, &hex, &used) != 3 || name[used] != '\0') return false;
+  // Exactly the form TempName writes, nothing that merely parses like it.
+  if (Format(".vrk-restore-%u-%d-%08x", uid, pid, hex) != name) return false;
+  if (uid != static_cast<unsigned>(geteuid()) || pid <= 0 || pid == getpid()) return false;
+  return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+}  // namespace
+
+std::string TempName() {
+  static unsigned counter = 0;
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  unsigned x = static_cast<unsigned>(ts.tv_nsec) ^ (++counter * 2654435761u);
+  return Format(".vrk-restore-%u-%d-%08x", static_cast<unsigned>(geteuid()), static_cast<int>(getpid()), x);
+}
+
+void HoldTemp(int fd) { flock(fd, LOCK_EX | LOCK_NB); }
+
+void RemoveLeftTemps(int dirFd) {
+  struct stat dst;
+  if (fstat(dirFd, &dst) != 0) return;
+  if (gHaveLastDir && gLastDir == std::make_pair(dst.st_dev, dst.st_ino)) return;
+  gLastDir = {dst.st_dev, dst.st_ino};
+  gHaveLastDir = true;
+  int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  DIR *d = fdopendir(fd);
+  if (d == nullptr) {
+    close(fd);
+    return;
+  }
+  std::vector<std::string> names;
+  while (struct dirent *de = readdir(d))
+    if (strncmp(de->d_name, kPrefix, sizeof(kPrefix) - 1) == 0 && LeftByAnEndedRestore(de->d_name))
+      names.push_back(de->d_name);
+  closedir(d);
+  const uid_t me = geteuid();
+  for (const std::string &n : names) {
+    struct stat st;
+    if (fstatat(dirFd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != me) continue;
+    if (S_ISLNK(st.st_mode)) {
+      unlinkat(dirFd, n.c_str(), 0);
+      continue;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1) continue;
+    int f = openat(dirFd, n.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (f < 0) continue;
+    struct stat fst;
+    // Still the file looked at, and no writer holds it.
+    if (fstat(f, &fst) == 0 && fst.st_dev == st.st_dev && fst.st_ino == st.st_ino &&
+        flock(f, LOCK_EX | LOCK_NB) == 0)
+      unlinkat(dirFd, n.c_str(), 0);
+    close(f);
+  }
+}
+
+}  // namespace vrksms

@@ -1,0 +1,27 @@
+// Temporary names of restore writes, which say whose they are, and the
+// removal of those that an earlier, ended restore of the same user left.
+#ifndef VRK_SMS_SMS_LEFTOVERS_H
+#define VRK_SMS_SMS_LEFTOVERS_H
+
+#include <string>
+
+namespace vrksms {
+
+// ".vrk-restore-<uid>-<pid>-<8 hex digits>": the effective user and the
+// process that makes it. A new name at every call.
+std::string TempName();
+
+// Marks a temporary file as being written (a lock held on fd until it is
+// closed), so that no other restore takes it for a leftover.
+void HoldTemp(int fd);
+
+// Removes from the directory the temporary names of this user that no
+// running process holds: of the name form above with this user's uid and a
+// process that no longer runs, owned by this user, a regular file (with one
+// link and no lock on it) or a symbolic link. Anything else is left alone.
+// A directory already looked at (the last one) is not read again.
+void RemoveLeftTemps(int dirFd);
+
+}  // namespace vrksms
+
+#endif
