@@ -184,6 +184,21 @@ int open_locked(const std::string &sTemp, std::string *psWhy) {
     int fd = open(sTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) {
       bMade = false;
+      // A link, FIFO or directory of another user at the name is no job's
+      // temporary either: removed, or named as what stops the job.
+      struct stat stOther;
+      if (lstat(sTemp.c_str(), &stOther) == 0 && !S_ISREG(stOther.st_mode) && stOther.st_uid != geteuid()) {
+        if ((S_ISDIR(stOther.st_mode) ? rmdir(sTemp.c_str()) : unlink(sTemp.c_str())) == 0 || errno == ENOENT)
+          continue;
+        int err = errno;
+        const char *kind = S_ISLNK(stOther.st_mode)   ? "the symbolic link"
+                           : S_ISDIR(stOther.st_mode) ? "the directory"
+                                                      : "the file";
+        *psWhy = std::string(kind) + " belongs to " + x_owner_text(stOther.st_uid) + " and cannot be removed: " +
+                 strerror(err);
+        errno = err;
+        return -1;
+      }
       fd = open(sTemp.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
       if (fd < 0 && errno == ENOENT) continue;
     }

@@ -297,6 +297,28 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
          if (vrktest::ReadFile(w.shared + "/.nightly.ss.vrk-new") != "mine\n") why += "the temporary changed\n";
          return why;
        }},
+      {"a link of another user at the temporary name",
+       [](World &w) { return PlantLink(w, w.victim, w.shared + "/.nightly.ss.vrk-new"); },
+       [](World &w) { return Full(w); }, 0, {},
+       [](World &w) { return SavesetMade(w) + VictimSame(w); }},
+      {"a FIFO of another user at the temporary name",
+       [](World &w) {
+         return e2e::AsUser(w.a, [&] { return mkfifo((w.shared + "/.nightly.ss.vrk-new").c_str(), 0666) == 0; });
+       },
+       [](World &w) { return Full(w); }, 0, {}, [](World &w) { return SavesetMade(w); }},
+      {"an empty directory of another user at the temporary name",
+       [](World &w) {
+         return e2e::AsUser(w.a, [&] { return mkdir((w.shared + "/.nightly.ss.vrk-new").c_str(), 0755) == 0; });
+       },
+       [](World &w) { return Full(w); }, 0, {}, [](World &w) { return SavesetMade(w); }},
+      {"a directory of another user at the temporary name that holds a file",
+       [](World &w) {
+         std::string temp = w.shared + "/.nightly.ss.vrk-new";
+         return e2e::AsUser(w.a, [&] { return mkdir(temp.c_str(), 0755) == 0; }) && PlantFile(w, temp + "/x", "x\n");
+       },
+       [](World &w) { return Full(w); }, 3,
+       {"Unable to open file [{shared}/.nightly.ss.vrk-new] [the directory belongs to {a} and cannot be removed: Directory not empty]."},
+       [](World &w) { return NoSaveset(w); }},
       // Markers.
       {"markers of another user in the tmp directory before a FULL",
        [](World &w) {
