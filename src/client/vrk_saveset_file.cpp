@@ -44,6 +44,14 @@ std::string dir_of(const std::string &s) {
   return slash == 0 ? "/" : s.substr(0, slash);
 }
 
+// True when `cur` stands in this process's directory of descriptors: a link
+// there leads to the open file itself, whatever its text says.
+bool in_own_fd_dir(const std::string &cur) {
+  struct stat stDir, stFds;
+  return stat(dir_of(cur).c_str(), &stDir) == 0 && stat("/proc/self/fd", &stFds) == 0 &&
+         stDir.st_dev == stFds.st_dev && stDir.st_ino == stFds.st_ino;
+}
+
 // True when `cur` is this process's standard descriptor that was closed when
 // the job started (a name like /dev/stdout or /dev/fd/1 leads there).
 bool closed_std_fd(const std::string &cur) {
@@ -51,9 +59,7 @@ bool closed_std_fd(const std::string &cur) {
   std::string base = slash == std::string::npos ? cur : cur.substr(slash + 1);
   if (base.size() != 1 || base[0] < '0' || base[0] > '2' || !x_std_fd_was_closed(base[0] - '0'))
     return false;
-  struct stat stDir, stFds;
-  return stat(dir_of(cur).c_str(), &stDir) == 0 && stat("/proc/self/fd", &stFds) == 0 &&
-         stDir.st_dev == stFds.st_dev && stDir.st_ino == stFds.st_ino;
+  return in_own_fd_dir(cur);
 }
 
 std::string join(const std::string &sDir, const std::string &sComp) {
@@ -81,10 +87,12 @@ void push_components(const std::string &sPath, std::vector<std::string> *pTodo) 
 // is what gets replaced). Each link is followed only when its owner may have
 // put it there for this job; otherwise *psFile names it and *psWhy says why.
 // The result names the same file without links; *pst is what stands there
-// (lstat), *pbThere false when nothing does. Empty with errno on a loop or
-// a refusal.
-std::string resolve_links(const std::string &sName, struct stat *pst, bool *pbThere, std::string *psFile,
-                          std::string *psWhy) {
+// (lstat), *pbThere false when nothing does; *pbFdLink is true when a link
+// of the process's descriptor directory was followed. Empty with errno on a
+// loop or a refusal.
+std::string resolve_links(const std::string &sName, struct stat *pst, bool *pbThere, bool *pbFdLink,
+                          std::string *psFile, std::string *psWhy) {
+  *pbFdLink = false;
   std::vector<std::string> todo;
   push_components(sName, &todo);
   std::string res = !sName.empty() && sName[0] == '/' ? "/" : "";
@@ -133,6 +141,7 @@ std::string resolve_links(const std::string &sName, struct stat *pst, bool *pbTh
       errno = EPERM;
       return "";
     }
+    if (in_own_fd_dir(cur)) *pbFdLink = true;
     std::string target(PATH_MAX, '\0');
     ssize_t n = readlink(cur.c_str(), &target[0], target.size());
     if (n < 0) return "";
@@ -261,14 +270,27 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy, std::string *psFile, st
   psFile->clear();
   psWhy->clear();
   vrk_saveset_finish(false);
-  struct stat stEnd;
-  bool bThere = false;
-  std::string sFinal = resolve_links(cpName, &stEnd, &bThere, psFile, psWhy);
-  if (sFinal.empty()) return -1;
+  struct stat stEnd, stFinal;
+  bool bThere = false, bFdLink = false, bStat = false;
+  std::string sFinal;
+  // The walk and what the name leads to must agree: a link that another
+  // user puts at the name (or on the way) after the walk looked is judged
+  // by a walk of its own, never followed unseen. Only a name through the
+  // process's descriptor links leads where no walk can tell.
+  for (int iTry = 0;; ++iTry) {
+    sFinal = resolve_links(cpName, &stEnd, &bThere, &bFdLink, psFile, psWhy);
+    if (sFinal.empty()) return -1;
+    bStat = stat(cpName, &stFinal) == 0;
+    if (bFdLink || (bThere ? bStat && stEnd.st_dev == stFinal.st_dev && stEnd.st_ino == stFinal.st_ino : !bStat))
+      break;
+    if (iTry == 3) {
+      errno = EAGAIN;
+      return -1;
+    }
+  }
   // What the name leads to decides first: /dev/stdout or /dev/fd/1 lead to
   // a pipe through links whose text names no file.
-  struct stat stFinal;
-  if (stat(cpName, &stFinal) == 0 && !S_ISREG(stFinal.st_mode)) {
+  if (bStat && !S_ISREG(stFinal.st_mode)) {
     if (!bThere || stEnd.st_dev != stFinal.st_dev || stEnd.st_ino != stFinal.st_ino)
       return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     // A device or FIFO at a name is written into only when its owner may
@@ -287,7 +309,9 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy, std::string *psFile, st
     }
     return fd;
   }
-  bool bExists = stat(sFinal.c_str(), &stFinal) == 0;
+  // What the walk found is what is judged and replaced.
+  bool bExists = bThere;
+  if (bExists) stFinal = stEnd;
   if (bExists && !S_ISREG(stFinal.st_mode))
     return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   // Another user's file in a directory where anyone may put one is not

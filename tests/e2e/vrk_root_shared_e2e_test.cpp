@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <functional>
@@ -89,7 +92,16 @@ struct World {
   std::string shared, saveset, victim;
   Fifo fifo;
   std::vector<int> held;
+  pid_t flipper = -1;  // user a, putting a link at a name and taking it away
+  void StopFlipper() {
+    if (flipper > 0) {
+      kill(flipper, SIGKILL);
+      waitpid(flipper, nullptr, 0);
+    }
+    flipper = -1;
+  }
   ~World() {
+    StopFlipper();
     for (int fd : held) close(fd);
   }
   std::string SharedSaveset() const { return "@" + saveset; }
@@ -134,6 +146,21 @@ Result Full(const World &w, std::vector<std::string> extra = {}) {
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back("/src");
   return w.job.Backup(args);
+}
+
+// As user a, in a process of its own until StopFlipper (a minute at most):
+// a link at `at` to `to`, there and gone again as fast as it can.
+bool StartFlipper(World &w, const std::string &to, const std::string &at) {
+  w.flipper = fork();
+  if (w.flipper == 0) {
+    if (!e2e::BecomeUser(w.a)) _exit(1);
+    for (time_t end = time(nullptr) + 60; time(nullptr) < end;) {
+      if (symlink(to.c_str(), at.c_str()) != 0 && errno != EEXIST) usleep(100);
+      unlink(at.c_str());
+    }
+    _exit(0);
+  }
+  return w.flipper > 0;
 }
 
 void CloseFds(std::initializer_list<int> fds) {
@@ -297,6 +324,21 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
          if (vrktest::ReadFile(w.shared + "/.nightly.ss.vrk-new") != "mine\n") why += "the temporary changed\n";
          return why;
        }},
+      // The link comes between the look at the name and the open: the
+      // open must not follow what the look did not see.
+      {"a link put at the saveset name while the job looks at what stands there",
+       [](World &w) { return w.fifo.Make(w.job.file("victim.fifo")) && StartFlipper(w, w.fifo.path, w.saveset); },
+       [](World &w) {
+         for (int i = 0; i < 80; ++i) {
+           Full(w);
+           struct stat st;
+           if (lstat(w.saveset.c_str(), &st) == 0 && st.st_uid == 0) unlink(w.saveset.c_str());
+         }
+         w.StopFlipper();
+         unlink(w.saveset.c_str());
+         return Full(w);
+       },
+       0, {}, [](World &w) { return std::string(w.fifo.Untouched() ? "" : "written into the FIFO\n"); }},
       {"a link of another user at the temporary name",
        [](World &w) { return PlantLink(w, w.victim, w.shared + "/.nightly.ss.vrk-new"); },
        [](World &w) { return Full(w); }, 0, {},
