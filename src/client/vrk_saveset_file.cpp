@@ -120,12 +120,11 @@ std::string resolve_links(const std::string &sName, struct stat *pst, bool *pbTh
       return "";
     }
     if (!bThere) {
-      // Nothing stands here: the rest of the name is left to the open.
+      // Nothing stands here: the saveset is made at this name. A directory
+      // missing on the way fails the job as the open would, and is not left
+      // to a later open that another user may lead elsewhere meanwhile.
+      if (!todo.empty()) return "";
       res = cur;
-      while (!todo.empty()) {
-        res = join(res, todo.back());
-        todo.pop_back();
-      }
       break;
     }
     if (!S_ISLNK(pst->st_mode)) {

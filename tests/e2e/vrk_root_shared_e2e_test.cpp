@@ -339,6 +339,26 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
          return Full(w);
        },
        0, {}, [](World &w) { return std::string(w.fifo.Untouched() ? "" : "written into the FIFO\n"); }},
+      {"a link put as the missing directory of the saveset while the job looks at the name",
+       [](World &w) {
+         std::string dir = w.job.file("victim.dir");
+         w.saveset = w.shared + "/sub/nightly.ss";
+         return mkdir(dir.c_str(), 0755) == 0 && StartFlipper(w, dir, w.shared + "/sub");
+       },
+       [](World &w) {
+         for (int i = 0; i < 80; ++i) Full(w);
+         w.StopFlipper();
+         unlink((w.shared + "/sub").c_str());
+         return Full(w);
+       },
+       3, {"System call failed: No such file or directory [{shared}/sub/nightly.ss]"},
+       [](World &w) {
+         std::string why;
+         for (const char *name : {"/nightly.ss", "/.nightly.ss.vrk-new"})
+           if (access(w.job.file(std::string("victim.dir") + name).c_str(), F_OK) == 0)
+             why += std::string(name + 1) + " made in the directory the link led to\n";
+         return why;
+       }},
       {"a link of another user at the temporary name",
        [](World &w) { return PlantLink(w, w.victim, w.shared + "/.nightly.ss.vrk-new"); },
        [](World &w) { return Full(w); }, 0, {},
