@@ -280,7 +280,11 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy, std::string *psFile, st
     sFinal = resolve_links(cpName, &stEnd, &bThere, &bFdLink, psFile, psWhy);
     if (sFinal.empty()) return -1;
     bStat = stat(cpName, &stFinal) == 0;
-    if (bFdLink || (bThere ? bStat && stEnd.st_dev == stFinal.st_dev && stEnd.st_ino == stFinal.st_ino : !bStat))
+    // A file named with a trailing "/" or "/." is the file the walk found,
+    // as it always was.
+    bool bSlashed = bThere && !bStat && errno == ENOTDIR && !S_ISDIR(stEnd.st_mode);
+    if (bFdLink || bSlashed ||
+        (bThere ? bStat && stEnd.st_dev == stFinal.st_dev && stEnd.st_ino == stFinal.st_ino : !bStat))
       break;
     if (iTry == 3) {
       errno = EAGAIN;

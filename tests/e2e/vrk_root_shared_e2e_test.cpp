@@ -359,6 +359,13 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
              why += std::string(name + 1) + " made in the directory the link led to\n";
          return why;
        }},
+      {"root's own saveset named with a trailing slash",
+       [](World &w) {
+         vrktest::WriteFile(w.saveset, "old\n");
+         return true;
+       },
+       [](World &w) { return w.job.Backup({"-l", "FULL", "-s", w.SharedSaveset() + "/", "/src"}); }, 0, {},
+       [](World &w) { return SavesetMade(w); }},
       {"a link of another user at the temporary name",
        [](World &w) { return PlantLink(w, w.victim, w.shared + "/.nightly.ss.vrk-new"); },
        [](World &w) { return Full(w); }, 0, {},
