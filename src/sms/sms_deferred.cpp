@@ -13,6 +13,7 @@
 
 #include <map>
 
+#include "runtime/printable.h"
 #include "sms/sms_path.h"
 
 namespace vrksms {
@@ -66,8 +67,10 @@ void Apply(Deferred &d) {
     if (futimens(fd, d.meta.times) != 0) err = errno;
   }
   if (fd >= 0) close(fd);
-  if (err != 0)
-    fprintf(stderr, "vrk_sms: %s: owner, mode and times not set: %s\n", d.fullName.c_str(), strerror(err));
+  if (err != 0) {
+    std::string note = "vrk_sms: " + d.fullName + ": owner, mode and times not set: " + strerror(err);
+    fprintf(stderr, "%s\n", vrk_printable(note).c_str());
+  }
 }
 
 void Leave(std::vector<Deferred> &stack, const Resource *res, const std::vector<std::string> &comps) {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 
+#include "runtime/printable.h"
 #include "sms/sms_datahandle.h"
 #include "sms/sms_deferred.h"
 #include "sms/sms_leftovers.h"
@@ -138,8 +139,10 @@ struct RestoreHandle : DataHandle {
   // The data set cannot be created here: said on standard error with the
   // reason, as the completion code carries none.
   CCODE CannotCreate(const std::string &why) {
-    fprintf(stderr, "vrk_sms: %s: not restored: %s\n", fullName.empty() ? listName.c_str() : fullName.c_str(),
-            why.c_str());
+    // The name is the stored object's: a line break or an escape in it must
+    // not reach the terminal or forge a line of its own.
+    std::string note = "vrk_sms: " + (fullName.empty() ? listName : fullName) + ": not restored: " + why;
+    fprintf(stderr, "%s\n", vrk_printable(note).c_str());
     return Bad(NWSMTS_CREATE_ERROR);
   }
   CCODE NoDirectory(size_t n) {

@@ -805,7 +805,13 @@ TEST(RestoreE2E, TheNextRestoreRemovesTheTemporaryOfAKilledOne) {
 TEST(RestoreE2E, RefusalsNameTheFileAndTheReason) {
   BackupJob job;
   MakeTree(job.data());
+  // A stored name with a line break and a terminal escape: the refusal
+  // shows them escaped and stays one line.
+  Write(job.data() + "/src/line\nbreak\x1b[2J", "x\n", 1300000000);
   BackupSrc(job);
+  ASSERT_EQ(0, mkdir((job.data() + "/into").c_str(), 0755));
+  ASSERT_EQ(0, mkdir((job.data() + "/into/src").c_str(), 0755));
+  ASSERT_EQ(0, mkdir((job.data() + "/into/src/line\nbreak\x1b[2J").c_str(), 0755));
   ASSERT_EQ(0, mkdir((job.data() + "/real").c_str(), 0755));
   ASSERT_EQ(0, symlink("real", (job.data() + "/lnk").c_str()));
   ASSERT_EQ(0, mkdir((job.data() + "/up").c_str(), 0755));
@@ -819,6 +825,8 @@ TEST(RestoreE2E, RefusalsNameTheFileAndTheReason) {
       {{"-s", "@" + job.saveset(), "-R", "/up/lnk/x"},
        "vrk_sms: /up/lnk/x/src/: not restored: /up/lnk is a symbolic link, which a restore never follows"},
       {{"-s", "@" + job.data()}, "System call failed: Is a directory [" + job.data() + "]"},
+      {{"-s", "@" + job.saveset(), "-R", "/into", "/src/line*"},
+       "vrk_sms: /into/src/line\\x0abreak\\x1b[2J: not restored: a directory stands in its place\n"},
   };
   for (const Case &c : cases) {
     std::vector<std::string> a{"-r", "-N", kLogin};
@@ -826,6 +834,7 @@ TEST(RestoreE2E, RefusalsNameTheFileAndTheReason) {
     Result r = job.Run(a);
     EXPECT_EQ(3, r.exitCode()) << c.says << r.err;
     EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+    EXPECT_FALSE(Has(r.err, "\x1b")) << r.err;
   }
   EXPECT_EQ(0u, Tree(job.data() + "/real").size() - 1) << "nothing written through the links";
 }
