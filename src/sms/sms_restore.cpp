@@ -251,6 +251,12 @@ CCODE RestoreHandle::Decide(Connection &conn) {
     // A directory that was there may hold what a killed restore left.
     if (!made) RemoveLeftTemps(selfFd);
     if (!made && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
+    // A directory of the user's that is there read-only (an earlier restore
+    // of the same tree) takes its children first: its own owner, mode and
+    // times are set once they are in place.
+    if (!made && geteuid() != 0 && fstat(selfFd, &st) == 0 && st.st_uid == geteuid() &&
+        (st.st_mode & S_IRWXU) != S_IRWXU)
+      fchmod(selfFd, (st.st_mode & 07777) | S_IRWXU);
     applyDirMeta = true;
     return 0;
   }

@@ -674,16 +674,18 @@ TEST(RestoreE2E, AnOrdinaryUserRestoresAnyTreeTheyBackedUp) {
   e2e::TestUser user;
   std::string why;
   if (!OrdinaryUser(&user, &why)) GTEST_SKIP() << why;
+  auto readOnly = [](const std::string &s) {
+    MakeTree(s.substr(0, s.size() - 4));
+    for (const char *d : {"/sub/deep", "/sub", ""}) chmod((s + d).c_str(), 0555);
+    chmod((s + "/with blank").c_str(), 0500);
+  };
   struct Case {
     const char *name;
     std::function<void(const std::string &)> make;
+    bool overTheFirst = false;  // restored once more, with overwrite, over the first restore
   } cases[] = {
-      {"read-only directories holding subdirectories",
-       [](const std::string &s) {
-         MakeTree(s.substr(0, s.size() - 4));
-         for (const char *d : {"/sub/deep", "/sub", ""}) chmod((s + d).c_str(), 0555);
-         chmod((s + "/with blank").c_str(), 0500);
-       }},
+      {"read-only directories holding subdirectories", readOnly},
+      {"read-only directories restored once more over the first restore", readOnly, true},
       {"read-only directories with files only for the owner, and times of their own",
        [](const std::string &s) {
          for (const char *d : {"", "/a", "/a/b", "/a/b/c"}) mkdir((s + d).c_str(), 0755);
@@ -711,6 +713,10 @@ TEST(RestoreE2E, AnOrdinaryUserRestoresAnyTreeTheyBackedUp) {
     ASSERT_EQ(0, r.exitCode()) << r.err;
     r = Restore(job, {"-R", "/back"});
     EXPECT_EQ(0, r.exitCode()) << r.err;
+    if (c.overTheFirst) {
+      r = Restore(job, {"-o", "overwrite", "-R", "/back"});
+      EXPECT_EQ(0, r.exitCode()) << r.err;
+    }
     EXPECT_FALSE(Has(r.err, "could not be created")) << r.err;
     EXPECT_EQ("", Diff(Tree(job.data() + "/src"), Tree(job.data() + "/back/src")));
     EXPECT_EQ("", Leftovers(job.data()));
