@@ -222,6 +222,7 @@ CCODE RestoreHandle::Decide(Connection &conn) {
     }
     int pfd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
     if (pfd < 0) return NoDirectory(comps.size() - 1);
+    ReenterDir(connection, pfd);
     const char *last = comps.back().c_str();
     FileMeta m;
     bool exists = StatEntry(pfd, last, m);
@@ -263,6 +264,7 @@ CCODE RestoreHandle::Decide(Connection &conn) {
 
   dirFd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
   if (dirFd < 0) return NoDirectory(comps.size() - 1);
+  ReenterDir(connection, dirFd);
   // Without a parent handle no directory restore has looked at this one.
   if (!parent) RemoveLeftTemps(dirFd);
   name = comps.back();

@@ -683,9 +683,11 @@ TEST(RestoreE2E, AnOrdinaryUserRestoresAnyTreeTheyBackedUp) {
     const char *name;
     std::function<void(const std::string &)> make;
     bool overTheFirst = false;  // restored once more, with overwrite, over the first restore
+    bool subElsewhere = false;  // a rename pair sends sub elsewhere; what follows it stays
   } cases[] = {
       {"read-only directories holding subdirectories", readOnly},
       {"read-only directories restored once more over the first restore", readOnly, true},
+      {"a read-only directory whose subdirectory a rename pair sends elsewhere", readOnly, false, true},
       {"read-only directories with files only for the owner, and times of their own",
        [](const std::string &s) {
          for (const char *d : {"", "/a", "/a/b", "/a/b/c"}) mkdir((s + d).c_str(), 0755);
@@ -711,8 +713,18 @@ TEST(RestoreE2E, AnOrdinaryUserRestoresAnyTreeTheyBackedUp) {
     ASSERT_TRUE(job.RunAs(user));
     Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
     ASSERT_EQ(0, r.exitCode()) << r.err;
-    r = Restore(job, {"-R", "/back"});
+    r = Restore(job, {"-R", c.subElsewhere ? "/src/sub==::==/back/moved==::==/src==::==/back/src" : "/back"});
     EXPECT_EQ(0, r.exitCode()) << r.err;
+    if (c.subElsewhere) {
+      EXPECT_FALSE(Has(r.err, "could not be created")) << r.err;
+      std::map<std::string, Entry> want = Tree(job.data() + "/src");
+      for (auto it = want.begin(); it != want.end();)
+        it = it->first.rfind("/sub/", 0) == 0 ? want.erase(it) : std::next(it);
+      EXPECT_EQ("", Diff(want, Tree(job.data() + "/back/src")));
+      EXPECT_EQ("", Diff(Tree(job.data() + "/src/sub"), Tree(job.data() + "/back/moved")));
+      EXPECT_EQ("", Leftovers(job.data()));
+      continue;
+    }
     if (c.overTheFirst) {
       r = Restore(job, {"-o", "overwrite", "-R", "/back"});
       EXPECT_EQ(0, r.exitCode()) << r.err;
