@@ -13,6 +13,7 @@
 
 #include <map>
 
+#include "runtime/printable.h"
 #include "sms/sms_path.h"
 
 namespace vrksms {
@@ -42,6 +43,49 @@ std::map<UINT32, std::vector<Deferred>> &Kept() {
   return kept;
 }
 
+// Directories that got their metadata while the restore went on, by device
+// and inode: a rename pair may send a later data set into one of them (the
+// rest of a directory whose subdirectory went elsewhere), which then takes
+// it and gets its metadata once more. At most this many are remembered, the
+// deepest forgotten first: those a restore comes back to lie near the top.
+constexpr size_t kRememberedApplied = 4096;
+
+using DirId = std::pair<dev_t, ino_t>;
+
+struct AppliedDirs {
+  std::map<DirId, Deferred> byId;
+  std::multimap<size_t, DirId> byDepth;
+};
+
+std::map<UINT32, AppliedDirs> &Applied() {
+  static std::map<UINT32, AppliedDirs> applied;
+  return applied;
+}
+
+void Forget(AppliedDirs &a, std::map<DirId, Deferred>::iterator it) {
+  auto range = a.byDepth.equal_range(it->second.comps.size());
+  for (auto d = range.first; d != range.second; ++d)
+    if (d->second == it->first) {
+      a.byDepth.erase(d);
+      break;
+    }
+  a.byId.erase(it);
+}
+
+void Remember(UINT32 connection, Deferred &d) {
+  AppliedDirs &a = Applied()[connection];
+  DirId id{d.dev, d.ino};
+  auto old = a.byId.find(id);
+  if (old != a.byId.end()) Forget(a, old);
+  a.byDepth.emplace(d.comps.size(), id);
+  a.byId[id] = std::move(d);
+  if (a.byId.size() > kRememberedApplied) {
+    auto deepest = std::prev(a.byDepth.end());
+    a.byId.erase(deepest->second);
+    a.byDepth.erase(deepest);
+  }
+}
+
 bool AtOrAbove(const Deferred &d, const Resource *res, const std::vector<std::string> &comps) {
   if (d.res != res || d.comps.size() > comps.size()) return false;
   for (size_t i = 0; i < d.comps.size(); ++i)
@@ -49,7 +93,8 @@ bool AtOrAbove(const Deferred &d, const Resource *res, const std::vector<std::st
   return true;
 }
 
-void Apply(Deferred &d) {
+// True when the metadata is in place.
+bool Apply(Deferred &d) {
   int fd = d.fd;
   d.fd = -1;
   int err = 0;
@@ -66,13 +111,17 @@ void Apply(Deferred &d) {
     if (futimens(fd, d.meta.times) != 0) err = errno;
   }
   if (fd >= 0) close(fd);
-  if (err != 0)
-    fprintf(stderr, "vrk_sms: %s: owner, mode and times not set: %s\n", d.fullName.c_str(), strerror(err));
+  if (err != 0) {
+    std::string note = "vrk_sms: " + d.fullName + ": owner, mode and times not set: " + strerror(err);
+    fprintf(stderr, "%s\n", vrk_printable(note).c_str());
+  }
+  return err == 0;
 }
 
-void Leave(std::vector<Deferred> &stack, const Resource *res, const std::vector<std::string> &comps) {
+void Leave(UINT32 connection, std::vector<Deferred> &stack, const Resource *res,
+           const std::vector<std::string> &comps) {
   while (!stack.empty() && !AtOrAbove(stack.back(), res, comps)) {
-    Apply(stack.back());
+    if (Apply(stack.back()) && stack.back().ino != 0) Remember(connection, stack.back());
     stack.pop_back();
   }
 }
@@ -86,7 +135,7 @@ void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std:
   static bool registered = false;
   if (!registered) registered = atexit(FinishAtExit) == 0;
   std::vector<Deferred> &stack = Kept()[connection];
-  Leave(stack, res, comps);
+  Leave(connection, stack, res, comps);
   Deferred d;
   d.res = res;
   d.comps = comps;
@@ -96,6 +145,12 @@ void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std:
   if (fstat(fd, &st) == 0) {
     d.dev = st.st_dev;
     d.ino = st.st_ino;
+    // Kept again: what was set before is no longer to be set once more.
+    auto a = Applied().find(connection);
+    if (a != Applied().end()) {
+      auto was = a->second.byId.find({d.dev, d.ino});
+      if (was != a->second.byId.end()) Forget(a->second, was);
+    }
   }
   // The same directory restored once more: its newer metadata counts.
   if (!stack.empty() && stack.back().comps.size() == comps.size()) {
@@ -112,10 +167,29 @@ void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std:
 
 void LeaveDirsFor(UINT32 connection, const Resource *res, const std::vector<std::string> &comps) {
   auto it = Kept().find(connection);
-  if (it != Kept().end()) Leave(it->second, res, comps);
+  if (it != Kept().end()) Leave(connection, it->second, res, comps);
+}
+
+void ReenterDir(UINT32 connection, int dirFd) {
+  auto a = Applied().find(connection);
+  if (a == Applied().end() || a->second.byId.empty()) return;
+  struct stat st;
+  if (fstat(dirFd, &st) != 0) return;
+  auto it = a->second.byId.find({st.st_dev, st.st_ino});
+  if (it == a->second.byId.end()) return;
+  std::vector<Deferred> &stack = Kept()[connection];
+  // Kept again beneath what is kept now, which lies above it.
+  if (!stack.empty() && !AtOrAbove(stack.back(), it->second.res, it->second.comps)) return;
+  Deferred d = std::move(it->second);
+  Forget(a->second, it);
+  if (geteuid() != 0 && st.st_uid == geteuid() && (st.st_mode & S_IRWXU) != S_IRWXU)
+    fchmod(dirFd, (st.st_mode & 07777) | S_IRWXU);
+  d.fd = stack.size() < kKeptDescriptors ? fcntl(dirFd, F_DUPFD_CLOEXEC, 0) : -1;
+  stack.push_back(std::move(d));
 }
 
 void FinishDeferredDirs(UINT32 connection) {
+  Applied().erase(connection);
   auto it = Kept().find(connection);
   if (it == Kept().end()) return;
   std::vector<Deferred> stack = std::move(it->second);
@@ -128,6 +202,7 @@ void FinishDeferredDirs(UINT32 connection) {
 
 void FinishAllDeferredDirs() {
   while (!Kept().empty()) FinishDeferredDirs(Kept().begin()->first);
+  Applied().clear();
 }
 
 }  // namespace vrksms

@@ -30,6 +30,12 @@ void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std:
 // now, deepest first.
 void LeaveDirsFor(UINT32 connection, const Resource *res, const std::vector<std::string> &comps);
 
+// A data set is made in the open directory dirFd: one whose metadata was
+// set already (the restore left it, and a rename pair brings it back) is
+// kept again, to get it once more when left; an ordinary user's read-only
+// one takes the entry first.
+void ReenterDir(UINT32 connection, int dirFd);
+
 // The connection's restore ends: every kept directory gets its metadata.
 void FinishDeferredDirs(UINT32 connection);
 void FinishAllDeferredDirs();

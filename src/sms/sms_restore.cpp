@@ -13,6 +13,7 @@
 
 #include <algorithm>
 
+#include "runtime/printable.h"
 #include "sms/sms_datahandle.h"
 #include "sms/sms_deferred.h"
 #include "sms/sms_leftovers.h"
@@ -138,8 +139,10 @@ struct RestoreHandle : DataHandle {
   // The data set cannot be created here: said on standard error with the
   // reason, as the completion code carries none.
   CCODE CannotCreate(const std::string &why) {
-    fprintf(stderr, "vrk_sms: %s: not restored: %s\n", fullName.empty() ? listName.c_str() : fullName.c_str(),
-            why.c_str());
+    // The name is the stored object's: a line break or an escape in it must
+    // not reach the terminal or forge a line of its own.
+    std::string note = "vrk_sms: " + (fullName.empty() ? listName : fullName) + ": not restored: " + why;
+    fprintf(stderr, "%s\n", vrk_printable(note).c_str());
     return Bad(NWSMTS_CREATE_ERROR);
   }
   CCODE NoDirectory(size_t n) {
@@ -219,6 +222,7 @@ CCODE RestoreHandle::Decide(Connection &conn) {
     }
     int pfd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
     if (pfd < 0) return NoDirectory(comps.size() - 1);
+    ReenterDir(connection, pfd);
     const char *last = comps.back().c_str();
     FileMeta m;
     bool exists = StatEntry(pfd, last, m);
@@ -248,12 +252,19 @@ CCODE RestoreHandle::Decide(Connection &conn) {
     // A directory that was there may hold what a killed restore left.
     if (!made) RemoveLeftTemps(selfFd);
     if (!made && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
+    // A directory of the user's that is there read-only (an earlier restore
+    // of the same tree) takes its children first: its own owner, mode and
+    // times are set once they are in place.
+    if (!made && geteuid() != 0 && fstat(selfFd, &st) == 0 && st.st_uid == geteuid() &&
+        (st.st_mode & S_IRWXU) != S_IRWXU)
+      fchmod(selfFd, (st.st_mode & 07777) | S_IRWXU);
     applyDirMeta = true;
     return 0;
   }
 
   dirFd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
   if (dirFd < 0) return NoDirectory(comps.size() - 1);
+  ReenterDir(connection, dirFd);
   // Without a parent handle no directory restore has looked at this one.
   if (!parent) RemoveLeftTemps(dirFd);
   name = comps.back();

@@ -190,8 +190,9 @@ void Scan::Release(Frame &f) {
 }
 
 void Scan::Unreadable(Frame &f, int err) const {
-  fprintf(stderr, "vrk_sms: %s: cannot be read, left out with all it holds: %s\n",
-          ParentName(*tsa, *sources[si_].res, comps_, f.depth).c_str(), strerror(err));
+  std::string note = "vrk_sms: " + ParentName(*tsa, *sources[si_].res, comps_, f.depth) +
+                     ": cannot be read, left out with all it holds: " + strerror(err);
+  fprintf(stderr, "%s\n", vrk_printable(note).c_str());
 }
 
 bool Scan::Archived(const Entry &e, const Frame &f) const {

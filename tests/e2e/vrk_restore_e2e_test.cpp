@@ -674,16 +674,20 @@ TEST(RestoreE2E, AnOrdinaryUserRestoresAnyTreeTheyBackedUp) {
   e2e::TestUser user;
   std::string why;
   if (!OrdinaryUser(&user, &why)) GTEST_SKIP() << why;
+  auto readOnly = [](const std::string &s) {
+    MakeTree(s.substr(0, s.size() - 4));
+    for (const char *d : {"/sub/deep", "/sub", ""}) chmod((s + d).c_str(), 0555);
+    chmod((s + "/with blank").c_str(), 0500);
+  };
   struct Case {
     const char *name;
     std::function<void(const std::string &)> make;
+    bool overTheFirst = false;  // restored once more, with overwrite, over the first restore
+    bool subElsewhere = false;  // a rename pair sends sub elsewhere; what follows it stays
   } cases[] = {
-      {"read-only directories holding subdirectories",
-       [](const std::string &s) {
-         MakeTree(s.substr(0, s.size() - 4));
-         for (const char *d : {"/sub/deep", "/sub", ""}) chmod((s + d).c_str(), 0555);
-         chmod((s + "/with blank").c_str(), 0500);
-       }},
+      {"read-only directories holding subdirectories", readOnly},
+      {"read-only directories restored once more over the first restore", readOnly, true},
+      {"a read-only directory whose subdirectory a rename pair sends elsewhere", readOnly, false, true},
       {"read-only directories with files only for the owner, and times of their own",
        [](const std::string &s) {
          for (const char *d : {"", "/a", "/a/b", "/a/b/c"}) mkdir((s + d).c_str(), 0755);
@@ -709,8 +713,22 @@ TEST(RestoreE2E, AnOrdinaryUserRestoresAnyTreeTheyBackedUp) {
     ASSERT_TRUE(job.RunAs(user));
     Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
     ASSERT_EQ(0, r.exitCode()) << r.err;
-    r = Restore(job, {"-R", "/back"});
+    r = Restore(job, {"-R", c.subElsewhere ? "/src/sub==::==/back/moved==::==/src==::==/back/src" : "/back"});
     EXPECT_EQ(0, r.exitCode()) << r.err;
+    if (c.subElsewhere) {
+      EXPECT_FALSE(Has(r.err, "could not be created")) << r.err;
+      std::map<std::string, Entry> want = Tree(job.data() + "/src");
+      for (auto it = want.begin(); it != want.end();)
+        it = it->first.rfind("/sub/", 0) == 0 ? want.erase(it) : std::next(it);
+      EXPECT_EQ("", Diff(want, Tree(job.data() + "/back/src")));
+      EXPECT_EQ("", Diff(Tree(job.data() + "/src/sub"), Tree(job.data() + "/back/moved")));
+      EXPECT_EQ("", Leftovers(job.data()));
+      continue;
+    }
+    if (c.overTheFirst) {
+      r = Restore(job, {"-o", "overwrite", "-R", "/back"});
+      EXPECT_EQ(0, r.exitCode()) << r.err;
+    }
     EXPECT_FALSE(Has(r.err, "could not be created")) << r.err;
     EXPECT_EQ("", Diff(Tree(job.data() + "/src"), Tree(job.data() + "/back/src")));
     EXPECT_EQ("", Leftovers(job.data()));
@@ -805,7 +823,13 @@ TEST(RestoreE2E, TheNextRestoreRemovesTheTemporaryOfAKilledOne) {
 TEST(RestoreE2E, RefusalsNameTheFileAndTheReason) {
   BackupJob job;
   MakeTree(job.data());
+  // A stored name with a line break and a terminal escape: the refusal
+  // shows them escaped and stays one line.
+  Write(job.data() + "/src/line\nbreak\x1b[2J", "x\n", 1300000000);
   BackupSrc(job);
+  ASSERT_EQ(0, mkdir((job.data() + "/into").c_str(), 0755));
+  ASSERT_EQ(0, mkdir((job.data() + "/into/src").c_str(), 0755));
+  ASSERT_EQ(0, mkdir((job.data() + "/into/src/line\nbreak\x1b[2J").c_str(), 0755));
   ASSERT_EQ(0, mkdir((job.data() + "/real").c_str(), 0755));
   ASSERT_EQ(0, symlink("real", (job.data() + "/lnk").c_str()));
   ASSERT_EQ(0, mkdir((job.data() + "/up").c_str(), 0755));
@@ -819,6 +843,8 @@ TEST(RestoreE2E, RefusalsNameTheFileAndTheReason) {
       {{"-s", "@" + job.saveset(), "-R", "/up/lnk/x"},
        "vrk_sms: /up/lnk/x/src/: not restored: /up/lnk is a symbolic link, which a restore never follows"},
       {{"-s", "@" + job.data()}, "System call failed: Is a directory [" + job.data() + "]"},
+      {{"-s", "@" + job.saveset(), "-R", "/into", "/src/line*"},
+       "vrk_sms: /into/src/line\\x0abreak\\x1b[2J: not restored: a directory stands in its place\n"},
   };
   for (const Case &c : cases) {
     std::vector<std::string> a{"-r", "-N", kLogin};
@@ -826,6 +852,7 @@ TEST(RestoreE2E, RefusalsNameTheFileAndTheReason) {
     Result r = job.Run(a);
     EXPECT_EQ(3, r.exitCode()) << c.says << r.err;
     EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+    EXPECT_FALSE(Has(r.err, "\x1b")) << r.err;
   }
   EXPECT_EQ(0u, Tree(job.data() + "/real").size() - 1) << "nothing written through the links";
 }

@@ -150,13 +150,20 @@ TEST(WholeBackupE2E, AnUnreadableDirectoryIsNamedAndTheJobWarns) {
   vrktest::WriteFile(job.data() + "/t/locked/secret", "inside\n");
   mkdir((job.data() + "/t/z").c_str(), 0755);
   vrktest::WriteFile(job.data() + "/t/z/after.txt", "after\n");
+  // One whose name holds a terminal escape: named escaped, on one line.
+  mkdir((job.data() + "/t/lo\x1b[2Jck\ned").c_str(), 0755);
   ASSERT_TRUE(job.RunAs(u));
   ASSERT_EQ(0, chmod((job.data() + "/t/locked").c_str(), 0));
+  ASSERT_EQ(0, chmod((job.data() + "/t/lo\x1b[2Jck\ned").c_str(), 0));
   Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/t"});
   EXPECT_EQ(1, r.exitCode()) << r.err;
   EXPECT_TRUE(Has(r.err, "vrk_sms: /t/locked/: cannot be read, left out with all it holds: Permission denied"))
       << r.err;
   EXPECT_TRUE(Has(r.err, "Unable to open item [/t/locked/]: [Count as warning].")) << r.err;
+  EXPECT_TRUE(Has(r.err, "vrk_sms: /t/lo\\x1b[2Jck\\x0aed/: cannot be read, left out with all it holds: "
+                        "Permission denied\n"))
+      << r.err;
+  EXPECT_FALSE(Has(r.err, "\x1b")) << r.err;
   std::vector<decheck::Record> recs;
   std::vector<decheck::Occurrence> occ;
   ASSERT_TRUE(decheck::ParseObject(vrktest::ReadFile(job.saveset()), recs, why)) << why;
