@@ -16,17 +16,17 @@
 #include <vector>
 
 #include "backup_job.h"
+#include "e2e_files.h"
 
 namespace {
 
 using e2e::BackupJob;
+using e2e::Has;
 using e2e::Result;
 using e2e::TestUser;
 
 const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
 const int64_t kOld = 1000000000;
-
-bool Has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
 
 // What a file looked like, to tell that nothing changed it.
 struct Snapshot {

@@ -16,16 +16,16 @@
 #include <vector>
 
 #include "backup_job.h"
+#include "e2e_files.h"
 #include "de_check.h"
 
 namespace {
 
 using e2e::BackupJob;
+using e2e::Has;
 using e2e::Result;
 
 const char *const kLogin = "srv1:srv1.Linux File System:srv1:u:p:0";
-
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 // The job's client run from a child with the given open-file limits; the
 // result comes back through a file of the job.
