@@ -18,6 +18,8 @@ namespace {
 
 // Positions of the DATA argument that a dot can stand for.
 const int kFilledFields = 6;
+// Fields of the DATA argument that are read.
+const int kMaxFields = 10;
 
 const char *or_empty(const char *cp) { return cp != nullptr ? cp : ""; }
 
@@ -55,30 +57,27 @@ std::string field_value(int iPos) {
 
 int vrk_update_dataarg(void) {
   char *szData = spGlobal->szDATAarg;
-  // One table entry per field, so that no field is dropped, and the NULL.
-  int iFields = 1;
-  for (const char *p = szData; *p != '\0'; ++p)
-    if (*p == ':') ++iFields;
-  std::vector<char *> cpItem(static_cast<size_t>(iFields) + 1, nullptr);
-  int iCount = vrk_parse_item(cpItem.data(), szData, ':', iFields);
+  // At most kMaxFields fields; text behind the last of them is dropped.
+  std::vector<char *> cpItem(kMaxFields + 2, nullptr);
+  int iCount = vrk_parse_item(cpItem.data(), szData, ':', kMaxFields);
+  bool bOk = iCount >= 1;
+  if (iCount > kMaxFields) iCount = kMaxFields;
 
   std::string text;
-  bool bOk = iCount == iFields;
   for (int i = 0; bOk && i < iCount; ++i) {
-    if (cpItem[static_cast<size_t>(i)] == nullptr) {
+    const char *field = cpItem[static_cast<size_t>(i)];
+    if (field == nullptr) {
       bOk = false;
       break;
     }
-    if (i > 0) text += ':';
-    const char *field = cpItem[static_cast<size_t>(i)];
     if (i < kFilledFields && strcmp(field, ".") == 0)
       text += field_value(i);
     else
       text += field;
+    // A ':' follows each of the first five fields, also the last one given;
+    // the fields from the sixth on follow one another without one.
+    if (i < kFilledFields - 1) text += ':';
   }
-  // Each of the fields 0 to 4 is followed by ':', also when it is the last
-  // one given, so a short argument keeps the form the storage node expects.
-  if (bOk && iCount < kFilledFields) text += ':';
   for (char *cp : cpItem) free(cp);
 
   if (!bOk) {

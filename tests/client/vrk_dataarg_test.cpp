@@ -1,5 +1,5 @@
-// Tests of the -O DATA argument completion: dots filled per operation, other
-// fields and their separators kept, and a result that does not fit refused.
+// Tests of the -O DATA argument completion: dots filled per operation, the
+// separators of the first five fields, and a result that does not fit refused.
 #include "client/vrk_dataarg.h"
 
 #include <gtest/gtest.h>
@@ -53,11 +53,15 @@ TEST_F(DataArg, OneToTenFields) {
       {PUT, ".:x:.:.:y:.", "set1:x:sidf:7:y:32"},
       {RESTORE, ".:.:.:.:.:.", "set1:123:ft:7:3:sidf"},
       {GET, "s:.:.", "s:123:ft:"},
-      {BACKUP, ".:.:.:.:.:.:.", "set1:info:sidf:7:LBL:32:."},
-      {BACKUP, ".:.:.:.:.:.:a:b:c:.", "set1:info:sidf:7:LBL:32:a:b:c:."},
       {RESTORE, "..:.x:", "..:.x::"},
-      // More fields than the ten of the usual forms are all kept.
-      {BACKUP, "1:2:3:4:5:6:7:8:9:10:11:12", "1:2:3:4:5:6:7:8:9:10:11:12"},
+      // From the sixth field on the fields follow without a separator; a dot
+      // there stays a dot.
+      {BACKUP, "a:b:c:d:e:f:g", "a:b:c:d:e:fg"},
+      {BACKUP, ".:.:.:.:.:.:.", "set1:info:sidf:7:LBL:32."},
+      {RESTORE, ".:.:.:.:.:.:a:b:c:.", "set1:123:ft:7:3:sidfabc."},
+      {BACKUP, "a:b:c:d:e::", "a:b:c:d:e:"},
+      // Only the first ten fields are read.
+      {BACKUP, "1:2:3:4:5:6:7:8:9:10:11:12", "1:2:3:4:5:678910"},
   };
   for (const Case &c : cases) EXPECT_EQ(c.result, Update(c.op, c.arg)) << c.arg;
 }
