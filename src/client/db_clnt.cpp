@@ -119,7 +119,7 @@ int first_prepared_item() {
   if (!module_texts_ok("DB_GetItem", {szPath, szOrig, szFile})) return -1;
   trace("Backup(vrk): DB_GetItem() returned item: [%s] state %d", szFile, iResult);
   if (iResult == DB_NUM_I_COMPLETE) {
-    vrk_log(3500, "*** First run of DB_GetItem returned DB_NUM_I_COMPLETE");
+    vrk_log(1500, "*** First run of DB_GetItem returned DB_NUM_I_COMPLETE");
     return 0;
   }
   const char *cpCall = "DB_GetItem";
@@ -244,12 +244,7 @@ int DBOperation(FH_VRK_DATA_FUNC fh_vrk_data_func) {
   }
 
   trace("DBOperation: call DB_Init()");
-  int iInit = DB_Init();
-  if (iInit == DB_INIT_FAILED) return -1;
-  if (iInit == DB_INIT_NOTHING) {
-    trace("DBOperation: the database module has nothing to do.");
-    return 0;
-  }
+  if (DB_Init() != DB_INIT_READY) return -1;
   g->eBackupType = FULL;
   if (g->eOPERATION != BACKUP) return 0;
   return first_item();

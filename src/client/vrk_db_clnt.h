@@ -65,13 +65,13 @@ void DB_Trace(char *cpMsg);
 // when the module tells nothing).
 void DB_FetchError(TYPE_DB_Error *psError);
 
-// Results of DB_Init.
-#define DB_INIT_FAILED 0
+// Results of DB_Init: not ready is a failure (logged) or a module with
+// nothing to do (iVRKReturnCode 0).
+#define DB_INIT_NOT_READY 0
 #define DB_INIT_READY 1
-#define DB_INIT_NOTHING 2  // the module has nothing to do (iVRKReturnCode 0)
 
 // Prepares the module's operation from the global state with the control
-// variables; DB_INIT_READY, DB_INIT_NOTHING or DB_INIT_FAILED (logged).
+// variables; DB_INIT_READY or DB_INIT_NOT_READY.
 int DB_Init(void);
 // Ends the module's operation: 1, or 0 when the module failed (1146).
 BOOL DB_Close(void);

@@ -174,12 +174,12 @@ DB_OPERATION_LEVEL operation_level() {
 
 int DB_Init(void) {
   DB_OPERATION_TYPE eType = DB_TYPE_BCK;
-  if (!operation_type(&eType)) return DB_INIT_FAILED;
+  if (!operation_type(&eType)) return DB_INIT_NOT_READY;
   DB_OPERATION_LEVEL eLevel = operation_level();
 
   sVRK_DB sDB;
   std::vector<std::string> vVars;
-  if (!fill_params(&sDB) || !build_vars(vVars)) return DB_INIT_FAILED;
+  if (!fill_params(&sDB) || !build_vars(vVars)) return DB_INIT_NOT_READY;
   std::vector<char *> vArgv;
   for (std::string &s : vVars) vArgv.push_back(&s[0]);
   vArgv.push_back(nullptr);
@@ -191,8 +191,9 @@ int DB_Init(void) {
   memset(sDB.szPass, 0, sizeof(sDB.szPass));
 
   if (iResult == DB_NUM_I_COMPLETE) {
+    trace("DB_Init: the database module has nothing to do.");
     spGlobal->iVRKReturnCode = 0;
-    return DB_INIT_NOTHING;
+    return DB_INIT_NOT_READY;
   }
   if (iResult == DB_NUM_E_OPERATION) {
     TYPE_DB_Error sErr;
@@ -200,7 +201,7 @@ int DB_Init(void) {
     trace("DB_Init: DB_InitOperation() failed. System error code: [%d], Severity: [%s]",
           (int)sErr.ulDBErrorCode, sErr.szDBErrorType);
     vrk_log(1146, sErr.szDBErrorMsg);
-    return DB_INIT_FAILED;
+    return DB_INIT_NOT_READY;
   }
   return DB_INIT_READY;
 }

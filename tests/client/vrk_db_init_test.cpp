@@ -161,15 +161,17 @@ TEST_F(DbInitTest, AnOverLongDatabaseNameIsRefusedNotCut) {
   EXPECT_EQ(1u, Record("var DATABASE=" + fits).size());
 }
 
-TEST_F(DbInitTest, NothingToDoIsNoFailure) {
+TEST_F(DbInitTest, NothingToDoEndsTheOperation) {
   UseModule("vrkdb_file");
   spGlobal->eOPERATION = BACKUP;
+  spGlobal->eBackupType = INCREMENTAL;
   spGlobal->iVRKReturnCode = 5;
   setenv("VRKDB_INIT", "3001", 1);
   DbRun r = Run();
-  EXPECT_EQ(0, r.rc) << r.log;
+  EXPECT_EQ(-1, r.rc) << r.log;
   EXPECT_EQ(0, spGlobal->iVRKReturnCode);
-  EXPECT_EQ(STATUS_OK, spGlobal->sVRKObject.eOperStatus);
+  // The operation was not prepared: the level stays and no item is fetched.
+  EXPECT_EQ(INCREMENTAL, spGlobal->eBackupType);
   EXPECT_TRUE(Record("GetItem").empty());
 }
 
@@ -228,7 +230,8 @@ TEST_F(DbInitTest, FirstItemResults) {
       {"vrkdb_file", "77", "", -1, 0, "DB Module: [Unexpected result 77 of DB_GetItem()]",
        STATUS_ERR_BEF_SAV},
       {"vrkdb_prepare", "3001", "", 0, 0,
-       "vrk-3500: Info:     *** First run of DB_GetItem returned DB_NUM_I_COMPLETE", STATUS_OK},
+       "vrk-1500: Error:    *** First run of DB_GetItem returned DB_NUM_I_COMPLETE",
+       STATUS_ERR_BEF_SAV},
       {"vrkdb_prepare", "3000", "3001", 0, 0, "Backup: No more files for DATABASE backup.",
        STATUS_OK},
       {"vrkdb_prepare", "3000", "2000", 0, 0,
