@@ -9,14 +9,16 @@ char *GET_CALL_PARAM(int number, char **option) {
   static const char kMarker[] = "... truncated";  // 13 characters and the terminator
   szAux[0] = '\0';
   if (option == nullptr) return szAux;
-  bool leftOut = false;
   size_t used = 0;
   for (int i = 0; i < number; i++) {
     if (option[i] == nullptr) continue;
     size_t len = strlen(option[i]);
     if (used + len > CALL_PARAM_BUF - 4) {
-      leftOut = true;
-      continue;  // a later, shorter argument may still fit
+      // Over the buffer's last bytes: behind the terminator unless the text
+      // reaches them. A later, shorter argument may still fit.
+      memcpy(szAux + CALL_PARAM_BUF - sizeof(kMarker), kMarker, sizeof(kMarker));
+      used = strlen(szAux);
+      continue;
     }
     szAux[used++] = '"';
     memcpy(szAux + used, option[i], len);
@@ -24,14 +26,6 @@ char *GET_CALL_PARAM(int number, char **option) {
     szAux[used++] = '"';
     szAux[used++] = ' ';
     szAux[used] = '\0';
-  }
-  if (leftOut) {
-    // The marker always ends the visible text: behind the last argument when
-    // there is room, else over the buffer's last bytes.
-    if (used + sizeof(kMarker) <= CALL_PARAM_BUF)
-      memcpy(szAux + used, kMarker, sizeof(kMarker));
-    else
-      memcpy(szAux + CALL_PARAM_BUF - sizeof(kMarker), kMarker, sizeof(kMarker));
   }
   return szAux;
 }

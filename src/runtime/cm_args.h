@@ -9,8 +9,9 @@
 #define CALL_PARAM_BUF 2048
 
 // Joins option[0] to option[number-1], each as a double-quoted text and a
-// blank, into a static buffer overwritten by every call. Arguments that do
-// not fit are left out and the text then ends with "... truncated".
+// blank, into a static buffer overwritten by every call. An argument that
+// does not fit is left out and "... truncated" is written over the buffer's
+// last 14 bytes: it ends the text when the text already reaches them.
 char *GET_CALL_PARAM(int number, char **option);
 
 // The scan behind pscanf: matches the PCRE2 pattern format against the whole

@@ -100,23 +100,36 @@ TEST(GetCallParam, JoinsQuotedArguments) {
   EXPECT_STREQ("", GET_CALL_PARAM(0, argv));
 }
 
-TEST(GetCallParam, LeftOutArgumentsAreMarked) {
+TEST(GetCallParam, LeftOutArgumentsAreMarkedOnlyInTheBuffersLastBytes) {
   std::string k(1000, 'k'), x(1020, 'x');
   std::string big = k;
   char *three[] = {&k[0], &k[0], &big[0]};
   std::string joined = "\"" + k + "\" \"" + k + "\" ";
-  EXPECT_EQ(joined + "... truncated", GET_CALL_PARAM(3, three));
+  // 2006 characters: the marker lies behind the end of the text.
+  EXPECT_EQ(joined, GET_CALL_PARAM(3, three));
 
-  // A later argument that fits is still taken; the marker ends the text.
+  // A later argument that fits is still taken.
   char small[] = "s";
   char *four[] = {&k[0], &k[0], &big[0], small};
-  EXPECT_EQ(joined + "\"s\" ... truncated", GET_CALL_PARAM(4, four));
+  EXPECT_EQ(joined + "\"s\" ", GET_CALL_PARAM(4, four));
 
-  // No room behind the text: the marker takes the buffer's last bytes.
+  // The text reaches the buffer's last bytes: the marker ends it there.
   char *full[] = {&x[0], &x[0], small};
   std::string r = GET_CALL_PARAM(3, full);
   EXPECT_EQ(2047u, r.size());
   EXPECT_EQ(("\"" + x + "\" \"" + x).substr(0, 2034) + "... truncated", r);
+
+  // The edge: a text of 2033 characters hides the marker, one of 2034 shows it.
+  struct Case {
+    size_t argLen;
+    const char *visible;
+  } cases[] = {{2030, ""}, {2031, "... truncated"}};
+  for (const Case &c : cases) {
+    std::string a(c.argLen, 'a');
+    char *edge[] = {&a[0], &big[0]};
+    std::string text = "\"" + a + "\" ";
+    EXPECT_EQ(text.substr(0, 2034) + c.visible, GET_CALL_PARAM(2, edge)) << c.argLen;
+  }
 }
 
 }  // namespace
