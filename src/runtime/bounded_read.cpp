@@ -8,18 +8,13 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
+
+#include "runtime/mono_clock.h"
 
 namespace {
 
 int giReadWait = 900;
-
-long long now_ms() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 std::string too_large(size_t uiMax) {
   return "larger than " + std::to_string(uiMax) + " bytes";
@@ -47,11 +42,11 @@ bool vrk_read_fd_bounded(int fd, std::string &out, std::string &why, size_t uiMa
   }
   // A FIFO opened without waiting reads as ended while it has no writer, and
   // the poll tells when one has written or gone; so the poll comes first.
-  const long long deadline = now_ms() + (long long)giReadWait * 1000;
+  const long long deadline = mono_now_ms() + (long long)giReadWait * 1000;
   char buf[65536];
   for (;;) {
     if (!regular) {
-      long long left = deadline - now_ms();
+      long long left = deadline - mono_now_ms();
       if (left < 0) left = 0;
       struct pollfd p = {fd, POLLIN, 0};
       int n = poll(&p, 1, (int)(left > 86400000 ? 86400000 : left));
@@ -61,7 +56,7 @@ bool vrk_read_fd_bounded(int fd, std::string &out, std::string &why, size_t uiMa
         return false;
       }
       if (n == 0) {
-        if (now_ms() < deadline) continue;
+        if (mono_now_ms() < deadline) continue;
         why = "no end of data within " + std::to_string(giReadWait) + " seconds";
         errno = ETIMEDOUT;
         return false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/mono_clock.h"
 #include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "xbsa/bsa_http.h"
@@ -62,7 +63,7 @@ bool response_in_time(const HttpCtx *ctx) {
   if (!ctx->bEofSent || !g_sHeaderPhase.bDone) return true;
   long long llFrom = ctx->llEofAt > g_sHeaderPhase.llDoneAt ? ctx->llEofAt : g_sHeaderPhase.llDoneAt;
   unsigned long ulWait = xbsa_wait_seconds();
-  if (http_now_ms() - llFrom <= (long long)ulWait * 1000) return true;
+  if (mono_now_ms() - llFrom <= (long long)ulWait * 1000) return true;
   HTTP_ERROR("ProccedBlock: the storage node's response did not end within %lu seconds", ulWait);
   return false;
 }
@@ -170,7 +171,7 @@ int BSAHttpOpen(_sSession *sctpSession, int iMode, char **cpaComands) {
     ctx->alive = TRUE;
     ctx->iMode = iMode;
     ctx->pInterrupted = pInterrupted;
-    ctx->llLastProgress = http_now_ms();
+    ctx->llLastProgress = mono_now_ms();
     CURLcode rc = curl_easy_setopt(h, CURLOPT_PRIVATE, ctx);
     if (rc != CURLE_OK) {
       HTTP_ERROR("Can't set curl option: CURLOPT_PRIVATE");
@@ -299,7 +300,7 @@ int ProccedBlock(CURL *curl_handle, BSA_DataBlock32 *block, int finish) {
     if (!IsHttpError(curl_handle)) HTTP_ERROR("ProccedBlock: the transfer has ended, the data cannot be sent");
     return fail_step(ctx);
   }
-  ctx->llLastProgress = http_now_ms();
+  ctx->llLastProgress = mono_now_ms();
   int iResult = 0;
   while (ctx->alive) {
     if (interrupted(ctx, "Perform")) return fail_step(ctx);
@@ -337,7 +338,7 @@ int ReadBlock(CURL *curl_handle, BSA_DataBlock32 *block, int finish) {
   size_t uiWanted = block->bufferLen;
   size_t uiGot = 0;
   int iResult = 0;
-  ctx->llLastProgress = http_now_ms();
+  ctx->llLastProgress = mono_now_ms();
   for (;;) {
     // The body of an error answer is never handed out as object data.
     if (IsHttpError(curl_handle)) return fail_step(ctx);

@@ -95,8 +95,6 @@ void http_error(const char *cpFunc, int iLine, const char *cpFmt, ...) __attribu
 
 // Interrupt flag of a session slot, set by BSAHttpInterrupt.
 volatile sig_atomic_t *http_interrupt_flag(const _sSession *sctpSession);
-// Monotonic milliseconds.
-long long http_now_ms();
 // Notes the bytes libcurl has moved; 1 while the storage node answers within
 // the wait, 0 (logged) when it has been silent longer.
 int http_check_progress(CURL *curl_handle, HttpCtx *ctx, const char *cpFunc);

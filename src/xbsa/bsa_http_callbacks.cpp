@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "runtime/mono_clock.h"
 #include "runtime/password_mask.h"
 #include "runtime/x_dump.h"
 #include "xbsa/bsa_http.h"
@@ -28,7 +29,7 @@ size_t ReadCallback(char *ptr, size_t size, size_t nmemb, void *ctx) {
   if (!block || block->numBytes == 0) {
     c->dataBlockPtr = NULL;
     if (c->bEndOfData) {
-      if (!c->bEofSent) c->llEofAt = http_now_ms();
+      if (!c->bEofSent) c->llEofAt = mono_now_ms();
       c->bEofSent = TRUE;
       g_sHeaderPhase.bBodyOpen = FALSE;
       return 0;

@@ -5,8 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/select.h>
-#include <time.h>
 
+#include "runtime/mono_clock.h"
 #include "xbsa/bsa_http.h"
 #include "xbsa/stpc.h"
 #include "xbsa/xbsa_http.h"
@@ -50,12 +50,6 @@ void BSAHttpInterrupt(_sSession *sctpSession) {
   if (pFlag) *pFlag = 1;
 }
 
-long long http_now_ms() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 void http_header_phase_reset(int iMode) {
   memset(&g_sHeaderPhase, 0, sizeof g_sHeaderPhase);
   g_sHeaderPhase.bBodyOpen = iMode == 1;
@@ -64,7 +58,7 @@ void http_header_phase_reset(int iMode) {
 int http_header_phase_line(const char *cpLine, size_t uiLen) {
   HttpHeaderPhase &p = g_sHeaderPhase;
   if (p.bFailed) return 0;
-  long long llNow = http_now_ms();
+  long long llNow = mono_now_ms();
   if (p.llResponseStart == 0) p.llResponseStart = llNow;
   // The series of interim answers counts once the final response is due.
   if (p.llPhaseStart == 0 && !p.bDone && !p.bBodyOpen) p.llPhaseStart = llNow;
@@ -111,7 +105,7 @@ int http_header_phase_ok(const char *cpFunc) {
   if (p.llPhaseStart != 0 && (llStart == 0 || p.llPhaseStart < llStart)) llStart = p.llPhaseStart;
   if (llStart == 0) return 1;
   unsigned long ulWait = xbsa_wait_seconds();
-  if (http_now_ms() - llStart <= (long long)ulWait * 1000) return 1;
+  if (mono_now_ms() - llStart <= (long long)ulWait * 1000) return 1;
   http_error(cpFunc, __LINE__, "%s: the storage node's response headers did not end within %lu seconds", cpFunc,
              ulWait);
   p.bFailed = TRUE;
@@ -126,7 +120,7 @@ int http_check_progress(CURL *curl_handle, HttpCtx *ctx, const char *cpFunc) {
   curl_easy_getinfo(curl_handle, CURLINFO_SIZE_DOWNLOAD_T, &down);
   curl_easy_getinfo(curl_handle, CURLINFO_HEADER_SIZE, &lHeader);
   long long llBytes = (long long)up + (long long)down + lHeader;
-  long long llNow = http_now_ms();
+  long long llNow = mono_now_ms();
   if (llBytes != ctx->llBytesSeen) {
     ctx->llBytesSeen = llBytes;
     ctx->llLastProgress = llNow;

@@ -3,17 +3,11 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 
+#include "runtime/mono_clock.h"
 #include "xbsa/stpc.h"
 
 namespace {
-
-long long mono_ms() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 // One send (bSend) or receive under the deadline: a socket that can take
 // or give bytes does so even past the deadline; only a wait beyond it
@@ -37,7 +31,7 @@ ssize_t move_bytes(int fd, bool bSend, char *cpBuf, size_t uiLen, long long llDe
 
 int stpc_wait_until(int fd, short events, long long llDeadline) {
   for (;;) {
-    long long llLeft = llDeadline - mono_ms();
+    long long llLeft = llDeadline - mono_now_ms();
     if (llLeft <= 0) return 0;
     struct pollfd pfd = {fd, events, 0};
     int r = poll(&pfd, 1, llLeft > 0x7FFFFFFF ? 0x7FFFFFFF : (int)llLeft);
@@ -48,7 +42,7 @@ int stpc_wait_until(int fd, short events, long long llDeadline) {
 
 long long stpc_step_deadline() {
   unsigned long ulWait = xbsa_wait_seconds();
-  return mono_ms() + (long long)(ulWait > 2000000 ? 2000000 : ulWait) * 1000;
+  return mono_now_ms() + (long long)(ulWait > 2000000 ? 2000000 : ulWait) * 1000;
 }
 
 ssize_t stpc_data_send(int fd, const char *cpData, size_t uiLen, long long llDeadline) {

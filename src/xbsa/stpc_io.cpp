@@ -5,9 +5,9 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
+#include "runtime/mono_clock.h"
 #include "runtime/password_mask.h"
 #include "runtime/strlib.h"
 #include "xbsa/stpc.h"
@@ -16,12 +16,6 @@
 unsigned long xbsa_wait_seconds() { return sGlobal.ulTimeOut ? sGlobal.ulTimeOut : XBSA_DEFAULT_WAIT; }
 
 namespace {
-
-long long now_ms() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 // One byte: 1, 0 (end of input), -1 (error; errno set, ETIMEDOUT on time-out).
 int recv_byte(int fd, char *pc, int iRecvOpt, long long llDeadline) {
@@ -64,7 +58,7 @@ struct ReplyBudget {
 
 ReplyBudget new_budget() {
   ReplyBudget b;
-  b.llDeadline = now_ms() + (long long)xbsa_wait_seconds() * 1000;
+  b.llDeadline = mono_now_ms() + (long long)xbsa_wait_seconds() * 1000;
   b.bStarted = false;
   b.uiBytes = 0;
   b.uiLines = 0;
@@ -82,7 +76,7 @@ int reply_byte(int fd, char *pc, int iRecvOpt, ReplyBudget *pb) {
   if (r == 1) {
     if (!pb->bStarted) {
       pb->bStarted = true;
-      pb->llDeadline = now_ms() + (long long)xbsa_wait_seconds() * 1000;
+      pb->llDeadline = mono_now_ms() + (long long)xbsa_wait_seconds() * 1000;
     }
     pb->uiBytes++;
   }
