@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "client/vrk_global.h"
+#include "runtime/path_dir.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 #include "runtime/x_file_owner.h"
@@ -37,12 +38,6 @@ PendingSaveset gPending;
 char gszTemp[VRK_PATH_MAX + 64];
 volatile sig_atomic_t giTempPending = 0;
 pid_t gOwner = 0;
-
-std::string dir_of(const std::string &s) {
-  size_t slash = s.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : s.substr(0, slash);
-}
 
 // True when `cur` stands in this process's directory of descriptors: a link
 // there leads to the open file itself, whatever its text says.

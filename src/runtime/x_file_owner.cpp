@@ -7,13 +7,9 @@
 
 #include <vector>
 
-namespace {
+#include "runtime/path_dir.h"
 
-std::string dir_of(const std::string &s) {
-  size_t slash = s.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : s.substr(0, slash);
-}
+namespace {
 
 const char *kind_of(const struct stat &st) {
   if (S_ISLNK(st.st_mode)) return "symbolic link";

@@ -13,6 +13,7 @@
 
 #include <string>
 
+#include "runtime/path_dir.h"
 #include "runtime/vrk_log.h"
 
 namespace {
@@ -110,15 +111,6 @@ int inquire(const char *path, SCT_SEMA *pS) {
   }
   close(fd);
   return result;
-}
-
-// The directory part of a path ("." for a bare name).
-std::string dir_of(const char *path) {
-  std::string p = path;
-  size_t slash = p.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return p.substr(0, slash);
 }
 
 int take(char cFunction, const char *path, SCT_SEMA *pS) {
