@@ -41,12 +41,14 @@ int make_KORVA_authentication(int hSocket, char *cpUser, unsigned int *uipUserLe
 
 // Seconds to wait for a control reply or the data connection.
 unsigned long xbsa_wait_seconds();
-// The deadline of one transfer step on the data connection: one wait from
-// now, on the monotonic clock in milliseconds.
+// The deadline of one wait from now (a transfer step on the data
+// connection, its accept, the control connection's connect), on the
+// monotonic clock in milliseconds (mono_now_ms).
 long long stpc_step_deadline();
 // Waits until the socket is ready for events (POLLIN, POLLOUT) or the
-// deadline passes: 1 ready (or in error, which the next call reports),
-// 0 the deadline has passed, -1 a failing poll.
+// deadline passes, whatever signals come between: 1 ready (or in error,
+// which the next call reports), 0 the deadline has passed, -1 a failing poll.
+// Every wait of the transport on its sockets goes through here.
 int stpc_wait_until(int fd, short events, long long llDeadline);
 // One send or receive on the data connection under the step's deadline:
 // the count, or -1 with errno (EAGAIN: nothing moved before the deadline).

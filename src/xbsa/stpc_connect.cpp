@@ -94,12 +94,7 @@ int connect_limited(int hSocket, const struct sockaddr_in *sa) {
   int iRc = connect(hSocket, (const struct sockaddr *)sa, sizeof *sa);
   if (iRc != 0 && (errno == EINPROGRESS || errno == EINTR)) {
     if (errno == EINTR) xbsalogtrace("xbsa_connect: connect() - return EINTR waiting...");
-    struct pollfd pfd = {hSocket, POLLOUT, 0};
-    int iWait = (int)(xbsa_wait_seconds() > 2000000 ? 2000000 : xbsa_wait_seconds()) * 1000;
-    int r;
-    do {
-      r = poll(&pfd, 1, iWait);
-    } while (r < 0 && errno == EINTR);
+    int r = stpc_wait_until(hSocket, POLLOUT, stpc_step_deadline());
     if (r == 0) {
       errno = ETIMEDOUT;
       iRc = -1;

@@ -8,7 +8,6 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "runtime/strlib.h"
@@ -111,12 +110,6 @@ void trace_binding(const DataCommand &dc, const char *cpWhat, int hSocket) {
   ShowSocketBinding(hSocket);
 }
 
-long long now_ms() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 // Accepts the storage node's data connection under the wait time. Only the
 // address the control connection goes to may connect: whoever else reaches
 // the announced port first would receive the backup or feed the restore.
@@ -131,24 +124,16 @@ int accept_limited(int hListen, int SControl, const char *cpPrefix) {
   }
   char szNode[INET_ADDRSTRLEN] = "";
   inet_ntop(AF_INET, &saNode.sin_addr, szNode, sizeof szNode);
-  unsigned long ulWait = xbsa_wait_seconds();
-  long long llDeadline = now_ms() + (long long)(ulWait > 2000000 ? 2000000 : ulWait) * 1000;
+  long long llDeadline = stpc_step_deadline();
   const int kForeignTraced = 8;
   int iForeign = 0;
   for (;;) {
-    long long llLeft = llDeadline - now_ms();
-    if (llLeft <= 0) {
+    int w = stpc_wait_until(hListen, POLLIN, llDeadline);
+    if (w == 0) {
       errno = ETIMEDOUT;
       return -1;
     }
-    struct pollfd pfd = {hListen, POLLIN, 0};
-    int r = poll(&pfd, 1, (int)llLeft);
-    if (r < 0 && errno == EINTR) continue;
-    if (r == 0) {
-      errno = ETIMEDOUT;
-      return -1;
-    }
-    if (r < 0) return -1;
+    if (w < 0) return -1;
     struct sockaddr_in saPeer;
     len = sizeof saPeer;
     int hData = accept4(hListen, (struct sockaddr *)&saPeer, &len, SOCK_CLOEXEC);
