@@ -31,6 +31,8 @@ The script is a JSON object; every key is optional:
                          is not silent but moves a little every that many
                          seconds (RETR: one byte; STOR: up to 64 KiB read)
                          until hold has passed, then it is closed
+  trickle_bytes          STOR with trickle: the most read each time
+                         (default 65536)
   hold                   seconds a stalled connection is held (default 60)
 Every command received is appended to the log file, one per line, between
 the lines "-- open" and "-- closed" of its connection.
@@ -151,17 +153,18 @@ def foreign_connect(addr, log):
 
 def trickle_read(ds, script):
     """STOR after the stall: silent for hold seconds, or with trickle a
-    read of up to 64 KiB every trickle seconds; what was read."""
+    read of up to trickle_bytes every trickle seconds; what was read."""
     got = bytearray()
     end = time.time() + script.get("hold", 60)
     every = script.get("trickle")
     if not every:
         time.sleep(script.get("hold", 60))
         return got
+    most = script.get("trickle_bytes", 65536)
     while time.time() < end:
         time.sleep(every)
         try:
-            chunk = ds.recv(65536)
+            chunk = ds.recv(most)
         except OSError:
             break
         if not chunk:

@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include <gtest/gtest.h>
@@ -278,12 +279,17 @@ TEST_F(XbsaFtpTest, DataConnectionFromAnotherAddressIsClosedAndTheNodesIsTaken) 
 
 // A node that stops moving data, or that moves a little just before each
 // wait would end, fails the transfer step within one wait (1 second here);
-// the peer itself holds the connection for 20 seconds.
+// the peer itself holds the connection for 20 seconds. A node that takes
+// a block steadily but too slowly fails it too: every wait of the step ends
+// soon, the step as a whole does not.
 struct StallCase {
   const char *name;
   bool bWrite;
   const char *script;
+  size_t block = 1 << 20;  // the bytes of one send
 };
+
+void PrintTo(const StallCase &c, std::ostream *os) { *os << c.name; }
 
 class XbsaFtpStallTest : public XbsaFtpTest, public ::testing::WithParamInterface<StallCase> {};
 
@@ -297,7 +303,7 @@ TEST_P(XbsaFtpStallTest, FailsWithinOneWait) {
   auto t0 = std::chrono::steady_clock::now();
   if (sc.bWrite) {
     // Far more than the socket buffers hold: the send must wait and give up.
-    EXPECT_EQ(SendAll(r.handle, TestData(32 << 20), 1 << 20), 3);
+    EXPECT_EQ(SendAll(r.handle, TestData(std::max<size_t>(32 << 20, sc.block)), sc.block), 3);
     EXPECT_NE(LastError().find("the storage node took no data within 1 seconds"), std::string::npos)
         << LastError();
     EXPECT_FALSE(TraceHas("Resending [1] times"));
@@ -325,7 +331,13 @@ INSTANTIATE_TEST_SUITE_P(
                       StallCase{"TricklingRead", false,
                                 R"({"stall_data_after": 1000, "trickle": 0.4, "hold": 20})"},
                       StallCase{"TricklingWrite", true,
-                                R"({"stall_data_after": 1000, "trickle": 0.2, "hold": 20})"}),
+                                R"({"stall_data_after": 1000, "trickle": 0.2, "hold": 20})"},
+                      // About 10 MiB a second taken in small steps: one send
+                      // of 64 MiB outlasts its wait many times over.
+                      StallCase{"SteadySlowWriteOfOneLargeBlock", true,
+                                R"({"stall_data_after": 1000, "trickle": 0.05,
+                                    "trickle_bytes": 524288, "hold": 20})",
+                                64 << 20}),
     [](const ::testing::TestParamInfo<StallCase> &i) { return std::string(i.param.name); });
 
 TEST_F(XbsaFtpTest, StorReplyCarriesTapeAndSegment) {
