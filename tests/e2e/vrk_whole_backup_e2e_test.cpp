@@ -78,8 +78,9 @@ size_t Directories(const std::set<std::string> &entries) {
 }
 
 // A chain of `depth` directories "d" below root, a file every tenth level
-// and one at the bottom.
-void MakeChain(const std::string &root, int depth) {
+// and one at the bottom; at the bottom also `branches` subdirectories, each
+// with a file and a subdirectory of its own that holds one.
+void MakeChain(const std::string &root, int depth, int branches = 0) {
   std::string p = root;
   mkdir(p.c_str(), 0755);
   for (int i = 1; i <= depth; ++i) {
@@ -88,6 +89,13 @@ void MakeChain(const std::string &root, int depth) {
     if (i % 10 == 0) vrktest::WriteFile(p + "/level", std::to_string(i) + "\n");
   }
   vrktest::WriteFile(p + "/bottom.txt", "the bottom\n");
+  for (int b = 1; b <= branches; ++b) {
+    const std::string sub = p + "/s" + std::to_string(b);
+    ASSERT_EQ(0, mkdir(sub.c_str(), 0755)) << sub;
+    ASSERT_EQ(0, mkdir((sub + "/x").c_str(), 0755)) << sub;
+    vrktest::WriteFile(sub + "/f", "branch " + std::to_string(b) + "\n");
+    vrktest::WriteFile(sub + "/x/g", "below branch " + std::to_string(b) + "\n");
+  }
 }
 
 Result Restore(const BackupJob &job, const std::string &reloc) {
@@ -95,11 +103,14 @@ Result Restore(const BackupJob &job, const std::string &reloc) {
 }
 
 // Deep trees under open-file limits: the scan opens deeper levels by path
-// instead of losing them, and a restore gives back every directory.
+// instead of losing them, and a restore gives back every directory. Below
+// the levels the scan holds, a directory lets go once its first
+// subdirectory is open: its further subdirectories are reached by path.
 struct LimitCase {
   const char *name;
   int depth;
   rlim_t soft, hard;  // 0: this process's own
+  int branches = 0;   // subdirectories at the bottom
 };
 
 void PrintTo(const LimitCase &c, std::ostream *os) { *os << c.name; }
@@ -113,7 +124,7 @@ TEST_P(DeepTreeUnderALimit, IsStoredWhole) {
   rlim_t hard = c.hard ? c.hard : own.rlim_max, soft = c.soft ? c.soft : own.rlim_cur;
   if (hard > own.rlim_max || soft > hard) GTEST_SKIP() << "the hard open-file limit here is " << own.rlim_max;
   BackupJob job;
-  MakeChain(job.data() + "/t", c.depth);
+  MakeChain(job.data() + "/t", c.depth, c.branches);
   Result r = RunLimited(job, {"-b", "-j", "job", "-N", kLogin, "-l", "FULL", "-s", "@" + job.saveset(), "/t"},
                         soft, hard);
   EXPECT_EQ(0, r.exitCode()) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
@@ -121,7 +132,7 @@ TEST_P(DeepTreeUnderALimit, IsStoredWhole) {
   Result back = Restore(job, "/r");
   EXPECT_EQ(0, back.exitCode()) << back.err.substr(back.err.size() > 20000 ? back.err.size() - 20000 : 0);
   std::set<std::string> want = Entries(job.data() + "/t"), got = Entries(job.data() + "/r/t");
-  EXPECT_EQ((size_t)c.depth + 1, Directories(want));
+  EXPECT_EQ((size_t)c.depth + 1 + 2 * (size_t)c.branches, Directories(want));
   EXPECT_EQ(Directories(want), Directories(got));
   EXPECT_TRUE(want == got);
 }
@@ -134,7 +145,12 @@ INSTANTIATE_TEST_SUITE_P(
         // A low soft limit the client raises to the hard one.
         LimitCase{"FortyLevelsUnderASoftLimitOf32", 40, 32, 0},
         // Deeper than the levels the scan holds open, and than the limit.
-        LimitCase{"FifteenHundredLevelsUnderALimitOf1024", 1500, 1024, 1024}),
+        LimitCase{"FifteenHundredLevelsUnderALimitOf1024", 1500, 1024, 1024},
+        // Several subdirectories below the held levels: reopened by path
+        // from the deepest held level, and under a limit that the scan
+        // reaches, from a shallower one.
+        LimitCase{"SeventyLevelsWithThreeBranchesAtTheBottom", 70, 0, 0, 3},
+        LimitCase{"SeventyLevelsWithThreeBranchesUnderAHardLimitOf32", 70, 32, 32, 3}),
     [](const ::testing::TestParamInfo<LimitCase> &p) { return std::string(p.param.name); });
 
 // A directory that cannot be read at all is named and the job is not a
