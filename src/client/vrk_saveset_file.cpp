@@ -249,12 +249,13 @@ int open_locked(const std::string &sTemp, std::string *psWhy) {
   return -1;
 }
 
-// The mode a saveset made where none stood gets: what a plain creation
-// with 0644 would give under the process's umask.
+// The mode a saveset made where none stood gets: readable by its owner
+// alone (it holds every file of the backup, private ones too), narrowed
+// further by the process's umask.
 mode_t new_file_mode() {
   mode_t mask = umask(0);
   umask(mask);
-  return 0644 & ~mask;
+  return 0600 & ~mask;
 }
 
 }  // namespace
@@ -290,7 +291,7 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy, std::string *psFile, st
   // a pipe through links whose text names no file.
   if (bStat && !S_ISREG(stFinal.st_mode)) {
     if (!bThere || stEnd.st_dev != stFinal.st_dev || stEnd.st_ino != stFinal.st_ino)
-      return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     // A device or FIFO at a name is written into only when its owner may
     // have put it there for this job; it is opened as the one judged.
     if (!x_entry_trusted(sFinal.c_str(), stEnd, psWhy)) {
@@ -311,7 +312,7 @@ int vrk_saveset_create(const char *cpName, bool *pbBusy, std::string *psFile, st
   bool bExists = bThere;
   if (bExists) stFinal = stEnd;
   if (bExists && !S_ISREG(stFinal.st_mode))
-    return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return open(cpName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   // Another user's file in a directory where anyone may put one is not
   // replaced: the new saveset would be handed to that user.
   if (bExists && !x_replace_trusted(sFinal.c_str(), stFinal, psWhy)) {

@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,10 @@
 #include "runtime/x_file_owner.h"
 
 namespace {
+
+// Seconds a marker may lie ahead of the clock (a times directory on another
+// machine whose clock runs a little ahead) and still be the reference.
+constexpr time_t kFutureSlack = 5;
 
 // The job name becomes part of a file name: it must not lead elsewhere.
 bool job_name_usable(const char *cpDir, const char *cpSuffix) {
@@ -34,10 +39,43 @@ bool marker_name(char *cpOut, const char *cpDir, const char *cpSuffix) {
   return true;
 }
 
+// A marker this run prepared: its name in the tmp directory (the job name,
+// the level's suffix and the process id, so that two runs of one job at
+// once never share one) and the file made there. Only that very file is
+// ever committed; what another run made, or left behind when it was
+// interrupted, is never taken.
+struct PreparedMarker {
+  std::string sName;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool bMade = false;
+};
+PreparedMarker gPrepared[2];  // ".I", ".D"
+pid_t gPreparedBy = 0;
+
+PreparedMarker &prepared(const char *cpSuffix) { return gPrepared[cpSuffix[1] == 'D' ? 1 : 0]; }
+
+// True when the file at the marker's name is still the one this run made.
+bool still_ours(const PreparedMarker &m, struct stat *pst) {
+  return m.bMade && lstat(m.sName.c_str(), pst) == 0 && S_ISREG(pst->st_mode) && pst->st_dev == m.dev &&
+         pst->st_ino == m.ino;
+}
+
+// A run that ends without committing (an error, an exit on the way) takes
+// its prepared markers away with it.
+void drop_prepared() {
+  if (getpid() != gPreparedBy) return;
+  for (PreparedMarker &m : gPrepared) {
+    struct stat st;
+    if (still_ours(m, &st)) unlink(m.sName.c_str());
+    m.bMade = false;
+  }
+}
+
 // Makes the marker anew: a leftover (of a failed job, or put there by
 // another user to become the reference) is removed, then the marker is
-// created exclusively, never through a symbolic link.
-int touch_marker(const char *cpName) {
+// created exclusively, never through a symbolic link. *pst gets the file made.
+int touch_marker(const char *cpName, struct stat *pst) {
   // One that the job would not have made itself is worth a word.
   struct stat stOld;
   if (lstat(cpName, &stOld) == 0 && (S_ISLNK(stOld.st_mode) || !x_owner_trusted(stOld.st_uid))) {
@@ -59,16 +97,62 @@ int touch_marker(const char *cpName) {
       vrk_log(2021, cpName, why.c_str());
     return -1;
   }
+  int err2 = fstat(fd, pst) == 0 ? 0 : errno;
   close(fd);
+  if (err2 != 0) {
+    vrk_log(2021, cpName, strerror(err2));
+    unlink(cpName);
+    return -1;
+  }
+  return 0;
+}
+
+// Prepares the marker of one level under this run's own name.
+int prepare_marker(const char *cpDir, const char *cpSuffix) {
+  char szBase[VRK_PATH_MAX];
+  char szName[VRK_PATH_MAX];
+  if (!marker_name(szBase, cpDir, cpSuffix)) return -1;
+  int n = snprintf(szName, sizeof(szName), "%s.%ld", szBase, (long)getpid());
+  if (n < 0 || n >= (int)sizeof(szName)) {
+    vrk_log(2021, szBase, strerror(ENAMETOOLONG));
+    return -1;
+  }
+  if (strcmp(cpSuffix, ".D") == 0) vrk_log(3500, "szName [%s]", szName);
+  PreparedMarker &m = prepared(cpSuffix);
+  if (gPreparedBy != getpid()) {
+    if (gPreparedBy == 0) atexit(drop_prepared);
+    gPreparedBy = getpid();
+  }
+  m.bMade = false;
+  m.sName = szName;
+  struct stat st;
+  if (touch_marker(szName, &st) != 0) return -1;
+  m.dev = st.st_dev;
+  m.ino = st.st_ino;
+  m.bMade = true;
   return 0;
 }
 
 // Commits one marker by rename; across file systems a new marker with the
 // prepared times is made next to the destination and renamed onto it.
-int commit_marker(const char *cpFrom, const char *cpTo) {
-  // Only a marker the prepare step made is moved: a link planted in the tmp
-  // directory never becomes a marker of the times directory.
+int commit_marker(const char *cpSuffix, const char *cpTo) {
+  PreparedMarker &m = prepared(cpSuffix);
+  if (!m.bMade) {
+    vrk_log(2021, cpTo, "this run prepared no marker");
+    return -1;
+  }
+  const char *cpFrom = m.sName.c_str();
+  // Only the marker this run's prepare step made is moved: a link planted
+  // in the tmp directory, or a marker another run made, never becomes a
+  // marker of the times directory.
   struct stat stFrom;
+  if (lstat(cpFrom, &stFrom) == 0 && S_ISREG(stFrom.st_mode) && x_owner_trusted(stFrom.st_uid) &&
+      !still_ours(m, &stFrom)) {
+    std::string why = std::string(cpFrom) + " is no longer the marker this run prepared";
+    vrk_log(2021, cpTo, why.c_str());
+    m.bMade = false;
+    return -1;
+  }
   if (lstat(cpFrom, &stFrom) == 0 && !S_ISREG(stFrom.st_mode)) {
     vrk_log(2021, cpTo, strerror(S_ISLNK(stFrom.st_mode) ? ELOOP : EINVAL));
     return -1;
@@ -79,12 +163,16 @@ int commit_marker(const char *cpFrom, const char *cpTo) {
     vrk_log(2021, cpTo, why.c_str());
     return -1;
   }
-  if (rename(cpFrom, cpTo) == 0) return 0;
+  if (rename(cpFrom, cpTo) == 0) {
+    m.bMade = false;
+    return 0;
+  }
   int err = errno;
   if (err == EXDEV) {
     struct stat st;
     if (lstat(cpFrom, &st) == 0 && S_ISREG(st.st_mode)) {
-      std::string tmp = std::string(cpTo) + ".commit";
+      // Beside the destination under this run's own name too.
+      std::string tmp = std::string(cpTo) + ".commit." + std::to_string((long)getpid());
       unlink(tmp.c_str());
       int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd >= 0) {
@@ -93,6 +181,7 @@ int commit_marker(const char *cpFrom, const char *cpTo) {
         ok = close(fd) == 0 && ok;
         if (ok && rename(tmp.c_str(), cpTo) == 0) {
           unlink(cpFrom);
+          m.bMade = false;
           return 0;
         }
         err = errno;
@@ -114,29 +203,22 @@ int vrk_settimestamp(_eBackupType eBackupType, int iCallNo) {
   if (eBackupType == COPY) return 0;
   const char *tmpDir = spGlobal->sDirs.cpTmp;
   const char *timesDir = spGlobal->sDirs.cpTimes;
-  char szName[VRK_PATH_MAX];
   char szTimesName[VRK_PATH_MAX];
 
   if (iCallNo != 2) {
     if (!job_name_usable(tmpDir, ".I")) return -1;
     int result = 0;
-    if (eBackupType == FULL) {
-      if (!marker_name(szName, tmpDir, ".D")) return -1;
-      vrk_log(3500, "szName [%s]", szName);
-      result = touch_marker(szName);
-    }
-    if (!marker_name(szName, tmpDir, ".I")) return -1;
-    result = touch_marker(szName);
+    if (eBackupType == FULL) result = prepare_marker(tmpDir, ".D");
+    result = prepare_marker(tmpDir, ".I");
     return result;
   }
 
   if (!job_name_usable(timesDir, ".I")) return -1;
-  if (!marker_name(szName, tmpDir, ".I") || !marker_name(szTimesName, timesDir, ".I")) return -1;
-  int result = commit_marker(szName, szTimesName);
+  if (!marker_name(szTimesName, timesDir, ".I")) return -1;
+  int result = commit_marker(".I", szTimesName);
   if (eBackupType == FULL) {
-    if (!marker_name(szName, tmpDir, ".D") || !marker_name(szTimesName, timesDir, ".D"))
-      return -1;
-    result = commit_marker(szName, szTimesName);
+    if (!marker_name(szTimesName, timesDir, ".D")) return -1;
+    result = commit_marker(".D", szTimesName);
   }
   return result;
 }
@@ -168,6 +250,18 @@ time_t vrk_gettimestamp(_eBackupType eBackupType) {
       why = "it is no regular file";
     else if (bLinkOk && found && !x_owner_trusted(st.st_uid))
       why = "it belongs to " + x_owner_text(st.st_uid) + ", not to the user of the job";
+    // A reference later than now (the clock was set back since the marker
+    // was made) would leave out every change made until the clock reaches
+    // it again, and the commit would then put the reference back to now:
+    // those changes would be saved by no backup at all.
+    time_t now = time(nullptr);
+    if (why.empty() && found && st.st_mtime > now + kFutureSlack) {
+      struct tm tmWhen;
+      char szWhen[64] = "";
+      if (localtime_r(&st.st_mtime, &tmWhen) != nullptr)
+        strftime(szWhen, sizeof(szWhen), "%Y-%m-%d %H:%M:%S", &tmWhen);
+      why = std::string("it is dated ") + szWhen + ", later than now";
+    }
     if (!why.empty()) {
       vrk_log(2022, szName, why.c_str());
       found = false;

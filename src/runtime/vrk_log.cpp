@@ -3,6 +3,7 @@
 #include "runtime/vrk_log.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -68,14 +69,31 @@ void level_word_and_status(const _sMessage *row, char *word, size_t size) {
   }
 }
 
+// A job log that could not take a line (a full or failing disk, a file size
+// limit) is given up: the job goes on logging to standard error only, says
+// so once, naming the file and the reason, and ends with a warning, since
+// the log it leaves is not whole.
+void job_log_failed(FILE *log, int err) {
+  _sVRKMsgTarget *m = &spGlobal->sVRKMsgTarget;
+  m->fpLogFileDes = nullptr;
+  fclose(log);
+  vrk_log(2500, "Unable to write log file [%s]:[%s]. Continuing logging to stderr...", m->szLogFile,
+          strerror(err));
+}
+
 void emit_line(const char *line, size_t len) {
+  // Callers may log between a failing call and their look at its errno.
+  int iSavedErrno = errno;
   write_all(STDERR_FILENO, line, len);
   fflush(stderr);
   FILE *log = spGlobal->sVRKMsgTarget.fpLogFileDes;
   if (log != nullptr) {
-    fwrite(line, 1, len, log);
-    fflush(log);
+    errno = 0;
+    bool ok = fwrite(line, 1, len, log) == len;
+    ok = fflush(log) == 0 && ok;
+    if (!ok) job_log_failed(log, errno != 0 ? errno : EIO);
   }
+  errno = iSavedErrno;
 }
 
 void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {

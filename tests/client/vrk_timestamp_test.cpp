@@ -43,42 +43,46 @@ class Markers : public vrktest::ClientTest {
     err_ = testing::internal::GetCapturedStderr();
     return rc;
   }
+  // The name under which this process prepares a marker in the tmp directory.
+  std::string Prepared(const std::string &base) const {
+    return tmp_.file(base + "." + std::to_string((long)getpid()));
+  }
   vrktest::TempDir tmp_, times_;
   std::string err_;
 };
 
 TEST_F(Markers, FullPreparesAndCommitsBoth) {
   EXPECT_EQ(0, Set(FULL, 1));
-  EXPECT_TRUE(Exists(tmp_.file("job1.I")));
-  EXPECT_TRUE(Exists(tmp_.file("job1.D")));
+  EXPECT_TRUE(Exists(Prepared("job1.I")));
+  EXPECT_TRUE(Exists(Prepared("job1.D")));
   struct stat st;
-  ASSERT_EQ(0, stat(tmp_.file("job1.I").c_str(), &st));
+  ASSERT_EQ(0, stat(Prepared("job1.I").c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
   EXPECT_EQ(0, Set(FULL, 2));
   EXPECT_TRUE(Exists(times_.file("job1.I")));
   EXPECT_TRUE(Exists(times_.file("job1.D")));
-  EXPECT_FALSE(Exists(tmp_.file("job1.I")));
+  EXPECT_FALSE(Exists(Prepared("job1.I")));
 }
 
 TEST_F(Markers, IncrementalOnlyTheIMarkerCopyNothing) {
   EXPECT_EQ(0, Set(INCREMENTAL, 1));
-  EXPECT_TRUE(Exists(tmp_.file("job1.I")));
-  EXPECT_FALSE(Exists(tmp_.file("job1.D")));
+  EXPECT_TRUE(Exists(Prepared("job1.I")));
+  EXPECT_FALSE(Exists(Prepared("job1.D")));
   EXPECT_EQ(0, Set(INCREMENTAL, 2));
   EXPECT_TRUE(Exists(times_.file("job1.I")));
   EXPECT_FALSE(Exists(times_.file("job1.D")));
 
   EXPECT_EQ(0, Set(COPY, 1));
   EXPECT_EQ(0, Set(COPY, 2));
-  EXPECT_FALSE(Exists(tmp_.file("job1.I")));
+  EXPECT_FALSE(Exists(Prepared("job1.I")));
 }
 
 TEST_F(Markers, PreparingAgainOnlyUpdatesTheTimes) {
-  vrktest::WriteFile(tmp_.file("job1.I"), "");
+  vrktest::WriteFile(Prepared("job1.I"), "");
   struct timespec old[2] = {{1000, 0}, {1000, 0}};
-  ASSERT_EQ(0, utimensat(AT_FDCWD, tmp_.file("job1.I").c_str(), old, 0));
+  ASSERT_EQ(0, utimensat(AT_FDCWD, Prepared("job1.I").c_str(), old, 0));
   EXPECT_EQ(0, Set(INCREMENTAL, 1));
-  EXPECT_GT(MTime(tmp_.file("job1.I")), 1000);
+  EXPECT_GT(MTime(Prepared("job1.I")), 1000);
 }
 
 TEST_F(Markers, CommitWithoutPreparedMarkerWarns) {
@@ -92,14 +96,14 @@ TEST_F(Markers, SymbolicLinksAreNotFollowed) {
   vrktest::WriteFile(victim, "data");
   struct timespec old[2] = {{1000, 0}, {1000, 0}};
   ASSERT_EQ(0, utimensat(AT_FDCWD, victim.c_str(), old, 0));
-  ASSERT_EQ(0, symlink(victim.c_str(), tmp_.file("job1.I").c_str()));
+  ASSERT_EQ(0, symlink(victim.c_str(), Prepared("job1.I").c_str()));
   // The link is reported and the marker made anew in its place.
   EXPECT_EQ(0, Set(INCREMENTAL, 1));
   EXPECT_EQ(1000, MTime(victim));
   EXPECT_EQ("data", vrktest::ReadFile(victim));
   EXPECT_NE(std::string::npos, err_.find("vrk-2021"));
   struct stat st;
-  ASSERT_EQ(0, lstat(tmp_.file("job1.I").c_str(), &st));
+  ASSERT_EQ(0, lstat(Prepared("job1.I").c_str(), &st));
   EXPECT_TRUE(S_ISREG(st.st_mode));
 }
 
@@ -118,14 +122,87 @@ TEST_F(Markers, CommitAcrossFileSystemsKeepsThePreparedTime) {
   Use(tmp, times_.path());
   EXPECT_EQ(0, Set(FULL, 1));
   struct timespec prepared[2] = {{5000, 0}, {5000, 0}};
-  ASSERT_EQ(0, utimensat(AT_FDCWD, (tmp + "/job1.I").c_str(), prepared, 0));
+  ASSERT_EQ(0, utimensat(AT_FDCWD, (tmp + "/job1.I." + std::to_string((long)getpid())).c_str(), prepared, 0));
   EXPECT_EQ(0, Set(FULL, 2)) << err_;
   EXPECT_EQ(5000, MTime(times_.file("job1.I")));
   EXPECT_TRUE(Exists(times_.file("job1.D")));
-  EXPECT_FALSE(Exists(tmp + "/job1.I"));
-  EXPECT_FALSE(Exists(times_.file("job1.I.commit")));
-  unlink((tmp + "/job1.D").c_str());
+  EXPECT_FALSE(Exists(tmp + "/job1.I." + std::to_string((long)getpid())));
+  EXPECT_FALSE(Exists(times_.file("job1.I.commit." + std::to_string((long)getpid()))));
+  unlink((tmp + "/job1.D." + std::to_string((long)getpid())).c_str());
   rmdir(tmp.c_str());
+}
+
+void SetMTime(const std::string &p, time_t t) {
+  struct timespec ts[2] = {{t, 0}, {t, 0}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, p.c_str(), ts, AT_SYMLINK_NOFOLLOW)) << p;
+}
+
+// Markers of other runs of the same job stand in the tmp directory when this
+// run commits: only the one this run made becomes the reference.
+TEST_F(Markers, ARunCommitsOnlyTheMarkerItMade) {
+  struct Row {
+    const char *name;
+    std::string other;  // a marker of another run, left as it was
+    bool replaced;      // this run's own marker is made anew by someone else
+  };
+  Row rows[] = {
+      {"a marker of another run under its own name", "job1.I." + std::to_string((long)getpid() + 1), false},
+      {"a marker left at the name every run once shared", "job1.I", false},
+      {"this run's marker made anew by someone else", "", true},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    unlink(times_.file("job1.I").c_str());
+    ASSERT_EQ(0, Set(INCREMENTAL, 1));
+    SetMTime(Prepared("job1.I"), 5000);
+    if (!row.other.empty()) {
+      vrktest::WriteFile(tmp_.file(row.other), "");
+      SetMTime(tmp_.file(row.other), 9000);
+    }
+    if (row.replaced) {
+      ASSERT_EQ(0, unlink(Prepared("job1.I").c_str()));
+      vrktest::WriteFile(Prepared("job1.I"), "");
+      SetMTime(Prepared("job1.I"), 9000);
+    }
+    EXPECT_EQ(row.replaced ? -1 : 0, Set(INCREMENTAL, 2)) << err_;
+    EXPECT_EQ(row.replaced ? (time_t)-1 : 5000, MTime(times_.file("job1.I")));
+    if (row.replaced) {
+      EXPECT_NE(std::string::npos, err_.find(Prepared("job1.I") + " is no longer the marker this run prepared")) << err_;
+    }
+    if (!row.other.empty()) {
+      EXPECT_EQ(9000, MTime(tmp_.file(row.other)));
+      unlink(tmp_.file(row.other).c_str());
+    }
+    unlink(Prepared("job1.I").c_str());
+  }
+}
+
+// A reference later than now would leave out what changes until the clock
+// reaches it: beyond a few seconds it is not used and the backup is a FULL.
+TEST_F(Markers, MarkerDatedLaterThanNow) {
+  struct Row {
+    long offset;  // seconds from now
+    bool used;
+  } rows[] = {{-86400, true}, {0, true}, {2, true}, {60, false}, {86400, false}};
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.offset);
+    spGlobal->eBackupType = INCREMENTAL;
+    spGlobal->sVRKObject.eOperStatus = STATUS_OK;
+    time_t when = time(nullptr) + row.offset;
+    vrktest::WriteFile(times_.file("job1.I"), "");
+    SetMTime(times_.file("job1.I"), when);
+    testing::internal::CaptureStderr();
+    time_t got = vrk_gettimestamp(INCREMENTAL);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(row.used ? when : 0, got);
+    EXPECT_EQ(row.used ? INCREMENTAL : FULL, spGlobal->eBackupType);
+    EXPECT_EQ(row.used ? STATUS_OK : STATUS_WARNING, spGlobal->sVRKObject.eOperStatus);
+    bool warned = err.find("vrk-2022: Warning:  Cannot stat() time stamp file [" + times_.file("job1.I") +
+                           "]:[it is dated ") != std::string::npos &&
+                  err.find(", later than now].") != std::string::npos &&
+                  err.find("No timestamp file found. Doing full save") != std::string::npos;
+    EXPECT_EQ(!row.used, warned) << err;
+  }
 }
 
 TEST_F(Markers, ReferenceTimes) {

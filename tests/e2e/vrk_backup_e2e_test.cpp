@@ -199,26 +199,27 @@ void Touch(const std::string &path, time_t t) {
 
 TEST(BackupE2E, LevelsFilterByTheReferenceTimeAndSetArchiveStatusWhereTheyShould) {
   const time_t now = time(nullptr);
-  const time_t future = now + 2 * 86400, ahead = now + 86400, behind = now - 86400;
+  const time_t future = now + 2 * 86400, ahead = now + 86400;
   enum Expect { kAll, kNewOnly };
   struct Case {
     const char *name;
     std::vector<std::string> args;
-    const char *marker;  // times/ marker written before the run
-    time_t markerTime;
+    const char *marker;  // times/ marker written before the run,
+    time_t markerAge;    // dated this many seconds before the run
     Expect stored;
     bool archive, committed;
   } cases[] = {
       {"FULL", {"-l", "FULL"}, nullptr, 0, kAll, true, true},
       {"COPY", {"-l", "COPY"}, nullptr, 0, kAll, false, false},
-      // Reference time ahead of every creation: the first run takes the files
-      // modified since, the second run finds no file created since.
-      {"INCREMENTAL", {"-l", "INCR"}, "job.I", ahead, kNewOnly, true, true},
-      {"DIFFERENTIAL", {"-l", "DIFF"}, "job.D", ahead, kNewOnly, false, true},
+      // Reference time ahead of every creation (by the few seconds a marker
+      // may lie ahead of the clock): the first run takes the files modified
+      // since, the second run finds no file created since.
+      {"INCREMENTAL", {"-l", "INCR"}, "job.I", -3, kNewOnly, true, true},
+      {"DIFFERENTIAL", {"-l", "DIFF"}, "job.D", -3, kNewOnly, false, true},
       {"SINCE", {"-T", Stamp(ahead)}, nullptr, 0, kNewOnly, true, true},
       // Reference time behind the creation of the tree: the second run takes
       // every file that was created since and not modified since.
-      {"INCREMENTAL created since", {"-l", "INCR"}, "job.I", behind, kAll, true, true},
+      {"INCREMENTAL created since", {"-l", "INCR"}, "job.I", 86400, kAll, true, true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -226,7 +227,7 @@ TEST(BackupE2E, LevelsFilterByTheReferenceTimeAndSetArchiveStatusWhereTheyShould
     MakeTree(job.data());
     Write(job.data() + "/new1", "new one\n", future);
     Write(job.data() + "/sub/deep/new2", Bytes(70000, 9), future);
-    if (c.marker != nullptr) Touch(job.file(std::string("times/") + c.marker), c.markerTime);
+    if (c.marker != nullptr) Touch(job.file(std::string("times/") + c.marker), time(nullptr) - c.markerAge);
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"-s", "@" + job.saveset(), "/"});
     Result r = job.Backup(args);

@@ -389,14 +389,21 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
        {"Unable to open file [{shared}/.nightly.ss.vrk-new] [the directory belongs to {a} and cannot be removed: Directory not empty]."},
        [](World &w) { return NoSaveset(w); }},
       // Markers.
+      // A run prepares its markers under names of its own and commits only
+      // those: what another user put at the job's names is never taken.
       {"markers of another user in the tmp directory before a FULL",
        [](World &w) {
+         w.victim = w.job.file("tmp/job.I");
          return PlantFile(w, w.job.file("tmp/job.I"), "") && PlantFile(w, w.job.file("tmp/job.D"), "");
        },
-       [](World &w) { return Full(w); }, 1,
-       {"Time stamp update failed for [{job}/tmp/job.I]:[a file of {a} stood at the name; it is made anew]"},
+       [](World &w) { return Full(w); }, 0, {},
        [](World &w) {
-         return Mode(w.job.file("times/job.I"), 0600, 0) + Mode(w.job.file("times/job.D"), 0600, 0);
+         std::string why = VictimSame(w) + Mode(w.job.file("times/job.I"), 0600, 0) +
+                           Mode(w.job.file("times/job.D"), 0600, 0);
+         struct stat st;
+         if (stat(w.job.file("times/job.I").c_str(), &st) == 0 && st.st_mtime == kOld)
+           why += "the planted marker became the reference\n";
+         return why;
        }},
       {"a committed marker of another user, dated 2099",
        [](World &w) {
@@ -439,7 +446,34 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
        [](World &w) { return Full(w, {"-L", "CONTROL:job.log"}); }, 0, {},
        [](World &w) {
          return Mode(w.job.file("log/job.log"), 0640, 0) + Mode(w.job.file("times/job.I"), 0600, 0) +
-                Mode(w.saveset, 0644, 0);
+                Mode(w.saveset, 0600, 0);
+       }},
+      // A new saveset holds every file of the backup, private ones too: no
+      // other user may read it. One that replaces a saveset keeps its mode.
+      {"a new saveset of root's in a shared directory",
+       [](World &w) {
+         w.job.SetChildSetup([] { umask(022); });
+         return true;
+       },
+       [](World &w) { return Full(w); }, 0, {},
+       [](World &w) {
+         std::string why = SavesetMade(w) + Mode(w.saveset, 0600, 0);
+         if (e2e::AsUser(w.b, [&] { return open(w.saveset.c_str(), O_RDONLY) >= 0; }))
+           why += "another user read the new saveset\n";
+         return why;
+       }},
+      {"root's saveset replaced, its mode kept",
+       [](World &w) {
+         w.job.SetChildSetup([] { umask(077); });
+         vrktest::WriteFile(w.saveset, "old\n");
+         return chmod(w.saveset.c_str(), 0644) == 0;
+       },
+       [](World &w) { return Full(w); }, 0, {},
+       [](World &w) {
+         std::string why = SavesetMade(w) + Mode(w.saveset, 0644, 0);
+         if (!e2e::AsUser(w.b, [&] { return open(w.saveset.c_str(), O_RDONLY) >= 0; }))
+           why += "the replaced saveset is no longer readable as before\n";
+         return why;
        }},
       {"an older job log of root's own, open to everyone",
        [](World &w) {

@@ -236,7 +236,9 @@ TEST(SavesetE2E, ALinkPlantedAtAFileTheClientMakesIsNotFollowed) {
     bool stillLink;       // the link stays (or the client's own file replaces it)
   } cases[] = {
       {"the job log", "log/job.log", "Unable to open log file [", true, true},
-      {"a marker being prepared", "tmp/job.I", "Time stamp update failed for [", true, false},
+      // Markers are prepared under names of the run's own: a link at the
+      // job's plain name in the tmp directory is never used.
+      {"a marker of the job's name in the tmp directory", "tmp/job.I", nullptr, true, true},
       {"a committed marker", "times/job.I", nullptr, true, false},
       {"the list of a PUT", "tmp/PUT.IN", "Unable to open file [", false, true},
   };

@@ -175,8 +175,8 @@ TEST_F(DEStreamTest, WriterGoldenBytes) {
   EXPECT_TRUE(got == expect);
   EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_OK);
   // The markers of a FULL backup were prepared.
-  EXPECT_EQ(access(tmp_.file("job.I").c_str(), F_OK), 0);
-  EXPECT_EQ(access(tmp_.file("job.D").c_str(), F_OK), 0);
+  EXPECT_EQ(access(tmp_.file("job.I." + std::to_string((long)getpid())).c_str(), F_OK), 0);
+  EXPECT_EQ(access(tmp_.file("job.D." + std::to_string((long)getpid())).c_str(), F_OK), 0);
 }
 
 TEST_F(DEStreamTest, ReadsBackWhatWasWritten) {
@@ -474,7 +474,7 @@ TEST_F(DEStreamTest, OverLongObjectNameIsRefusedNotCut) {
   EXPECT_EQ(session_->dataFile, nullptr);
   EXPECT_EQ(spGlobal->sVRKObject.eOperStatus, STATUS_ERR_BEF_SAV);
   // No markers for a backup that did not start.
-  EXPECT_NE(access(tmp_.file("job.I").c_str(), F_OK), 0);
+  EXPECT_NE(access(tmp_.file("job.I." + std::to_string((long)getpid())).c_str(), F_OK), 0);
 }
 
 // The storage-client road against the scripted storage node.
@@ -581,7 +581,7 @@ TEST_F(DEStreamFtpTest, RefusedCreateLeavesNoMarkers) {
   EXPECT_NE(log.find("Opening saveset: dummy"), std::string::npos) << log;
   EXPECT_NE(log.find("XBSA Call BSACreateObject failed with message: "), std::string::npos) << log;
   EXPECT_NE(log.find("OpenDEFiles: BSACreateObject call failed: "), std::string::npos) << log;
-  EXPECT_NE(access(tmp_.file("job.I").c_str(), F_OK), 0);
+  EXPECT_NE(access(tmp_.file("job.I." + std::to_string((long)getpid())).c_str(), F_OK), 0);
   EXPECT_EQ(session_->dataFile, nullptr);
 }
 

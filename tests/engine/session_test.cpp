@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "client/vrk_timestamp.h"
 #include "engine/main_run.h"
 #include "engine/session.h"
 #include "engine_test_util.h"
@@ -137,9 +138,9 @@ TEST(EndOfRun, StatusTableAndMarkerCommit) {
     spGlobal->sDirs.cpTmp = const_cast<char *>(tmp.c_str());
     spGlobal->sDirs.cpTimes = const_cast<char *>(times.c_str());
     strcpy(spGlobal->szJobName, "job");
-    // A prepared marker, as the opening of the stored object leaves it.
-    vrktest::WriteFile(tmp + "/job.I", "");
-    vrktest::WriteFile(tmp + "/job.D", "");
+    // Prepared markers, as the opening of the stored object leaves them.
+    spGlobal->iLogLevel = 1;
+    ASSERT_EQ(0, vrk_settimestamp(FULL, 1));
     spGlobal->eOPERATION = c.op;
     spGlobal->eBackupType = c.level;
     spGlobal->sVRKObject.eOperStatus = c.logged;

@@ -165,6 +165,42 @@ TEST_F(LogTest, JobLogGetsSameBytes) {
   EXPECT_EQ("vrk-3500: Info:     50% done %d\nvrk-3259: Info:     42% processed.\n", Unstamp(err));
 }
 
+// A job log that cannot take a line is given up: one warning on standard
+// error names it and the reason, every message still reaches standard
+// error, and the job's status says the log is not whole.
+TEST_F(LogTest, AJobLogThatCannotBeWrittenIsNamedOnce) {
+  vrktest::TempDir dir;
+  vrktest::WriteFile(dir.file("read-only.log"), "");
+  struct Row {
+    std::string path;
+    const char *mode;
+    const char *reason;
+    _eOperStatus before, after;
+  } rows[] = {
+      {"/dev/full", "w", "No space left on device", STATUS_OK, STATUS_WARNING},
+      {dir.file("read-only.log"), "r", "Bad file descriptor", STATUS_OK, STATUS_WARNING},
+      {"/dev/full", "w", "No space left on device", STATUS_ERR_BEF_SAV, STATUS_ERR_BEF_SAV},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.path + " " + row.reason);
+    vrktest::ResetGlobal();
+    FILE *fp = fopen(row.path.c_str(), row.mode);
+    if (fp == nullptr) GTEST_SKIP() << row.path << " cannot be opened here";
+    spGlobal->sVRKMsgTarget.fpLogFileDes = fp;
+    snprintf(spGlobal->sVRKMsgTarget.szLogFile, sizeof(spGlobal->sVRKMsgTarget.szLogFile), "%s", row.path.c_str());
+    spGlobal->sVRKObject.eOperStatus = row.before;
+    CaptureStderr();
+    vrk_log(3500, "%s", "first");
+    vrk_log(3500, "%s", "second");
+    std::string err = Unstamp(GetCapturedStderr());
+    EXPECT_EQ("vrk-3500: Info:     first\nvrk-2500: Warning:  Unable to write log file [" + row.path + "]:[" +
+                  row.reason + "]. Continuing logging to stderr...\nvrk-3500: Info:     second\n",
+              err);
+    EXPECT_EQ(nullptr, spGlobal->sVRKMsgTarget.fpLogFileDes);
+    EXPECT_EQ(row.after, spGlobal->sVRKObject.eOperStatus);
+  }
+}
+
 TEST_F(LogTest, LongTextIsCutAtBufferBound) {
   std::string big(20000, 'x');
   CaptureStderr();
