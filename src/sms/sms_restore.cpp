@@ -473,7 +473,8 @@ CCODE RestoreHandle::Close() {
     if (root) fchownat(dirFd, tmpName.c_str(), h.uid, h.gid, AT_SYMLINK_NOFOLLOW);
     utimensat(dirFd, tmpName.c_str(), ts, AT_SYMLINK_NOFOLLOW);
   } else if (metadataOnly) {
-    int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = WithDescriptors(
+        [&] { return openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
     struct stat st;
     // Still the one-link regular file seen at the first write, of an owner
     // it may be given to.

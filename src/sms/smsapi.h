@@ -163,8 +163,10 @@ CCODE vrk_sms_check_name_list(const NWSM_DATA_SET_NAME_LIST *list, UINT32 realSi
    connection and resetting the call counters. */
 CCODE vrk_sms_load_world(const char *path);
 
-/* Removes the temporary files of the restores not yet finished. Uses only
-   async-signal-safe calls: for a signal handler before the process ends. */
+/* Removes the temporary files of the restores not yet finished and gives
+   the directories they hold open the owner, mode and times their streams
+   named. Uses only async-signal-safe calls: for a signal handler before the
+   process ends. */
 void vrk_sms_discard_unfinished(void);
 
 /* The restore of the connection ends: the directories whose owner, mode and
