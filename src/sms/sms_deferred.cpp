@@ -181,7 +181,14 @@ void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std:
                   const std::string &fullName, int fd, const DirMeta &meta, const std::string &note,
                   UnfinishedDir &was) {
   static bool registered = false;
-  if (!registered) registered = atexit(FinishAtExit) == 0;
+  if (!registered) {
+    // Made before the handler is registered, so that they are still there
+    // when it runs.
+    Kept();
+    Applied();
+    Failed();
+    registered = atexit(FinishAtExit) == 0;
+  }
   std::vector<Deferred> &stack = Kept()[connection];
   Leave(connection, stack, res, comps);
   Deferred d;
