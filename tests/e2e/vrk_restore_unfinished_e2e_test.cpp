@@ -112,13 +112,26 @@ void MakeOwnedTree(const std::string &data) {
 // A restore ended at a named call, then run again in the default mode: every
 // directory comes back with its owner, mode and times, and no note stays.
 // SIGTERM and SIGHUP set the metadata of the directories the restore was in
-// before the process ends; after SIGKILL only the next run does.
+// before the process ends; after SIGKILL only the next run does. An ordinary
+// user's restore finishes its read-only directories the same way.
 TEST(RestoreUnfinishedE2E, ARestoreRunAgainFinishesTheDirectoriesAKilledOneMade) {
   if (geteuid() != 0) GTEST_SKIP() << "the tree's owners are users other than the one running the test";
-  for (int sig : {SIGTERM, SIGHUP, SIGKILL}) {
-    SCOPED_TRACE(strsignal(sig));
+  struct Row {
+    int sig;
+    bool asUser;
+  } rows[] = {{SIGTERM, false}, {SIGHUP, false}, {SIGKILL, false}, {SIGTERM, true}, {SIGKILL, true}};
+  for (const Row &row : rows) {
+    const int sig = row.sig;
+    SCOPED_TRACE(std::string(strsignal(sig)) + (row.asUser ? ", as an ordinary user" : ""));
     BackupJob job;
     MakeOwnedTree(job.data());
+    if (row.asUser) {
+      e2e::TestUser user;
+      std::string why;
+      if (!e2e::MakeTestUser("vrk-t-a", &user, &why)) GTEST_SKIP() << why;
+      // The whole tree the user's, modes and times as they were.
+      ASSERT_TRUE(job.RunAs(user));
+    }
     ASSERT_EQ(0, job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"}).exitCode());
     const std::string want = Listing(job.data() + "/src");
 
