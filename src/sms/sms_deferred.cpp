@@ -179,7 +179,7 @@ void WatchDir(UnfinishedDir &node, int fd, const DirMeta &meta) {
 
 void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std::string> &comps,
                   const std::string &fullName, int fd, const DirMeta &meta, const std::string &note,
-                  UnfinishedDir &was) {
+                  UnfinishedDir &handleNode) {
   static bool registered = false;
   if (!registered) {
     // Made before the handler is registered, so that they are still there
@@ -220,7 +220,7 @@ void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std:
   // The handler's node of the handle is forgotten only once this one is
   // listed: no moment in which a signal finds neither.
   if (held < Bound()) Hold(d, fd);
-  ForgetUnfinished(was);
+  ForgetUnfinished(handleNode);
   if (d.fd < 0) close(fd);
   stack.push_back(std::move(d));
 }

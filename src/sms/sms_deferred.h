@@ -26,12 +26,12 @@ void WatchDir(UnfinishedDir &node, int fd, const DirMeta &meta);
 
 // Keeps the metadata of a directory whose stream has been restored, to be
 // set when the restore leaves its subtree or ends. Takes over fd (the open
-// directory) and the place of `was` (the handle's node of it, forgotten
-// here); note is the name of the note of an unfinished restore in it, to be
+// directory) and the place of handleNode (the handle's node of it,
+// forgotten here); note is the name of the note of an unfinished restore in it, to be
 // removed first; fullName is for messages.
 void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std::string> &comps,
                   const std::string &fullName, int fd, const DirMeta &meta, const std::string &note,
-                  UnfinishedDir &was);
+                  UnfinishedDir &handleNode);
 
 // The process has run out of descriptors (EMFILE, ENFILE): the kept
 // directories give theirs back (they are opened again by name when their
