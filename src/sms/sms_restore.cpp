@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "runtime/printable.h"
 #include "sms/sms_datahandle.h"
@@ -255,7 +256,8 @@ CCODE RestoreHandle::Decide(Connection &conn) {
     bool made = false;
     {
       // Made and marked as unfinished with no signal in between.
-      SignalsHeld held;
+      std::optional<SignalsHeld> held;
+      if (!exists) held.emplace();
       if (!exists) {
         if (mkdirat(pfd, last, 0700) != 0) {
           int err = errno;
