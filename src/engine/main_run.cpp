@@ -24,7 +24,8 @@ void vrk_install_signal_handler(void) {
   sAction.sa_flags = SA_RESTART | SA_SIGINFO;
   const int signals[] = {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGALRM};
   for (int iSig : signals) sigaction(iSig, &sAction, nullptr);
-  // A restore ended by SIGTERM or SIGHUP leaves no temporary file behind.
+  // A restore ended by SIGTERM or SIGHUP leaves no temporary file behind,
+  // and the directories it is in get their owner, mode and times.
   vrk_set_signal_cleanup(vrk_sms_discard_unfinished);
 }
 

@@ -115,6 +115,18 @@ struct RestoreRun {
     cutCopies.clear();
   }
 
+  // Directories whose owner, mode and times, set once their subtrees were
+  // in place, could not be set: each is a data set not restored as it was.
+  void report_failed_directories(void) {
+    char *name = nullptr, *why = nullptr;
+    while (vrk_sms_failed_directory(si->connection, &name, &why)) {
+      vrk_log(1500, "Restore: owner, mode and times of the directory [%s] not set: %s", name, why);
+      not_saved(name);
+      free(name);
+      free(why);
+    }
+  }
+
   void close_parent(void) {
     if (parentHandle == 0) return;
     trace("%l4 Close parent");
@@ -597,6 +609,8 @@ struct RestoreRun {
       return;
     }
     write_record(data, bytesToWrite);
+    // Its first write left the directories before it behind.
+    report_failed_directories();
   }
 
   // The first record of a data set: name, selection, open, first write.
@@ -762,6 +776,10 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
   if (run.dataSetHandle != 0) trace("%l4 Restore: Terminate > Close dataset");
   run.close_data_set();
   run.close_parent();
+  // The directories still kept get their owner, mode and times before the
+  // counts are made.
+  vrk_sms_finish_restore(sessionInfo->connection);
+  run.report_failed_directories();
   run.report_cut_copies();
   CloseDEFiles(sessionInfo);
 

@@ -3,12 +3,14 @@
 #ifndef VRK_SMS_SMS_DEFERRED_H
 #define VRK_SMS_SMS_DEFERRED_H
 
+#include <errno.h>
 #include <sys/types.h>
 #include <time.h>
 
 #include <string>
 #include <vector>
 
+#include "sms/sms_unfinished.h"
 #include "sms/sms_world.h"
 #include "sms/smstypes.h"
 
@@ -19,11 +21,32 @@ struct DirMeta {
   struct timespec times[2] = {{0, 0}, {0, 0}};  // access, modification
 };
 
+// Fills the node that a signal handler uses to set the metadata on fd.
+void WatchDir(UnfinishedDir &node, int fd, const DirMeta &meta);
+
 // Keeps the metadata of a directory whose stream has been restored, to be
 // set when the restore leaves its subtree or ends. Takes over fd (the open
-// directory); fullName is for messages.
+// directory) and the place of handleNode (the handle's node of it,
+// forgotten here); note is the name of the note of an unfinished restore in it, to be
+// removed first; fullName is for messages.
 void DeferDirMeta(UINT32 connection, const Resource *res, const std::vector<std::string> &comps,
-                  const std::string &fullName, int fd, const DirMeta &meta);
+                  const std::string &fullName, int fd, const DirMeta &meta, const std::string &note,
+                  UnfinishedDir &handleNode);
+
+// The process has run out of descriptors (EMFILE, ENFILE): the kept
+// directories give theirs back (they are opened again by name when their
+// metadata is set) and fewer are kept from now on. False when none was held.
+bool ShedKeptDirs();
+
+// Calls open (a function that returns a descriptor or -1 with errno) again
+// as long as it runs out of descriptors and kept ones can be given back.
+template <class Open>
+int WithDescriptors(Open open) {
+  int fd;
+  while ((fd = open()) < 0 && (errno == EMFILE || errno == ENFILE) && ShedKeptDirs()) {
+  }
+  return fd;
+}
 
 // A data set is placed in the directory (res, comps): the kept directories
 // that are neither it nor above it are left behind, and get their metadata
@@ -37,8 +60,16 @@ void LeaveDirsFor(UINT32 connection, const Resource *res, const std::vector<std:
 void ReenterDir(UINT32 connection, int dirFd);
 
 // The connection's restore ends: every kept directory gets its metadata.
+// What failed and was not taken (below) is said on standard error.
 void FinishDeferredDirs(UINT32 connection);
 void FinishAllDeferredDirs();
+
+// Sets the metadata of every kept directory of the connection, keeping
+// what failed to be taken.
+void ApplyDeferredDirs(UINT32 connection);
+// A directory of the connection whose metadata could not be set: true with
+// its name and the reason, which are then forgotten.
+bool TakeFailedDir(UINT32 connection, std::string &fullName, std::string &why);
 
 }  // namespace vrksms
 

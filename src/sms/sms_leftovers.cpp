@@ -1,5 +1,6 @@
-// Temporary names of restore writes and the removal of those a killed
-// restore of the same user left behind in a directory it writes into again.
+// Temporary names of restore writes, the removal of those a killed restore
+// of the same user left behind in a directory it writes into again, and the
+// note of a directory whose restore is not finished.
 #include "sms/sms_leftovers.h"
 
 #include <dirent.h>
@@ -23,10 +24,35 @@ namespace vrksms {
 namespace {
 
 const char kPrefix[] = ".vrk-restore-";
+const char kNotePrefix[] = ".vrk-unfinished-";
 
-// The last directory read, by device and inode.
+// The last directory read, by device and inode, and the note found there.
 std::pair<dev_t, ino_t> gLastDir{0, 0};
 bool gHaveLastDir = false;
+std::string gLastNote;
+
+// True when the process pid of this user's name has ended.
+bool Ended(unsigned uid, int pid) {
+  if (uid != static_cast<unsigned>(geteuid()) || pid <= 0 || pid == getpid()) return false;
+  return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// True when the name is the note of an ended restore of this user.
+bool NoteOfAnEndedRestore(const char *name) {
+  unsigned uid = 0;
+  int pid = 0, used = 0;
+  if (sscanf(name, ".vrk-unfinished-%u-%d%n", &uid, &pid, &used) != 2 || name[used] != '\0') return false;
+  if (Format(".vrk-unfinished-%u-%d", uid, pid) != name) return false;
+  return Ended(uid, pid);
+}
+
+// The note's name is this user's, the file is too: a regular file of one
+// link, so that another user can put none there.
+bool IsOwnNote(int dirFd, const std::string &name) {
+  struct stat st;
+  return fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+         st.st_nlink == 1 && st.st_uid == geteuid();
+}
 
 // True when the name is one that this user's process pid made and that
 // process has ended.
@@ -36,8 +62,7 @@ bool LeftByAnEndedRestore(const char *name) {
   if (sscanf(name, ".vrk-restore-%u-%d-%8x%n", &uid, &pid, &hex, &used) != 3 || name[used] != '\0') return false;
   // Exactly the form TempName writes, nothing that merely parses like it.
   if (Format(".vrk-restore-%u-%d-%08x", uid, pid, hex) != name) return false;
-  if (uid != static_cast<unsigned>(geteuid()) || pid <= 0 || pid == getpid()) return false;
-  return kill(pid, 0) != 0 && errno == ESRCH;
+  return Ended(uid, pid);
 }
 
 }  // namespace
@@ -52,12 +77,28 @@ std::string TempName() {
 
 void HoldTemp(int fd) { flock(fd, LOCK_EX | LOCK_NB); }
 
-void RemoveLeftTemps(int dirFd) {
+std::string UnfinishedNote() {
+  return Format("%s%u-%d", kNotePrefix, static_cast<unsigned>(geteuid()), static_cast<int>(getpid()));
+}
+
+bool NoteUnfinished(int dirFd) {
+  int fd = openat(dirFd, UnfinishedNote().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+void RemoveLeftTemps(int dirFd, std::string *ended) {
+  if (ended) ended->clear();
   struct stat dst;
   if (fstat(dirFd, &dst) != 0) return;
-  if (gHaveLastDir && gLastDir == std::make_pair(dst.st_dev, dst.st_ino)) return;
+  if (gHaveLastDir && gLastDir == std::make_pair(dst.st_dev, dst.st_ino)) {
+    if (ended && !gLastNote.empty() && IsOwnNote(dirFd, gLastNote)) *ended = gLastNote;
+    return;
+  }
   gLastDir = {dst.st_dev, dst.st_ino};
   gHaveLastDir = true;
+  gLastNote.clear();
   int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   DIR *d = fdopendir(fd);
@@ -66,10 +107,15 @@ void RemoveLeftTemps(int dirFd) {
     return;
   }
   std::vector<std::string> names;
-  while (struct dirent *de = readdir(d))
+  while (struct dirent *de = readdir(d)) {
     if (strncmp(de->d_name, kPrefix, sizeof(kPrefix) - 1) == 0 && LeftByAnEndedRestore(de->d_name))
       names.push_back(de->d_name);
+    else if (strncmp(de->d_name, kNotePrefix, sizeof(kNotePrefix) - 1) == 0 && NoteOfAnEndedRestore(de->d_name))
+      gLastNote = de->d_name;
+  }
   closedir(d);
+  if (!gLastNote.empty() && !IsOwnNote(dirFd, gLastNote)) gLastNote.clear();
+  if (ended) *ended = gLastNote;
   const uid_t me = geteuid();
   for (const std::string &n : names) {
     struct stat st;

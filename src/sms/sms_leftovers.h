@@ -1,5 +1,6 @@
-// Temporary names of restore writes, which say whose they are, and the
-// removal of those that an earlier, ended restore of the same user left.
+// Temporary names of restore writes, which say whose they are, the removal
+// of those that an earlier, ended restore of the same user left, and the
+// note that marks a directory whose restore is not finished.
 #ifndef VRK_SMS_SMS_LEFTOVERS_H
 #define VRK_SMS_SMS_LEFTOVERS_H
 
@@ -20,7 +21,17 @@ void HoldTemp(int fd);
 // process that no longer runs, owned by this user, a regular file (with one
 // link and no lock on it) or a symbolic link. Anything else is left alone.
 // A directory already looked at (the last one) is not read again.
-void RemoveLeftTemps(int dirFd);
+// When ended is given, it gets the name of a note (below) that an ended
+// restore of this user left there, or "".
+void RemoveLeftTemps(int dirFd, std::string *ended = nullptr);
+
+// ".vrk-unfinished-<uid>-<pid>": the note a restore puts into a directory it
+// makes, and removes once the directory has its owner, mode and times. A
+// restore that finds one of an ended restore of its user finishes that
+// directory as one of its own.
+std::string UnfinishedNote();
+// Puts this process's note into the directory; false when it cannot.
+bool NoteUnfinished(int dirFd);
 
 }  // namespace vrksms
 

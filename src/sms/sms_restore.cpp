@@ -12,11 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "runtime/printable.h"
 #include "sms/sms_datahandle.h"
 #include "sms/sms_deferred.h"
 #include "sms/sms_leftovers.h"
+#include "sms/sms_owner_guard.h"
 #include "sms/sms_path.h"
 #include "sms/sms_scan.h"
 #include "sms/sms_sidf.h"
@@ -89,6 +91,8 @@ struct RestoreHandle : DataHandle {
   int dirFd = -1;   // a file or link: the directory that holds it
   std::string name; // a file or link: its name in dirFd
   bool applyDirMeta = false;
+  UnfinishedDir dirOnSignal;  // selfFd and the stream's metadata, for a signal handler
+  std::string note;           // the note of an unfinished restore in selfFd
   bool metadataOnly = false;  // no data streams over an existing file
   int tmpFd = -1;
   bool holeSkipped = false;  // zero blocks left as a hole: the size is set at close
@@ -105,6 +109,7 @@ struct RestoreHandle : DataHandle {
   ~RestoreHandle() override { Discard(); }
 
   void Discard() {
+    ForgetUnfinished(dirOnSignal);
     if (tmpFd >= 0) {
       close(tmpFd);
       tmpFd = -1;
@@ -145,10 +150,22 @@ struct RestoreHandle : DataHandle {
     fprintf(stderr, "%s\n", vrk_printable(note).c_str());
     return Bad(NWSMTS_CREATE_ERROR);
   }
+  // The owner and mode of the stream are not given to the existing entry st.
+  CCODE NotGiven(const struct stat &st) {
+    std::string why = WhyNotGivenInPlace(st, h);
+    return why.empty() ? 0 : CannotCreate(why);
+  }
   CCODE NoDirectory(size_t n) {
     return CannotCreate(WhyNoDirectory(*tsa, *res, comps, n, errno));
   }
 
+  // The directory a data set is made in: its parent's, or found by name.
+  int OpenParent(const RestoreHandle *parent) {
+    return WithDescriptors([&] {
+      return parent ? fcntl(parent->selfFd, F_DUPFD_CLOEXEC, 0) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
+    });
+  }
+  DirMeta Meta() const;
   CCODE Decide(Connection &conn);
   CCODE Write(Connection &conn, const uint8_t *p, size_t n);
   CCODE Close() override;
@@ -220,7 +237,7 @@ CCODE RestoreHandle::Decide(Connection &conn) {
       RemoveLeftTemps(selfFd);
       return Decline(NWSMTS_VALID_PARENT_HANDLE);
     }
-    int pfd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
+    int pfd = OpenParent(parent);
     if (pfd < 0) return NoDirectory(comps.size() - 1);
     ReenterDir(connection, pfd);
     const char *last = comps.back().c_str();
@@ -237,21 +254,31 @@ CCODE RestoreHandle::Decide(Connection &conn) {
                                                  : "a file stands in its place");
     }
     bool made = false;
-    if (!exists) {
-      if (mkdirat(pfd, last, 0700) != 0) {
-        int err = errno;
-        close(pfd);
-        return CannotCreate(std::string("cannot make the directory: ") + strerror(err));
+    {
+      // Made and marked as unfinished with no signal in between.
+      std::optional<SignalsHeld> held;
+      if (!exists) held.emplace();
+      if (!exists) {
+        if (mkdirat(pfd, last, 0700) != 0) {
+          int err = errno;
+          close(pfd);
+          return CannotCreate(std::string("cannot make the directory: ") + strerror(err));
+        }
+        made = true;
       }
-      made = true;
+      selfFd = WithDescriptors([&] { return openat(pfd, last, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
+      int err = errno;
+      close(pfd);
+      if (selfFd < 0) return CannotCreate(std::string("cannot open the directory: ") + strerror(err));
+      if (made && NoteUnfinished(selfFd)) note = UnfinishedNote();
     }
-    selfFd = openat(pfd, last, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    int err = errno;
-    close(pfd);
-    if (selfFd < 0) return CannotCreate(std::string("cannot open the directory: ") + strerror(err));
-    // A directory that was there may hold what a killed restore left.
-    if (!made) RemoveLeftTemps(selfFd);
-    if (!made && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
+    // A directory that was there may hold what a killed restore left: one
+    // it made and did not finish is finished now, as one made now.
+    if (!made) RemoveLeftTemps(selfFd, &note);
+    if (!made && note.empty() && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
+    // Overwritten in place: never another user's directory given away. Its
+    // children are still restored into it.
+    if (!made && note.empty() && fstat(selfFd, &st) == 0 && NotGiven(st)) return declined;
     // A directory of the user's that is there read-only (an earlier restore
     // of the same tree) takes its children first: its own owner, mode and
     // times are set once they are in place.
@@ -259,10 +286,12 @@ CCODE RestoreHandle::Decide(Connection &conn) {
         (st.st_mode & S_IRWXU) != S_IRWXU)
       fchmod(selfFd, (st.st_mode & 07777) | S_IRWXU);
     applyDirMeta = true;
+    WatchDir(dirOnSignal, selfFd, Meta());
+    RememberUnfinished(dirOnSignal);
     return 0;
   }
 
-  dirFd = parent ? dup(parent->selfFd) : OpenDirBeneath(*res, comps, comps.size() - 1, true);
+  dirFd = OpenParent(parent);
   if (dirFd < 0) return NoDirectory(comps.size() - 1);
   ReenterDir(connection, dirFd);
   // Without a parent handle no directory restore has looked at this one.
@@ -279,13 +308,15 @@ CCODE RestoreHandle::Decide(Connection &conn) {
       // Mode and owner would be set on the file's inode in place: one with
       // other links is also a file elsewhere, perhaps outside the target.
       if (st.st_nlink != 1) return CannotCreate("the file has other links, whose metadata would change too");
+      if (NotGiven(st)) return declined;
       metadataOnly = true;
       return 0;
     }
     SignalsHeld held;
     for (int tries = 0; tries < 100 && tmpFd < 0; ++tries) {
       tmpName = TempName();
-      tmpFd = openat(dirFd, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      tmpFd = WithDescriptors(
+          [&] { return openat(dirFd, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
       if (tmpFd < 0 && errno != EEXIST) break;
     }
     if (tmpFd >= 0) {
@@ -390,6 +421,15 @@ void Times(const SidfHeader &h, struct timespec ts[2]) {
   ts[1].tv_nsec = h.mtimeNsec;
 }
 
+DirMeta RestoreHandle::Meta() const {
+  DirMeta meta;
+  meta.mode = h.mode;
+  meta.uid = h.uid;
+  meta.gid = h.gid;
+  Times(h, meta.times);
+  return meta;
+}
+
 CCODE RestoreHandle::Close() {
   if (phase == kDeclined) {
     Discard();
@@ -414,13 +454,7 @@ CCODE RestoreHandle::Close() {
     if (applyDirMeta && selfFd >= 0) {
       // Owner, mode and times once its subtree is in place: a read-only
       // directory still takes its children, and they do not move its time.
-      DirMeta meta;
-      meta.mode = h.mode;
-      meta.uid = h.uid;
-      meta.gid = h.gid;
-      meta.times[0] = ts[0];
-      meta.times[1] = ts[1];
-      DeferDirMeta(connection, res, comps, fullName, selfFd, meta);
+      DeferDirMeta(connection, res, comps, fullName, selfFd, Meta(), note, dirOnSignal);
       selfFd = -1;
     }
     Discard();
@@ -441,12 +475,19 @@ CCODE RestoreHandle::Close() {
     if (root) fchownat(dirFd, tmpName.c_str(), h.uid, h.gid, AT_SYMLINK_NOFOLLOW);
     utimensat(dirFd, tmpName.c_str(), ts, AT_SYMLINK_NOFOLLOW);
   } else if (metadataOnly) {
-    int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = WithDescriptors(
+        [&] { return openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
     struct stat st;
-    // Still the one-link regular file seen at the first write.
+    // Still the one-link regular file seen at the first write, of an owner
+    // it may be given to.
     if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
       close(fd);
       fd = -1;
+    }
+    if (fd >= 0 && NotGiven(st)) {
+      close(fd);
+      Discard();
+      return NWSMTS_CREATE_ERROR;
     }
     if (fd < 0) rc = NWSMTS_WRITE_ERROR;
     else {

@@ -1,9 +1,10 @@
-// Temporary files of restores not yet finished, kept in a list that a signal
-// handler can walk to remove them before the process ends.
+// Temporary files and directory metadata of restores not yet finished, kept
+// in lists that a signal handler can walk before the process ends.
 #ifndef VRK_SMS_SMS_UNFINISHED_H
 #define VRK_SMS_SMS_UNFINISHED_H
 
 #include <signal.h>
+#include <time.h>
 
 #include <atomic>
 #include <string>
@@ -16,6 +17,17 @@ struct UnfinishedFile {
   int dirFd = -1;
   char name[64] = {0};
   std::atomic<UnfinishedFile *> next{nullptr};
+  bool listed = false;
+};
+
+// A directory whose owner, mode and times wait for its subtree, held open:
+// a signal that ends the process sets them first. Lives at one address while
+// it is in the list; fd is closed only after Forget.
+struct UnfinishedDir {
+  int fd = -1;
+  unsigned uid = 0, gid = 0, mode = 0;
+  struct timespec times[2] = {{0, 0}, {0, 0}};
+  std::atomic<UnfinishedDir *> next{nullptr};
   bool listed = false;
 };
 
@@ -43,6 +55,8 @@ class SignalsHeld {
 void RememberUnfinished(UnfinishedFile &f, int dirFd, const std::string &name);
 // Takes it out again, once the name is gone or renamed into place.
 void ForgetUnfinished(UnfinishedFile &f);
+void RememberUnfinished(UnfinishedDir &d);
+void ForgetUnfinished(UnfinishedDir &d);
 
 }  // namespace vrksms
 

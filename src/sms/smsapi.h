@@ -163,9 +163,20 @@ CCODE vrk_sms_check_name_list(const NWSM_DATA_SET_NAME_LIST *list, UINT32 realSi
    connection and resetting the call counters. */
 CCODE vrk_sms_load_world(const char *path);
 
-/* Removes the temporary files of the restores not yet finished. Uses only
-   async-signal-safe calls: for a signal handler before the process ends. */
+/* Removes the temporary files of the restores not yet finished and gives
+   the directories they hold open the owner, mode and times their streams
+   named. Uses only async-signal-safe calls: for a signal handler before the
+   process ends. */
 void vrk_sms_discard_unfinished(void);
+
+/* The restore of the connection ends: the directories whose owner, mode and
+   times wait for their subtrees get them now (as the release would). */
+void vrk_sms_finish_restore(UINT32 connection);
+
+/* A directory of the connection's restore whose owner, mode or times could
+   not be set: 1 with its name and the reason in *name and *why (to be
+   released with free), 0 when there is none left. Each is handed out once. */
+int vrk_sms_failed_directory(UINT32 connection, char **name, char **why);
 
 #ifdef __cplusplus
 }

@@ -217,6 +217,26 @@ std::string Mode(const std::string &path, mode_t want, uid_t uid) {
   return why;
 }
 
+// A backup of root's set-user-ID program /src/s/tool, and, as user a in the
+// world-writable restore target /rt, a directory src/s of a's own with a's
+// program at the same name: the victim.
+bool PlantProgramUnderRoots(World &w) {
+  std::string s = w.job.file("data/src/s"), rt = w.job.file("data/rt");
+  if (mkdir(s.c_str(), 0755) != 0) return false;
+  vrktest::WriteFileAt(s + "/tool", "#!/bin/sh\necho root\n", 1300000000);
+  if (chmod((s + "/tool").c_str(), 04755) != 0) return false;
+  if (Full(w).exitCode() != 0 || mkdir(rt.c_str(), 0755) != 0 || chmod(rt.c_str(), 01777) != 0) return false;
+  w.victim = rt + "/src/s/tool";
+  return e2e::AsUser(w.a, [&] {
+    return mkdir((rt + "/src").c_str(), 0755) == 0 && mkdir((rt + "/src/s").c_str(), 0755) == 0;
+  }) && PlantFile(w, w.victim, "#!/bin/sh\necho mine\n") &&
+         e2e::AsUser(w.a, [&] { return chmod(w.victim.c_str(), 0755) == 0; });
+}
+
+Result RestoreIntoRt(World &w, const std::string &options) {
+  return w.job.Run({"-r", "-N", kLogin, "-s", w.SharedSaveset(), "-o", options, "-R", "/rt"});
+}
+
 const std::string kLinkRefused = "Unable to open file [{shared}/nightly.ss] [the symbolic link belongs to {a}, in a world-writable directory: not followed].";
 
 TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
@@ -388,6 +408,37 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
        [](World &w) { return Full(w); }, 3,
        {"Unable to open file [{shared}/.nightly.ss.vrk-new] [the directory belongs to {a} and cannot be removed: Directory not empty]."},
        [](World &w) { return NoSaveset(w); }},
+      // A restore over files of another user in a target everyone writes
+      // into: no owner and no set-user-ID in place.
+      {"a restore of metadata only over another user's program",
+       [](World &w) { return PlantProgramUnderRoots(w); },
+       [](World &w) { return RestoreIntoRt(w, "skip_data,overwrite"); }, 3,
+       {"vrk_sms: /rt/src/s/tool: not restored: the file belongs to {a}, who is neither the caller, root nor its "
+        "owner in the backup: a restore gives it no new owner and no set-user or set-group ID",
+        "vrk_sms: /rt/src/s/: not restored: the directory belongs to {a}"},
+       [](World &w) {
+         return VictimSame(w) + Mode(w.job.file("data/rt/src/s"), 0755, w.a.uid);
+       }},
+      {"a restore over another user's program and directories",
+       [](World &w) { return PlantProgramUnderRoots(w); },
+       [](World &w) { return RestoreIntoRt(w, "overwrite"); }, 3,
+       {"vrk_sms: /rt/src/s/: not restored: the directory belongs to {a}"},
+       [](World &w) {
+         // The program is replaced by a new file of root's, as a restore
+         // with data always does; the directory stays a's.
+         return Mode(w.victim, 04755, 0) + Mode(w.job.file("data/rt/src/s"), 0755, w.a.uid);
+       }},
+      {"a restore of metadata only over a program of the owner the backup names",
+       [](World &w) {
+         if (!PlantProgramUnderRoots(w)) return false;
+         // a's own program in the backup: a's again, with a's set-user-ID.
+         std::string tool = w.job.file("data/src/s/tool");
+         return chown(tool.c_str(), w.a.uid, w.a.gid) == 0 && chmod(tool.c_str(), 04755) == 0 &&
+                chown(w.job.file("data/src/s").c_str(), w.a.uid, w.a.gid) == 0 &&
+                chown(w.job.file("data/src").c_str(), w.a.uid, w.a.gid) == 0 && Full(w).exitCode() == 0;
+       },
+       [](World &w) { return RestoreIntoRt(w, "skip_data,overwrite"); }, 0, {},
+       [](World &w) { return Mode(w.victim, 04755, w.a.uid); }},
       // Markers.
       // A run prepares its markers under names of its own and commits only
       // those: what another user put at the job's names is never taken.

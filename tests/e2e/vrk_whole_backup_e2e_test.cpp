@@ -103,8 +103,9 @@ Result Restore(const BackupJob &job, const std::string &reloc) {
 }
 
 // Deep trees under open-file limits: the scan opens deeper levels by path
-// instead of losing them, and a restore gives back every directory. Below
-// the levels the scan holds, a directory lets go once its first
+// instead of losing them, and a restore under the same limits gives back
+// every directory (it too gives back what it holds and opens by path).
+// Below the levels the scan holds, a directory lets go once its first
 // subdirectory is open: its further subdirectories are reached by path.
 struct LimitCase {
   const char *name;
@@ -129,7 +130,7 @@ TEST_P(DeepTreeUnderALimit, IsStoredWhole) {
                         soft, hard);
   EXPECT_EQ(0, r.exitCode()) << r.err.substr(r.err.size() > 20000 ? r.err.size() - 20000 : 0);
   EXPECT_FALSE(Has(r.err, "cannot be read")) << r.err.substr(0, 20000);
-  Result back = Restore(job, "/r");
+  Result back = RunLimited(job, {"-r", "-N", kLogin, "-s", "@" + job.saveset(), "-R", "/r"}, soft, hard);
   EXPECT_EQ(0, back.exitCode()) << back.err.substr(back.err.size() > 20000 ? back.err.size() - 20000 : 0);
   std::set<std::string> want = Entries(job.data() + "/t"), got = Entries(job.data() + "/r/t");
   EXPECT_EQ((size_t)c.depth + 1 + 2 * (size_t)c.branches, Directories(want));
@@ -144,6 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"FortyLevelsUnderAHardLimitOf32", 40, 32, 32},
         // A low soft limit the client raises to the hard one.
         LimitCase{"FortyLevelsUnderASoftLimitOf32", 40, 32, 0},
+        // Fewer descriptors than the restore would keep for its levels.
+        LimitCase{"SixtyLevelsUnderAHardLimitOf16", 60, 16, 16},
+        LimitCase{"SixtyLevelsUnderAHardLimitOf24", 60, 24, 24},
         // Deeper than the levels the scan holds open, and than the limit.
         LimitCase{"FifteenHundredLevelsUnderALimitOf1024", 1500, 1024, 1024},
         // Several subdirectories below the held levels: reopened by path
