@@ -412,7 +412,6 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
   }
   if (ccRead != 0) {
     PrintCode(0, ccRead, "NWSMTSReadDataSet", 0, si);
-    if (spGlobal->iLogLevel >= 1) vrk_log(3009, run.name.c_str());
     ++o->ulNotSaved;
     if (run.isParent) run.parentNotStored = true;
   } else {
@@ -425,10 +424,12 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
   CCODE ccClose = NWSMTSCloseDataSet(si->connection, &dataHandle);
   if (ccClose == NWSMTS_DATA_SET_CHANGED) {
     // What was stored is not what the file held at any one time (or was cut
-    // off where it shrank): a warning at every log level.
+    // off where it shrank): a warning at every log level, and the only line
+    // about the item, whose read failed when it was cut off.
     vrk_log(2500, "Item [%s] changed while it was read", pszCurrItem.c_str());
-  } else if (ccClose != 0) {
-    PrintCode(1, ccClose, "NWSMTSCloseDataSet", 0, si);
+  } else {
+    if (ccClose != 0) PrintCode(1, ccClose, "NWSMTSCloseDataSet", 0, si);
+    if (ccRead != 0 && spGlobal->iLogLevel >= 1) vrk_log(3009, run.name.c_str());
   }
 
   PassDone(run, total);

@@ -197,6 +197,7 @@ struct ChangeCase {
   const char *name;
   std::function<void(const std::string &)> change;
   bool storedWhole;  // the file's stream is complete (a shrunk one is cut off)
+  const char *level = "0";  // the run's -v (at 1 an item that fails is said "not included")
 };
 
 void PrintTo(const ChangeCase &c, std::ostream *os) { *os << c.name; }
@@ -212,7 +213,8 @@ TEST_P(FileChangingWhileRead, IsNamedWithAWarning) {
   mkdir((job.data() + "/t/sub").c_str(), 0755);
   vrktest::WriteFile(job.data() + "/t/sub/after.txt", "after\n");
   bool changed = false;
-  Result r = job.Run({"-b", "-j", "job", "-N", kLogin, "-l", "FULL", "-s", "@" + job.saveset(), "/t"},
+  Result r = job.Run({"-b", "-j", "job", "-N", kLogin, "-v", c.level, "-l", "FULL", "-s", "@" + job.saveset(),
+                      "/t"},
                      [&](pid_t pid, const std::string &) {
                        siginfo_t si{};
                        if (waitid(P_PID, (id_t)pid, &si, WSTOPPED | WNOHANG) != 0 || si.si_pid != pid) return false;
@@ -224,6 +226,8 @@ TEST_P(FileChangingWhileRead, IsNamedWithAWarning) {
   ASSERT_TRUE(changed) << r.err;
   EXPECT_EQ(1, r.exitCode()) << r.err;
   EXPECT_TRUE(Has(r.err, "Warning:  Item [/t/big] changed while it was read")) << r.err;
+  // The warning is the one line about it: not also an exclusion.
+  EXPECT_FALSE(Has(r.err, "not included")) << r.err;
   std::vector<decheck::Record> recs;
   std::vector<decheck::Occurrence> occ;
   std::string why;
@@ -252,7 +256,11 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    true},
         ChangeCase{"Shrinks", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 1000)); }, false},
-        ChangeCase{"Grows", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 600000)); }, true}),
+        ChangeCase{"Grows", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 600000)); }, true},
+        ChangeCase{"ShrinksAtLevelOne", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 1000)); },
+                   false, "1"},
+        ChangeCase{"GrowsAtLevelOne", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 600000)); },
+                   true, "1"}),
     [](const ::testing::TestParamInfo<ChangeCase> &p) { return std::string(p.param.name); });
 
 // A clean FULL and then an INCR of the stand-in's TSA as it comes: both end
