@@ -104,6 +104,12 @@ ssize_t vrk_bsa_write(const void *cpBuf, size_t sizeNbyte, int iTimeout) {
         return -1;
       }
     }
+  } else if (spGlobal->sVRKObject.iSigRecv != 0) {
+    // Interrupted: no socket to shut on this road, so the write fails here,
+    // as a shut data socket fails the remote one, and the job ends at once.
+    vrk_log(1031, strerror(EINTR));
+    errno = EINTR;
+    result = -1;
   } else {
     // The saveset's writer folds the block, in one pass with its copy.
     result = vrk_saveset_write(spGlobal->sLocalSaveset.iFilDes, cpBuf, sizeNbyte, iTimeout, &spGlobal->lChkSum);

@@ -14,6 +14,8 @@
 // is never handed to the storage client. The local road gathers blocks
 // smaller than 64 KiB (after the first block of a saveset) and writes them
 // together, so a failure can show at a later block or at vrk_bsa_flush.
+// Once SIGINT (or SIGPIPE) has set the stop flag, every write to the local
+// road fails (errno EINTR), as the shut sockets fail the remote one.
 ssize_t vrk_bsa_write(const void *cpBuf, size_t sizeNbyte, int iTimeout);
 
 // Writes what the local road gathered; 0, or -1 (message 1031 logged). The

@@ -1,6 +1,6 @@
 // The client's signal handler. It only sets flags, shuts down the storage
-// client's sockets, stops generator children and passes SIGTERM and SIGHUP on
-// to the process group; its log lines go through the signal-safe logger.
+// client's sockets, stops generator children and ends the client and what it
+// started on SIGTERM and SIGHUP; its log lines go through the signal-safe logger.
 #include "client/vrk_signal.h"
 
 #include <errno.h>
@@ -11,6 +11,7 @@
 #include "client/vrk_global.h"
 #include "client/vrk_saveset_file.h"
 #include "runtime/vrk_log.h"
+#include "runtime/x_run.h"
 #include "xbsa/xbsa.h"
 
 namespace {
@@ -53,6 +54,14 @@ void stop_generator(_sVRKObject *obj, int iKillSignal, bool bKillFirst) {
     obj->iGen = -1;
   }
   if (!bKillFirst && obj->iGenPid > 0) kill((pid_t)obj->iGenPid, iKillSignal);
+}
+
+// The generator and the program the client waits for get the signal that
+// ends the client; only async-signal-safe calls.
+void end_started(_sVRKObject *obj, int iSig) {
+  if (obj->iGenPid > 0) kill((pid_t)obj->iGenPid, iSig);
+  pid_t child = x_RunningChild();
+  if (child > 0) kill(child, iSig);
 }
 
 void (*volatile gpCleanup)(void) = nullptr;
@@ -114,7 +123,10 @@ void vrk_sigaction_handler(int iSig, siginfo_t *pSigInfo, void *pContext) {
       }
       signal(iSig, SIG_DFL);
       obj->iSigRecv = 1;
-      kill(0, iSig);
+      // The client and what it started end by the signal; the process group
+      // is left alone, for the caller (a nightly script) may be in it.
+      end_started(obj, iSig);
+      kill(getpid(), iSig);
       break;
     case SIGALRM:
       spGlobal->iAlarm = 1;

@@ -1,5 +1,6 @@
 // The one signal handler of the client: stop flags, socket cut, generator
-// stop, process-group pass-on of SIGTERM and SIGHUP, and the progress alarm.
+// stop, the end of the client and its children on SIGTERM and SIGHUP, and the
+// progress alarm.
 #ifndef VRK_CLIENT_VRK_SIGNAL_H
 #define VRK_CLIENT_VRK_SIGNAL_H
 

@@ -19,6 +19,7 @@
 #include "engine/namespace.h"
 #include "engine/scan_listing.h"
 #include "engine/scan_loop_internal.h"
+#include "runtime/shown_name.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 #include "sms/smsapi.h"
@@ -412,7 +413,6 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
   }
   if (ccRead != 0) {
     PrintCode(0, ccRead, "NWSMTSReadDataSet", 0, si);
-    if (spGlobal->iLogLevel >= 1) vrk_log(3009, run.name.c_str());
     ++o->ulNotSaved;
     if (run.isParent) run.parentNotStored = true;
   } else {
@@ -425,10 +425,12 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
   CCODE ccClose = NWSMTSCloseDataSet(si->connection, &dataHandle);
   if (ccClose == NWSMTS_DATA_SET_CHANGED) {
     // What was stored is not what the file held at any one time (or was cut
-    // off where it shrank): a warning at every log level.
+    // off where it shrank): a warning at every log level, and the only line
+    // about the item, whose read failed when it was cut off.
     vrk_log(2500, "Item [%s] changed while it was read", pszCurrItem.c_str());
-  } else if (ccClose != 0) {
-    PrintCode(1, ccClose, "NWSMTSCloseDataSet", 0, si);
+  } else {
+    if (ccClose != 0) PrintCode(1, ccClose, "NWSMTSCloseDataSet", 0, si);
+    if (ccRead != 0 && spGlobal->iLogLevel >= 1) vrk_log(3009, run.name.c_str());
   }
 
   PassDone(run, total);
@@ -439,6 +441,23 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
     return PassEnd::kStop;
   }
   return PassEnd::kNext;
+}
+
+// The next data set of the scan. An item whose name list cannot be built
+// is left out by the scan, with all it holds, and named on standard error;
+// here it is a warning, and the scan goes on after it.
+CCODE ScanNext(ScanRun &run) {
+  SESSION_INFORMATION *si = run.si;
+  for (;;) {
+    CCODE cc = NWSMTSScanNextDataSet(si->connection, &run.sequence, &si->scanInfo, &run.dataSetNameList);
+    if (cc != NWSMUT_LIST_TOO_LARGE) return cc;
+    char text[NWSM_MAX_ERROR_TEXT_LEN];
+    if (NWSMConvertError(si->connection, cc, text) != 0) snprintf(text, sizeof(text), "0X%lX", (unsigned long)cc);
+    text[sizeof(text) - 1] = '\0';
+    ++spGlobal->sVRKObject.ulNotSaved;
+    vrk_log(2500, "The item that follows [%s] was left out: %s", vrk_shown_name(pszCurrItem).c_str(),
+            text);
+  }
 }
 
 }  // namespace
@@ -522,8 +541,7 @@ CCODE ScanAndReadDataSets(SESSION_INFORMATION *sessionInfo, int backup, NWSM_DAT
       // The resumed scan holds the next data set already.
       continue;
     }
-    ccode = NWSMTSScanNextDataSet(sessionInfo->connection, &run.sequence, &sessionInfo->scanInfo,
-                                  &run.dataSetNameList);
+    ccode = ScanNext(run);
     if (ccode == 0) continue;
     if (ccode == NWSMTS_NO_MORE_DATA_SETS) {
       result = 0;

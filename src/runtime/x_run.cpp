@@ -21,7 +21,12 @@ bool same_name(const char *entry, const std::string &assignment) {
   return strncmp(entry, assignment.c_str(), eq + 1) == 0;
 }
 
+// The program waited for now; read by signal handlers.
+volatile sig_atomic_t gRunningChild = 0;
+
 }  // namespace
+
+pid_t x_RunningChild(void) { return (pid_t)gRunningChild; }
 
 int x_RunProgram(const X_RUN_REQUEST &req) {
   if (req.argv.empty()) {
@@ -55,7 +60,16 @@ int x_RunProgram(const X_RUN_REQUEST &req) {
     return X_RUN_NOT_STARTED;
   }
 
+  // SIGTERM and SIGHUP wait until the child is known, so that a handler
+  // that ends the client ends the child too; the child takes them again.
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  sigaddset(&ending, SIGTERM);
+  sigaddset(&ending, SIGHUP);
+  sigprocmask(SIG_BLOCK, &ending, &before);
   pid_t pid = fork();
+  if (pid > 0) gRunningChild = (sig_atomic_t)pid;
+  if (pid != 0) sigprocmask(SIG_SETMASK, &before, nullptr);
   if (pid < 0) {
     int saved = errno;
     if (pipeFd[0] >= 0) {
@@ -68,6 +82,7 @@ int x_RunProgram(const X_RUN_REQUEST &req) {
     return X_RUN_NOT_STARTED;
   }
   if (pid == 0) {
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     if (req.umaskValue >= 0) umask((mode_t)req.umaskValue);
     if (req.output != nullptr) {
       dup2(pipeFd[1], STDOUT_FILENO);
@@ -118,6 +133,7 @@ int x_RunProgram(const X_RUN_REQUEST &req) {
   do {
     w = waitpid(pid, &status, 0);
   } while (w < 0 && errno == EINTR);
+  gRunningChild = 0;
   if (w < 0) return X_RUN_NOT_STARTED;
   if (got == (ssize_t)sizeof(childErr)) {
     errno = childErr;

@@ -3,6 +3,8 @@
 #ifndef VRK_RUNTIME_X_RUN_H
 #define VRK_RUNTIME_X_RUN_H
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -24,6 +26,10 @@ struct X_RUN_REQUEST {
 // Runs the program and waits for it: its exit status, X_RUN_SIGNAL_BASE plus
 // the signal number when a signal ended it, or X_RUN_NOT_STARTED (errno set).
 int x_RunProgram(const X_RUN_REQUEST &req);
+
+// The process id of the program x_RunProgram waits for at this moment, 0
+// when none: for a signal handler that ends the client and what it started.
+pid_t x_RunningChild(void);
 
 // Describes a result of x_RunProgram for messages.
 std::string x_RunResultText(int iResult);

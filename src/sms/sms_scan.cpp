@@ -252,7 +252,10 @@ extern "C" CCODE NWSMTSScanNextDataSet(UINT32 connection, UINT32 *sequence,
   if (c.Logging())
     c.Args("connection=0x%X, sequence=0x%X, next=\"%s\"", connection, *sequence,
            ItemFullName(*s->tsa, s->current).c_str());
-  return c.End(Report(*s, scanInformation, dataSetNames));
+  rc = Report(*s, scanInformation, dataSetNames);
+  // A name too long for its list fails that item only: the scan goes on.
+  if (rc == NWSMUT_LIST_TOO_LARGE) s->LeaveOut(rc);
+  return c.End(rc);
 }
 
 extern "C" CCODE NWSMTSScanDataSetEnd(UINT32 connection, UINT32 *sequence,

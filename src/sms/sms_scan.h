@@ -91,6 +91,10 @@ class Scan : public HandleObject {
   ~Scan() override;
   // 0 with the next item in `current`, NWSMTS_NO_MORE_DATA_SETS, or an error.
   CCODE Next();
+  // The current item cannot be returned (why: the code of its name list):
+  // it is left out, a parent with all it holds, and named on standard error;
+  // the next call of Next goes on after it.
+  void LeaveOut(CCODE why);
 
  private:
   struct Entry {

@@ -1,8 +1,9 @@
 // Tests of the client's signal handler, each in a child process in its own
-// process group so that a signal passed to "the group" can hit nothing else.
+// process group so that a fault that signals "the group" can hit nothing else.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include "client/vrk_global.h"
 #include "client/vrk_signal.h"
+#include "runtime/x_run.h"
 #include "xbsa/xbsa_session.h"
 #include "vrk_test_util.h"
 
@@ -200,6 +202,43 @@ TEST(SignalHandler, TerminateAndHangUpEndTheProcessByTheSignal) {
     });
     EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == iSig) << iSig << " " << r.status;
     EXPECT_EQ(Count(r.err, "Received signal [" + std::to_string(iSig) + "]"), 1) << r.err;
+  }
+}
+
+// The caller (a script, say) shares the client's process group: SIGTERM and
+// SIGHUP end the client, its generator and the program it waits for, and
+// leave the caller, which sees every one of them ended by the signal.
+TEST(SignalHandler, TerminateAndHangUpEndWhatTheClientStartedButNotItsCaller) {
+  for (int iSig : {SIGTERM, SIGHUP}) {
+    ChildResult r = RunChild([iSig] {
+      // The caller: orphans of the client come back to it to be waited for.
+      if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return 2;
+      pid_t client = fork();
+      if (client == 0) {
+        pid_t gen = fork();
+        if (gen == 0) {
+          for (;;) pause();
+        }
+        spGlobal->sVRKObject.iVrkPid = (int)getpid();
+        spGlobal->sVRKObject.iGenPid = (int)gen;
+        Install(iSig);
+        // The program the client runs sends the client the signal itself.
+        X_RUN_REQUEST req;
+        req.argv = {"sh", "-c", "kill -" + std::to_string(iSig) + " $PPID; exec sleep 30"};
+        x_RunProgram(req);
+        _exit(0);
+      }
+      int st = 0;
+      if (waitpid(client, &st, 0) != client || !WIFSIGNALED(st) || WTERMSIG(st) != iSig) return 3;
+      int ended = 0;
+      pid_t p;
+      while ((p = waitpid(-1, &st, 0)) > 0) {
+        if (!WIFSIGNALED(st) || WTERMSIG(st) != iSig) return 4;
+        ++ended;
+      }
+      return ended == 2 ? 0 : 5;
+    });
+    EXPECT_TRUE(ExitedWith(r.status, 0)) << iSig << " " << r.status << "\n" << r.err;
   }
 }
 

@@ -85,7 +85,7 @@ class BackupJob {
   }
 
   // The client with the job's world and ini files, in a process group of its
-  // own (it passes SIGTERM on to its group); a watch, when given, is asked
+  // own (a stray signal hits nothing else); a watch, when given, is asked
   // every few milliseconds until it answers true. Two minutes without a byte
   // from the client count as a hang: the group is killed.
   // stdinFd, when not -1, becomes the client's standard input and is closed

@@ -7,6 +7,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -242,6 +243,86 @@ TEST(FaultsE2E, SignalsInTheMiddleOfATransfer) {
     }
     EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
     EXPECT_FALSE(MarkerCommitted(job));
+  }
+}
+
+// The state letter of a process in /proc ('T' when it stands stopped), or
+// '?' when it is gone.
+char ProcessState(pid_t pid) {
+  std::string stat = vrktest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
+}
+
+// A nightly script runs two jobs; the client shares the script's process
+// group (the script has one of its own). The signal that ends the first job
+// leaves the script, which goes on with the next one.
+TEST(FaultsE2E, ASignalThatEndsOneJobLeavesTheScriptThatStartedIt) {
+  for (int sig : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    BackupJob job;
+    MakeTree(job.data());
+    vrktest::WriteFile(job.file("world.plain"), vrktest::ReadFile(job.file("world")));
+    // The first job stands still in its first read until the test lets it go.
+    job.SetWorld("stop NWSMTSReadDataSet = 1\n");
+    const std::string client = VRK_TEST_BINARY_DIR "/src/engine/vrk_nlm";
+    const std::string jobArgs = std::string(" -N '") + kLogin + "' -l FULL /src";
+    const std::string script = "cd '" + job.path() + "' || exit 9\n" +
+                               "exec 2>script.err\n"
+                               "'" + client + "' -b -j first -s @first.sset" + jobArgs + " 2>first.err &\n" +
+                               "echo $! > client.pid\n"
+                               "wait $!\n"
+                               "echo \"first $?\" > first.end\n"
+                               "VRK_SMS_WORLD=world.plain '" + client + "' -b -j next -s @next.sset" + jobArgs +
+                               " 2>next.err\n"
+                               "echo \"next $?\" > next.end\n";
+    std::vector<std::string> env{"VRK_SMS_WORLD=" + job.file("world"), "KV_INI=" + job.file("korva.ini"),
+                                 "KORVA_INI=" + job.file("none.ini"), "VRK_TEST_DELAY_SCALE=0.001",
+                                 "PATH=/usr/bin:/bin"};
+    pid_t pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      std::vector<char *> envp;
+      for (std::string &e : env) envp.push_back(&e[0]);
+      envp.push_back(nullptr);
+      execle("/bin/sh", "sh", "-c", script.c_str(), (char *)nullptr, envp.data());
+      _exit(121);
+    }
+    ASSERT_GT(pid, 0);
+    setpgid(pid, pid);
+    // The client stands stopped in the stand-in; every wait has its guard.
+    pid_t clientPid = 0;
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 12000 && !ended; ++i) {
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+      if (clientPid == 0) {
+        std::string text = vrktest::ReadFile(job.file("client.pid"));
+        if (!text.empty() && text.back() == '\n') clientPid = (pid_t)std::stoi(text);
+      }
+      if (clientPid > 0 && ProcessState(clientPid) == 'T') {
+        kill(clientPid, sig);
+        kill(clientPid, SIGCONT);
+        break;
+      }
+      usleep(10000);
+    }
+    ASSERT_FALSE(ended) << "the script ended before the signal: " << status << "\n"
+                        << vrktest::ReadFile(job.file("first.err"));
+    ASSERT_GT(clientPid, 0);
+    for (int i = 0; i < 12000 && !ended; ++i) {
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+      if (!ended) usleep(10000);
+    }
+    if (!ended) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ("first " + std::to_string(128 + sig) + "\n", vrktest::ReadFile(job.file("first.end")));
+    EXPECT_EQ("next 0\n", vrktest::ReadFile(job.file("next.end"))) << vrktest::ReadFile(job.file("next.err"));
+    EXPECT_FALSE(Exists(job.file("first.sset")));
+    EXPECT_TRUE(Exists(job.file("next.sset")));
   }
 }
 

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -182,6 +183,51 @@ TEST(SavesetE2E, ASignalInTheMiddleOfABackupLeavesTheOldSaveset) {
     EXPECT_GT(written, 1024 * 1024) << "the signal came in the middle of the saveset";
     EXPECT_TRUE(vrktest::ReadFile(job.saveset()) == before) << "the saveset changed";
     EXPECT_FALSE(Exists(temp));
+  }
+}
+
+// Ctrl-C in a backup to a local saveset or to standard output: the job ends
+// at its next write, not after the rest of the tree. The stand-in stops the
+// client in its third read; the test sends SIGINT and lets it go on.
+TEST(SavesetE2E, AnInterruptEndsALocalBackupAtItsNextWrite) {
+  struct Case {
+    const char *name;
+    bool toStandardOutput;
+  } cases[] = {{"saveset file", false}, {"standard output", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job;
+    const std::string src = job.data() + "/src";
+    mkdir(src.c_str(), 0755);
+    for (int i = 0; i < 40; ++i) Write(src + "/f" + std::to_string(i), Bytes(256 * 1024, i));
+    Result good = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    ASSERT_EQ(0, good.exitCode()) << good.err;
+    const size_t wholeReads = job.Calls("NWSMTSReadDataSet").size();
+    ASSERT_GT(wholeReads, 40u);
+    const std::string before = vrktest::ReadFile(job.saveset());
+
+    job.SetWorld("stop NWSMTSReadDataSet = 3\n");
+    bool interrupted = false;
+    Result r = job.Run({"-b", "-j", "job", "-N", kLogin, "-l", "FULL", "-s",
+                        c.toStandardOutput ? "-" : "@" + job.saveset(), "/src"},
+                       [&](pid_t pid, const std::string &) {
+                         siginfo_t si{};
+                         if (waitid(P_PID, (id_t)pid, &si, WSTOPPED | WNOHANG) != 0 || si.si_pid != pid)
+                           return false;
+                         kill(pid, SIGINT);
+                         kill(pid, SIGCONT);
+                         interrupted = true;
+                         return true;
+                       });
+    ASSERT_TRUE(interrupted) << r.err;
+    EXPECT_EQ(3, r.exitCode()) << r.status << r.err;
+    EXPECT_TRUE(Has(r.err, "Termination signal received!")) << r.err;
+    EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
+    // The tree was not read on after the signal.
+    EXPECT_LE(job.Calls("NWSMTSReadDataSet").size(), 4u) << r.err;
+    EXPECT_LT(r.out.size(), before.size() / 4);
+    EXPECT_TRUE(vrktest::ReadFile(job.saveset()) == before) << "the saveset changed";
+    EXPECT_EQ("", Temporaries(job.path()));
   }
 }
 

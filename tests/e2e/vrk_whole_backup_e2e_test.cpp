@@ -1,6 +1,7 @@
 // Backups that are whole or say they are not: deep trees under low open-file
 // limits, an unreadable directory, an exclude file that cannot be read, files
 // that change while they are read, and a clean FULL then INCR.
+#include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -193,6 +194,86 @@ TEST(WholeBackupE2E, AnUnreadableDirectoryIsNamedAndTheJobWarns) {
   EXPECT_EQ((std::set<std::string>{"/t/", "/t/a.txt", "/t/z/", "/t/z/after.txt"}), stored);
 }
 
+// 100 directories with names of 255 bytes below root/deep, about 25 KB of
+// path, each made beneath the one above it; a file at levels 51 and 100.
+void MakeLongNames(const std::string &root) {
+  int cur = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(cur, 0);
+  for (int i = 0; i <= 100; ++i) {
+    std::string name = i == 0 ? "deep" : std::string(255, (char)('a' + (i - 1) % 26));
+    ASSERT_EQ(0, mkdirat(cur, name.c_str(), 0755)) << i;
+    int next = openat(cur, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(cur);
+    cur = next;
+    ASSERT_GE(cur, 0) << i;
+    if (i == 51 || i == 100) {
+      int fd = openat(cur, "f.txt", O_WRONLY | O_CREAT | O_EXCL, 0644);
+      ASSERT_GE(fd, 0);
+      std::string text = "level " + std::to_string(i) + "\n";
+      ASSERT_EQ((ssize_t)text.size(), write(fd, text.data(), text.size()));
+      close(fd);
+    }
+  }
+  close(cur);
+}
+
+// How many levels of root/deep exist, and the files found on the way.
+size_t LongNameLevels(const std::string &root, std::string *files) {
+  int cur = open((root + "/deep").c_str(), O_RDONLY | O_DIRECTORY);
+  size_t levels = 0;
+  while (cur >= 0 && levels < 100) {
+    int fd = openat(cur, "f.txt", O_RDONLY);
+    if (fd >= 0) {
+      char buf[64];
+      ssize_t n = read(fd, buf, sizeof(buf));
+      if (n > 0) files->append(buf, (size_t)n);
+      close(fd);
+    }
+    int next = openat(cur, std::string(255, (char)('a' + levels % 26)).c_str(), O_RDONLY | O_DIRECTORY);
+    close(cur);
+    cur = next;
+    if (cur >= 0) ++levels;
+  }
+  if (cur >= 0) close(cur);
+  return levels;
+}
+
+// A directory whose name makes a name list longer than the list can be (one
+// entry a name space) is left out with all it holds and named, the job warns,
+// and the scan goes on: what comes after it is stored and restored whole.
+TEST(WholeBackupE2E, AnItemWhoseNameListCannotBeBuiltIsLeftOutAndTheScanGoesOn) {
+  BackupJob job;
+  mkdir((job.data() + "/t").c_str(), 0755);
+  vrktest::WriteFile(job.data() + "/t/a.txt", "alpha\n");
+  MakeLongNames(job.data() + "/t");
+  mkdir((job.data() + "/t/z").c_str(), 0755);
+  vrktest::WriteFile(job.data() + "/t/z/after.txt", "after\n");
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/t"});
+  EXPECT_EQ(1, r.exitCode()) << r.err.substr(0, 20000);
+  // Named once, cut to a readable line with its length.
+  size_t note = r.err.find("vrk_sms: /t/deep/" + std::string(88, 'a') + "...");
+  ASSERT_NE(std::string::npos, note) << r.err.substr(0, 20000);
+  std::string line = r.err.substr(note, r.err.find('\n', note) - note);
+  EXPECT_LT(line.size(), 400u) << line;
+  EXPECT_TRUE(Has(line, "/ (")) << line;
+  EXPECT_TRUE(Has(line, " bytes): left out with all it holds: its name makes a name list longer than 65525 bytes"))
+      << line;
+  EXPECT_EQ(std::string::npos, r.err.find("vrk_sms: /t/deep/", note + 1));
+  EXPECT_TRUE(Has(r.err, "Warning:  The item that follows [/t/deep/")) << r.err.substr(0, 20000);
+  EXPECT_TRUE(Has(r.err, "was left out: The name list would pass 65525 bytes")) << r.err.substr(0, 20000);
+
+  Result back = Restore(job, "/r");
+  EXPECT_EQ(0, back.exitCode()) << back.err.substr(0, 20000);
+  EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/r/t/a.txt"));
+  EXPECT_EQ("after\n", vrktest::ReadFile(job.data() + "/r/t/z/after.txt"));
+  // The levels above the one left out come back, with the file among them.
+  std::string files;
+  size_t levels = LongNameLevels(job.data() + "/r/t", &files);
+  EXPECT_GE(levels, 51u);
+  EXPECT_LT(levels, 100u);
+  EXPECT_EQ("level 51\n", files);
+}
+
 // An exclude file that exists but cannot be read whole ends the job as a
 // missing one does, and what it would have left out is never stored.
 TEST(WholeBackupE2E, AnExcludeFileTooLargeToReadEndsTheJobBeforeAnythingIsStored) {
@@ -217,6 +298,7 @@ struct ChangeCase {
   const char *name;
   std::function<void(const std::string &)> change;
   bool storedWhole;  // the file's stream is complete (a shrunk one is cut off)
+  const char *level = "0";  // the run's -v (at 1 an item that fails is said "not included")
 };
 
 void PrintTo(const ChangeCase &c, std::ostream *os) { *os << c.name; }
@@ -232,7 +314,8 @@ TEST_P(FileChangingWhileRead, IsNamedWithAWarning) {
   mkdir((job.data() + "/t/sub").c_str(), 0755);
   vrktest::WriteFile(job.data() + "/t/sub/after.txt", "after\n");
   bool changed = false;
-  Result r = job.Run({"-b", "-j", "job", "-N", kLogin, "-l", "FULL", "-s", "@" + job.saveset(), "/t"},
+  Result r = job.Run({"-b", "-j", "job", "-N", kLogin, "-v", c.level, "-l", "FULL", "-s", "@" + job.saveset(),
+                      "/t"},
                      [&](pid_t pid, const std::string &) {
                        siginfo_t si{};
                        if (waitid(P_PID, (id_t)pid, &si, WSTOPPED | WNOHANG) != 0 || si.si_pid != pid) return false;
@@ -244,6 +327,8 @@ TEST_P(FileChangingWhileRead, IsNamedWithAWarning) {
   ASSERT_TRUE(changed) << r.err;
   EXPECT_EQ(1, r.exitCode()) << r.err;
   EXPECT_TRUE(Has(r.err, "Warning:  Item [/t/big] changed while it was read")) << r.err;
+  // The warning is the one line about it: not also an exclusion.
+  EXPECT_FALSE(Has(r.err, "not included")) << r.err;
   std::vector<decheck::Record> recs;
   std::vector<decheck::Occurrence> occ;
   std::string why;
@@ -272,7 +357,11 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    true},
         ChangeCase{"Shrinks", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 1000)); }, false},
-        ChangeCase{"Grows", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 600000)); }, true}),
+        ChangeCase{"Grows", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 600000)); }, true},
+        ChangeCase{"ShrinksAtLevelOne", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 1000)); },
+                   false, "1"},
+        ChangeCase{"GrowsAtLevelOne", [](const std::string &f) { ASSERT_EQ(0, truncate(f.c_str(), 600000)); },
+                   true, "1"}),
     [](const ::testing::TestParamInfo<ChangeCase> &p) { return std::string(p.param.name); });
 
 // A clean FULL and then an INCR of the stand-in's TSA as it comes: both end

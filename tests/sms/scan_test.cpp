@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
+
 #include "sms_test_util.h"
 
 using namespace smstest;
@@ -246,6 +248,122 @@ TEST_F(ScanTest, ExcludeArchivedChildrenLeavesOutWhatWasArchived) {
   want = {"/a/", "  f1", "  f2", "/a/sub/", "  deep"};
   EXPECT_EQ(want, ScanNames(conn, src, ctl));
   free(src);
+}
+
+// The names a scan returns (each component of 255 bytes shown as "C") and
+// how many items it left out because their name lists could not be built.
+std::vector<std::string> ScanGoingOn(UINT32 conn, const NWSM_DATA_SET_NAME_LIST *src, const NWSM_SCAN_CONTROL &ctl,
+                                     int *leftOut) {
+  const std::string comp(255, 'c');
+  std::vector<std::string> out;
+  UINT32 seq = 0;
+  NWSM_SCAN_INFORMATION *info = nullptr;
+  NWSM_DATA_SET_NAME_LIST *names = nullptr;
+  CCODE rc = NWSMTSScanDataSetBegin(conn, src, &ctl, nullptr, &seq, &info, &names);
+  *leftOut = 0;
+  for (int guard = 0; guard < 1000 && (rc == 0 || rc == NWSMUT_LIST_TOO_LARGE); ++guard) {
+    if (rc == 0) {
+      std::string n = FirstName(names);
+      for (size_t at; (at = n.find(comp)) != std::string::npos;) n.replace(at, comp.size(), "C");
+      out.push_back(info->parentFlag ? n : "  " + n);
+    } else {
+      ++*leftOut;
+    }
+    rc = NWSMTSScanNextDataSet(conn, &seq, &info, &names);
+  }
+  EXPECT_EQ(NWSMTS_NO_MORE_DATA_SETS, rc) << std::hex << rc;
+  if (seq) NWSMTSScanDataSetEnd(conn, &seq, &info, &names);
+  return out;
+}
+
+// A chain of 100 directories of 255-byte names below /a, with a file at the
+// bottom: with three name spaces the deeper levels' names pass what a name
+// list can hold. The scan leaves out the first such directory with all it
+// holds and goes on after it, whatever the kind of scan.
+TEST_F(ScanTest, AnItemWhoseNameListCannotBeBuiltIsLeftOutWithAllItHolds) {
+  const std::string comp(255, 'c');
+  int cur = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(cur, 0);
+  for (int i = 0; i <= 100; ++i) {
+    const char *name = i == 0 ? "a" : comp.c_str();
+    if (i > 0) {
+      ASSERT_EQ(0, mkdirat(cur, name, 0755)) << i;
+    }
+    int next = openat(cur, name, O_RDONLY | O_DIRECTORY);
+    close(cur);
+    cur = next;
+    ASSERT_GE(cur, 0) << i;
+  }
+  int fd = openat(cur, "bottom", O_WRONLY | O_CREAT, 0644);
+  close(fd);
+  close(cur);
+  NWSM_SCAN_CONTROL all = Control();
+  all.returnNameSpaceType = NWSM_ALL_NAME_SPACES_UTF8;
+  NWSM_DATA_SET_NAME_LIST *src = OneName("/");
+  int leftOut = 0;
+  testing::internal::CaptureStderr();
+  std::vector<std::string> full = ScanGoingOn(conn, src, all, &leftOut);
+  std::string err = testing::internal::GetCapturedStderr();
+  free(src);
+  EXPECT_EQ(1, leftOut);
+  // The levels returned: /a/C/, /a/C/C/, ... up to the last that fits.
+  std::vector<std::string> chain;
+  for (std::string p = "/a/C/"; std::find(full.begin(), full.end(), p) != full.end(); p += "C/") chain.push_back(p);
+  ASSERT_GT(chain.size(), 50u);
+  ASSERT_LT(chain.size(), 100u);
+  std::vector<std::string> want = {"/", "  B.txt", "  z.txt", "/a/", "  f1", "  f2"};
+  want.insert(want.end(), chain.begin(), chain.end());
+  for (const char *rest : {"/a/sub/", "  deep", "/b/", "  x.tmp"}) want.push_back(rest);
+  EXPECT_EQ(want, full);
+  EXPECT_EQ(0u, err.find("vrk_sms: /a/" + comp.substr(0, 93) + "..."));
+  EXPECT_NE(std::string::npos, err.find("/ (" + std::to_string(3 + 256 * (chain.size() + 1)) +
+                                        " bytes): left out with all it holds: its name makes a name list longer "
+                                        "than 65525 bytes\n"))
+      << err;
+
+  // Only what is newer than a reference time: the directories above the
+  // new file wait to be returned with it; the one that cannot goes with them.
+  time_t old = 946684800;  // 2000-01-01
+  for (const char *f : {"/a/f1", "/a/f2", "/a/sub/deep", "/B.txt", "/z.txt"}) Touch(root + f, "o", old);
+  Touch(root + "/b/x.tmp", "x", time(nullptr) + 10);
+  {
+    std::string bottom = root + "/a";
+    int d = open(bottom.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < 100 && d >= 0; ++i) {
+      int next = openat(d, comp.c_str(), O_RDONLY | O_DIRECTORY);
+      close(d);
+      d = next;
+    }
+    ASSERT_GE(d, 0);
+    struct timespec later[2] = {{time(nullptr) + 10, 0}, {time(nullptr) + 10, 0}};
+    ASSERT_EQ(0, utimensat(d, "bottom", later, 0));
+    close(d);
+  }
+  NWSM_SCAN_CONTROL newer = all;
+  newer.firstModifiedDateAndTime = NWSMPackDateTime(2001, 1, 1, 0, 0, 0);
+  src = OneName("/");
+  testing::internal::CaptureStderr();
+  std::vector<std::string> filtered = ScanGoingOn(conn, src, newer, &leftOut);
+  testing::internal::GetCapturedStderr();
+  free(src);
+  EXPECT_EQ(1, leftOut);
+  want = {"/", "/a/"};
+  want.insert(want.end(), chain.begin(), chain.end());
+  for (const char *rest : {"/b/", "  x.tmp"}) want.push_back(rest);
+  EXPECT_EQ(want, filtered);
+
+  // One level from the last directory that fits: its subdirectory is left out.
+  NWSM_SCAN_CONTROL one = all;
+  one.scanType |= NWSM_DO_NOT_TRAVERSE;
+  std::string last = "/a/";
+  for (size_t i = 0; i < chain.size(); ++i) last += comp + "/";
+  src = OneName(last);
+  testing::internal::CaptureStderr();
+  std::vector<std::string> level = ScanGoingOn(conn, src, one, &leftOut);
+  testing::internal::GetCapturedStderr();
+  free(src);
+  EXPECT_EQ(1, leftOut);
+  EXPECT_EQ(std::vector<std::string>{chain.back()}, level);
 }
 
 // The big tree goes to memory (/dev/shm) where it exists: creating 100,000
