@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "runtime/vrk_log.h"
 #include "runtime/x_file_owner.h"
+#include "runtime/x_leftover.h"
 
 namespace {
 
@@ -133,6 +135,24 @@ int prepare_marker(const char *cpDir, const char *cpSuffix) {
   return 0;
 }
 
+// A run ended by a signal it could not catch leaves its prepared markers in
+// the tmp directory, and perhaps the temporary of a commit beside the times
+// directory's markers. No later run takes them; they are removed here so
+// that the directories do not fill up over the nightly runs of a job: only
+// those of this job, named after a process that no longer runs, and regular
+// files of this user with one link.
+void remove_ended_runs_markers(const char *tmpDir, const char *timesDir) {
+  const std::string job = spGlobal->szJobName;
+  struct Place {
+    const char *cpDir;
+    std::vector<std::string> prefixes;
+  } places[] = {{tmpDir, {job + ".I.", job + ".D."}}, {timesDir, {job + ".I.commit.", job + ".D.commit."}}};
+  for (const Place &place : places) {
+    for (const std::string &name : x_remove_ended_leftovers(place.cpDir, place.prefixes))
+      trace("vrk_settimestamp: removed %s/%s of a run that has ended", place.cpDir, name.c_str());
+  }
+}
+
 // Commits one marker by rename; across file systems a new marker with the
 // prepared times is made next to the destination and renamed onto it.
 int commit_marker(const char *cpSuffix, const char *cpTo) {
@@ -207,6 +227,7 @@ int vrk_settimestamp(_eBackupType eBackupType, int iCallNo) {
 
   if (iCallNo != 2) {
     if (!job_name_usable(tmpDir, ".I")) return -1;
+    remove_ended_runs_markers(tmpDir, timesDir);
     int result = 0;
     if (eBackupType == FULL) result = prepare_marker(tmpDir, ".D");
     result = prepare_marker(tmpDir, ".I");

@@ -4,9 +4,7 @@
 #include "sms/sms_leftovers.h"
 
 #include <dirent.h>
-#include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
@@ -17,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/x_leftover.h"
 #include "sms/sms_state.h"
 
 namespace vrksms {
@@ -32,10 +31,7 @@ bool gHaveLastDir = false;
 std::string gLastNote;
 
 // True when the process pid of this user's name has ended.
-bool Ended(unsigned uid, int pid) {
-  if (uid != static_cast<unsigned>(geteuid()) || pid <= 0 || pid == getpid()) return false;
-  return kill(pid, 0) != 0 && errno == ESRCH;
-}
+bool Ended(unsigned uid, int pid) { return uid == static_cast<unsigned>(geteuid()) && x_process_ended(pid); }
 
 // True when the name is the note of an ended restore of this user.
 bool NoteOfAnEndedRestore(const char *name) {
@@ -48,11 +44,7 @@ bool NoteOfAnEndedRestore(const char *name) {
 
 // The note's name is this user's, the file is too: a regular file of one
 // link, so that another user can put none there.
-bool IsOwnNote(int dirFd, const std::string &name) {
-  struct stat st;
-  return fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-         st.st_nlink == 1 && st.st_uid == geteuid();
-}
+bool IsOwnNote(int dirFd, const std::string &name) { return x_own_single_file(dirFd, name.c_str()); }
 
 // True when the name is one that this user's process pid made and that
 // process has ended.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -178,6 +179,78 @@ TEST_F(Markers, ARunCommitsOnlyTheMarkerItMade) {
     unlink(Prepared("job1.I").c_str());
   }
 }
+
+// The id of a process that has ended: a child made and reaped here.
+long EndedPid() {
+  pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return pid;
+}
+
+// Runs killed before their end left files in the tmp and times directories:
+// preparing the markers removes those of this job's ended runs and leaves
+// everything else as it was.
+enum LeftKind { kFile, kOtherUsers, kLink, kDirectory, kTwoLinks };
+struct Left {
+  const char *what;
+  bool inTimes;      // else in the tmp directory
+  const char *name;  // '%' stands for the process id
+  bool live;         // the process still runs (else it has ended)
+  LeftKind kind;
+  bool removed;
+};
+void PrintTo(const Left &l, std::ostream *os) { *os << l.what; }
+
+class LeftByOtherRuns : public Markers, public testing::WithParamInterface<Left> {};
+
+TEST_P(LeftByOtherRuns, PreparingRemovesOnlyWhatEndedRunsOfTheJobLeft) {
+  const Left &row = GetParam();
+  if (row.kind == kOtherUsers && geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  const std::string target = times_.file("target");
+  vrktest::WriteFile(target, "data");
+  std::string name = row.name;
+  name.replace(name.find('%'), 1, std::to_string(row.live ? (long)getppid() : EndedPid()));
+  const std::string path = row.inTimes ? times_.file(name) : tmp_.file(name);
+  switch (row.kind) {
+    case kDirectory: ASSERT_EQ(0, mkdir(path.c_str(), 0700)); break;
+    case kLink: ASSERT_EQ(0, symlink(target.c_str(), path.c_str())); break;
+    default: vrktest::WriteFile(path, ""); break;
+  }
+  if (row.kind == kOtherUsers) {
+    ASSERT_EQ(0, lchown(path.c_str(), 65534, 65534));
+  }
+  if (row.kind == kTwoLinks) {
+    ASSERT_EQ(0, link(path.c_str(), times_.file("second").c_str()));
+  }
+  EXPECT_EQ(0, Set(FULL, 1)) << err_;
+  EXPECT_EQ(!row.removed, Exists(path)) << path;
+  EXPECT_EQ("data", vrktest::ReadFile(target));
+  // This run's own markers are made all the same.
+  EXPECT_TRUE(Exists(Prepared("job1.I")));
+  EXPECT_TRUE(Exists(Prepared("job1.D")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Markers, LeftByOtherRuns,
+    testing::Values(Left{"killed_run_I", false, "job1.I.%", false, kFile, true},
+                    Left{"killed_run_D", false, "job1.D.%", false, kFile, true},
+                    Left{"killed_commit_I", true, "job1.I.commit.%", false, kFile, true},
+                    Left{"killed_commit_D", true, "job1.D.commit.%", false, kFile, true},
+                    Left{"running_run", false, "job1.I.%", true, kFile, false},
+                    Left{"running_commit", true, "job1.D.commit.%", true, kFile, false},
+                    Left{"another_job", false, "job2.I.%", false, kFile, false},
+                    Left{"longer_job_name", false, "job1.I.I.%", false, kFile, false},
+                    Left{"another_users_file", false, "job1.I.%", false, kOtherUsers, false},
+                    Left{"symbolic_link", false, "job1.D.%", false, kLink, false},
+                    Left{"directory", false, "job1.I.%", false, kDirectory, false},
+                    Left{"second_hard_link", false, "job1.I.%", false, kTwoLinks, false},
+                    Left{"non_numeric_suffix", false, "job1.I.%x", false, kFile, false},
+                    Left{"leading_zero", false, "job1.I.0%", false, kFile, false},
+                    Left{"sign", false, "job1.I.+%", false, kFile, false},
+                    Left{"marker_name_in_times", true, "job1.I.%", false, kFile, false}),
+    [](const testing::TestParamInfo<Left> &i) { return std::string(i.param.what); });
 
 // A reference later than now would leave out what changes until the clock
 // reaches it: beyond a few seconds it is not used and the backup is a FULL.

@@ -21,6 +21,7 @@ using e2e::Result;
 
 const time_t kAPrepared = 1000000000;  // what the test dates run A's markers
 const time_t kBPrepared = 1100000000;  // and run B's leftovers
+const time_t kKept = 1200000000;       // files no run may remove
 
 time_t MTime(const std::string &p) {
   struct stat st;
@@ -70,7 +71,8 @@ class TwoRunsOfOneJob : public ::testing::TestWithParam<Interrupt> {};
 // Run A prepares its markers and stops at the stand-in's first read; run B
 // of the same job starts meanwhile, prepares its own, stops likewise and is
 // interrupted; then A goes on to a good end. A commits the markers it made
-// (dated by the test), never B's; B's leftovers are taken by no later run.
+// (dated by the test), never B's; B's leftovers are taken by no later run,
+// and the next run of the job removes them.
 TEST_P(TwoRunsOfOneJob, EachCommitsOnlyItsOwnMarkers) {
   const Interrupt &in = GetParam();
   BackupJob job("stop NWSMTSReadDataSet = 1\n");
@@ -111,14 +113,36 @@ TEST_P(TwoRunsOfOneJob, EachCommitsOnlyItsOwnMarkers) {
   std::string left = Dated(tmp, kBPrepared);
   EXPECT_EQ(in.leftover, !left.empty()) << left << "\n" << b.err;
 
-  // A later INCR of the job commits its own marker, never B's leftover.
+  // Beside them, files that no run of the job may remove: a running
+  // process's marker, another job's, one of another user, a link and names
+  // not of the form a run makes.
+  pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_EQ(ended, waitpid(ended, nullptr, 0));
+  const std::string endedId = std::to_string((long)ended);
+  std::vector<std::string> kept = {"job.I." + std::to_string((long)getpid()), "other.I." + endedId,
+                                   "job.I." + endedId + "x", "job.D.x" + endedId};
+  for (const std::string &name : kept) vrktest::WriteFile(tmp + "/" + name, "");
+  ASSERT_EQ(0, symlink(job.file("data/src/a.txt").c_str(), (tmp + "/job.D." + endedId).c_str()));
+  kept.push_back("job.D." + endedId);
+  if (geteuid() == 0) {
+    vrktest::WriteFile(tmp + "/job.I." + endedId, "");
+    ASSERT_EQ(0, lchown((tmp + "/job.I." + endedId).c_str(), 65534, 65534));
+    kept.push_back("job.I." + endedId);
+  }
+  for (const std::string &name : kept) ASSERT_TRUE(SetMTime(tmp + "/" + name, kKept)) << name;
+
+  // A later INCR of the job commits its own marker, never B's leftover, and
+  // removes what B left.
   job.SetWorld("");
   time_t before = time(nullptr);
   Result c = job.Backup({"-l", "INCR", "-s", "@" + job.file("c.ss"), "/src"});
   EXPECT_EQ(0, c.exitCode()) << c.err;
   EXPECT_GE(MTime(job.file("times/job.I")), before) << c.err;
   EXPECT_EQ(kAPrepared, MTime(job.file("times/job.D"))) << c.err;
-  EXPECT_EQ(left, Dated(tmp, kBPrepared)) << c.err;
+  EXPECT_EQ("", Dated(tmp, kBPrepared)) << c.err;
+  for (const std::string &name : kept) EXPECT_EQ(kKept, MTime(tmp + "/" + name)) << name;
+  EXPECT_EQ(1300000000, MTime(job.file("data/src/a.txt")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Markers, TwoRunsOfOneJob,
