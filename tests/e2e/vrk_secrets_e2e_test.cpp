@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
         SecretCase{"FtpUrlWithoutScheme", Node::kFtp, "Gsecret17",
                    {"-N", std::string(kLogin) + "p:0", "-S", "@PLAIN@"}, "\"user:****@127.0.0.1:"},
         SecretCase{"EncryptOption", Node::kHttp, "Esecret17",
-                   {"-N", std::string(kLogin) + "p:0", "-o", "ENCRYPT=Esecret17"}, "\"ENCRYPT=****\""},
+                   {"-N", std::string(kLogin) + "p:0", "-o", "ENCRYPT=Esecret17"}, "\"ENCRYPT=****\"", 1},
         // Characters that end a URL's authority where it stands in a longer
         // text: the password given is masked whole all the same.
         SecretCase{"HttpUrlPasswordWithAQuote", Node::kHttp, "Qsec'ret17",
@@ -182,6 +182,12 @@ TEST(PasswordForms, TheArgumentVectorOfARunningClientHoldsNoPassword) {
   vrktest::WriteFile(job.data() + "/a.txt", "alpha\n");
   vrktest::WriteFile(job.file("korva.ini"), vrktest::ReadFile(job.file("korva.ini")) + "VRK_DATA_WAIT=3\n");
   ASSERT_EQ(0, mkfifo(job.file("fifo").c_str(), 0600));
+  // A writer that holds the FIFO open and never writes (a second reader lets
+  // it open without waiting): the client waits for the exclude file.
+  int holder = open(job.file("fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  int silentWriter = open(job.file("fifo").c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(silentWriter, 0);
   std::string cmdline;
   Result r = e2e::RunWatched(
       job,
@@ -193,6 +199,8 @@ TEST(PasswordForms, TheArgumentVectorOfARunningClientHoldsNoPassword) {
         cmdline = vrktest::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
         return true;
       });
+  close(silentWriter);
+  close(holder);
   // The exclude file never ends: the job ends with the error.
   EXPECT_EQ(3, r.exitCode()) << r.err;
   ASSERT_FALSE(cmdline.empty()) << r.err;
