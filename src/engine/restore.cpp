@@ -10,6 +10,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "client/vrk_global.h"
 #include "engine/connection.h"
@@ -80,6 +81,10 @@ struct RestoreRun {
   // ends the cut copy with its marker and stores the data set again after
   // it): counted as not restored until a whole copy of the same name follows.
   std::set<std::string> cutCopies;
+  // Which source items some data set matched, and whether the whole stream
+  // was read (only then does an item that met nothing say so).
+  std::vector<bool> itemMet;
+  bool readToEnd = false;
 
   void not_saved(const std::string &item) {
     if (level() >= 1) vrk_log(3109, item.c_str());
@@ -155,6 +160,7 @@ struct RestoreRun {
 
   void end_of_data(void) {
     vrk_log(3500, "Restore: End of data (ReadDEFiles returned no more data).");
+    readToEnd = true;
     if (inDataSet) {
       // A stored object whose last data set has no end-of-record marker was cut off.
       vrk_log(1500, "Restore: the saveset ends inside the data set [%s]: it is incomplete",
@@ -234,31 +240,56 @@ struct RestoreRun {
     return 1;
   }
 
+  // One source item against the data set's name: as a plain name (the part
+  // after the item's last '/') or as a pattern of the whole name.
+  static bool item_matches(const char *item, const std::string &subjectItem, bool traced) {
+    int r;
+    if (spGlobal->sOptions.iPlain == 1) {
+      const char *slash = strrchr(item, '/');
+      const char *pattern = slash != nullptr ? slash + 1 : item;
+      r = fnmatch(pattern, subjectItem.c_str(), 0);
+      if (traced) trace("%l4 Restore plain: (%s ==> %s)", pattern, subjectItem.c_str());
+    } else {
+      // A name that already begins with '/' is matched as it is.
+      std::string subject = subjectItem;
+      if (item[0] == '/' && (subject.empty() || subject[0] != '/')) subject.insert(0, "/");
+      r = fnmatch(item, subject.c_str(), 0);
+      if (traced) trace("%l4 Restore: (fnmatch) %s==::==%s > %d", item, subject.c_str(), r);
+    }
+    return r == 0;
+  }
+
   bool matches(const std::string &subjectItem) {
     char **cpItem = spGlobal->sVRKObject.cpItem;
-    for (int i = 0; i < VRK_MAX_ITEMS && cpItem[i] != nullptr; ++i) {
-      const char *item = cpItem[i];
-      trace("%l4 Restore: (%s)", item);
-      int r;
-      if (spGlobal->sOptions.iPlain == 1) {
-        const char *slash = strrchr(item, '/');
-        const char *pattern = slash != nullptr ? slash + 1 : item;
-        r = fnmatch(pattern, subjectItem.c_str(), 0);
-        trace("%l4 Restore plain: (%s ==> %s)", pattern, subjectItem.c_str());
-      } else {
-        // A name that already begins with '/' is matched as it is.
-        std::string subject = subjectItem;
-        if (item[0] == '/' && (subject.empty() || subject[0] != '/')) subject.insert(0, "/");
-        r = fnmatch(item, subject.c_str(), 0);
-        trace("%l4 Restore: (fnmatch) %s==::==%s > %d", item, subject.c_str(), r);
-      }
-      if (r == 0) {
+    int i = 0;
+    for (; i < VRK_MAX_ITEMS && cpItem[i] != nullptr; ++i) {
+      trace("%l4 Restore: (%s)", cpItem[i]);
+      if (item_matches(cpItem[i], subjectItem, true)) {
         iMatch = 1;
         break;
       }
       iMatch = 0;
     }
+    if (i < VRK_MAX_ITEMS && cpItem[i] != nullptr) {
+      // The first item that matches decides; the ones behind it that have
+      // met nothing yet are asked too, so that only a selection that no data
+      // set of the saveset matches is reported.
+      itemMet.resize(VRK_MAX_ITEMS, false);
+      itemMet[i] = true;
+      for (int k = i + 1; k < VRK_MAX_ITEMS && cpItem[k] != nullptr; ++k)
+        if (!itemMet[k] && item_matches(cpItem[k], subjectItem, false)) itemMet[k] = true;
+    }
     return iMatch != 0;
+  }
+
+  // Each source item that matched no data set of the whole saveset: a
+  // warning that names it, as the user gave it.
+  void report_unmet_items(void) {
+    if (!readToEnd || signalled()) return;
+    char **cpItem = spGlobal->sVRKObject.cpItem;
+    itemMet.resize(VRK_MAX_ITEMS, false);
+    for (int i = 0; i < VRK_MAX_ITEMS && cpItem[i] != nullptr; ++i)
+      if (!itemMet[i]) vrk_log(2500, "Restore: the selection [%s] matched no data set of the saveset", cpItem[i]);
   }
 
   // Writes one data record; a non-zero answer ends the data set.
@@ -763,6 +794,7 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
   run.close_data_set();
   run.close_parent();
   run.report_cut_copies();
+  run.report_unmet_items();
   CloseDEFiles(sessionInfo);
 
   if (command == 'R') {
