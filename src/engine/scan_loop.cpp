@@ -19,6 +19,7 @@
 #include "engine/namespace.h"
 #include "engine/scan_listing.h"
 #include "engine/scan_loop_internal.h"
+#include "engine/scan_sources.h"
 #include "runtime/strlib.h"
 #include "runtime/vrk_log.h"
 #include "sms/smsapi.h"
@@ -184,8 +185,7 @@ CCODE StartScan(ScanRun &run) {
     trace("%l4 NWSMTSScanDataSetBegin returned NWSMTS_NO_MORE_DATA_SETS");
     return cc;
   }
-  PrintCode(1, cc, "NWSMTSScanDataSetBegin", 0, si);
-  vrk_log(1120);
+  ReportUnfoundSources(si, run.resourceName, cc);
   return ENGINE_GENERAL_FAILURE;
 }
 

@@ -485,8 +485,37 @@ TEST(BackupE2E, AScanStartThatFailsAgainAfterAReconnectEndsTheJobWithAnError) {
   EXPECT_EQ(3, r.exitCode()) << r.err;
   EXPECT_TRUE(Has(r.err, "Fail Over / Fail Back...")) << r.err;
   EXPECT_EQ(2u, job.Calls("NWSMTSScanDataSetBegin").size());
-  EXPECT_TRUE(Has(r.err, "Backup source could not be found. Exiting.")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Backup source [/] could not be found. Exiting.")) << r.err;
   EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
+}
+
+// A source the TSA cannot find is named as it was given, a relative one
+// too, in the TSA's answer and in the error; a source that is there is not.
+TEST(BackupE2E, ASourceThatCannotBeFoundIsNamedAsGiven) {
+  struct Case {
+    std::vector<std::string> sources;
+    std::vector<std::string> missing, there;
+  } cases[] = {
+      {{"data2"}, {"data2"}, {}},
+      {{"/sub", "data2", "/nope"}, {"data2", "/nope"}, {"/sub"}},
+  };
+  for (const Case &c : cases) {
+    BackupJob job;
+    MakeTree(job.data());
+    std::vector<std::string> args{"-l", "FULL", "-s", "@" + job.saveset()};
+    args.insert(args.end(), c.sources.begin(), c.sources.end());
+    Result r = job.Backup(args);
+    EXPECT_EQ(3, r.exitCode()) << r.err;
+    for (const std::string &m : c.missing) {
+      EXPECT_TRUE(Has(r.err, "Error:    NWSMTSScanDataSetBegin [" + m + "]: (0XFFFDFFDC) \"Invalid path\"")) << r.err;
+      EXPECT_TRUE(Has(r.err, "Error:    Backup source [" + m + "] could not be found. Exiting.")) << r.err;
+    }
+    for (const std::string &t : c.there) {
+      EXPECT_FALSE(Has(r.err, "NWSMTSScanDataSetBegin [" + t + "]")) << r.err;
+      EXPECT_FALSE(Has(r.err, "Backup source [" + t + "]")) << r.err;
+    }
+    EXPECT_FALSE(Has(r.err, "\"NWSMTSScanDataSetBegin: (")) << r.err;
+  }
 }
 
 TEST(BackupE2E, TheObjectGoesToAnFtpStorageNode) {
