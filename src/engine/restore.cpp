@@ -19,6 +19,7 @@
 #include "engine/namespace.h"
 #include "engine/rename_list.h"
 #include "engine/restore_target.h"
+#include "runtime/password_mask.h"
 #include "runtime/vrk_log.h"
 #include "sms/smserrors.h"
 
@@ -99,13 +100,13 @@ struct RestoreRun {
     // An incomplete or unwritable data set is not restored; the TSA kept
     // the target as it was.
     if (ccode == NWSMTS_INVALID_DATA && !dataSetCounted) {
-      vrk_log(3500, "Incomplete copy of [%s] in the saveset passed over", pszCurrentItem.c_str());
+      vrk_log(3500, "Incomplete copy of [%s] in the saveset passed over", vrk_log_name(pszCurrentItem).c_str());
       if (cutCopies.insert(pszCurrentItem).second) spGlobal->sVRKObject.ulNotSaved += 1;
     } else if (ccode != 0 && !dataSetCounted) {
       PrintCode(TRUE, ccode, "NWSMTSCloseDataSet", 0, si);
       not_saved(pszCurrentItem);
     } else if (ccode == 0 && !dataSetCounted && cutCopies.erase(pszCurrentItem) > 0) {
-      vrk_log(3500, "Whole copy of [%s] restored", pszCurrentItem.c_str());
+      vrk_log(3500, "Whole copy of [%s] restored", vrk_log_name(pszCurrentItem).c_str());
       if (spGlobal->sVRKObject.ulNotSaved > 0) spGlobal->sVRKObject.ulNotSaved -= 1;
     }
     dataSetCounted = true;
@@ -114,7 +115,7 @@ struct RestoreRun {
   // A cut copy without a whole copy behind it is a data set lost.
   void report_cut_copies(void) {
     for (const std::string &item : cutCopies) {
-      vrk_log(1500, "No whole copy of [%s] in the saveset: not restored", item.c_str());
+      vrk_log(1500, "No whole copy of [%s] in the saveset: not restored", vrk_log_name(item).c_str());
       if (level() >= 1) vrk_log(3109, item.c_str());
     }
     cutCopies.clear();
@@ -164,7 +165,7 @@ struct RestoreRun {
     if (inDataSet) {
       // A stored object whose last data set has no end-of-record marker was cut off.
       vrk_log(1500, "Restore: the saveset ends inside the data set [%s]: it is incomplete",
-              pszCurrentItem.c_str());
+              vrk_log_name(pszCurrentItem).c_str());
     } else if (bReadBroken) {
       // The record that broke off begins a data set that is not restored.
       resourceCount += 1;
@@ -186,10 +187,11 @@ struct RestoreRun {
   // error, counted as not restored; a parent takes its children along.
   void refuse(const std::string &stored, const std::string &placed, bool isParent) {
     if (placed.empty() || placed == stored)
-      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target: refused", stored.c_str());
+      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target: refused",
+              vrk_log_name(stored).c_str());
     else
-      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target as [%s]: refused", stored.c_str(),
-              placed.c_str());
+      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target as [%s]: refused",
+              vrk_log_name(stored).c_str(), vrk_log_name(placed).c_str());
     if (isParent) {
       close_parent();
       parentWasExcluded = false;
@@ -289,7 +291,8 @@ struct RestoreRun {
     char **cpItem = spGlobal->sVRKObject.cpItem;
     itemMet.resize(VRK_MAX_ITEMS, false);
     for (int i = 0; i < VRK_MAX_ITEMS && cpItem[i] != nullptr; ++i)
-      if (!itemMet[i]) vrk_log(2500, "Restore: the selection [%s] matched no data set of the saveset", cpItem[i]);
+      if (!itemMet[i])
+        vrk_log(2500, "Restore: the selection [%s] matched no data set of the saveset", vrk_log_name(cpItem[i]).c_str());
   }
 
   // Writes one data record; a non-zero answer ends the data set.
@@ -433,7 +436,7 @@ struct RestoreRun {
       return false;
     }
     if (!haveDir) {
-      vrk_log(1500, "Restore:  No parent directory for file [%s] set", recordName.c_str());
+      vrk_log(1500, "Restore:  No parent directory for file [%s] set", vrk_log_name(recordName).c_str());
       not_saved(recordName);
       stop = true;
       return false;
@@ -768,7 +771,7 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
       trace("%l4 Call RenameRestore with source [%s], dest [%s]", source, target);
       CCODE ccode = RenameRestore(sessionInfo, source, target);
       if (ccode != 0) {
-        vrk_log(1500, "RenameRestore [%s] with error code: 0X%X", source, (unsigned int)ccode);
+        vrk_log(1500, "RenameRestore [%s] with error code: 0X%X", vrk_log_name(source).c_str(), (unsigned int)ccode);
         PrintCode(TRUE, ccode, "RenameRestore", 0, sessionInfo);
         failed = true;
         break;

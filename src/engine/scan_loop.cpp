@@ -21,6 +21,7 @@
 #include "engine/scan_loop_internal.h"
 #include "engine/scan_sources.h"
 #include "runtime/strlib.h"
+#include "runtime/password_mask.h"
 #include "runtime/vrk_log.h"
 #include "sms/smsapi.h"
 
@@ -123,7 +124,7 @@ void SetArchiveStatus(ScanRun &run, UINT32 dataHandle) {
     vrk_log(3500, "NWSMTSSetArchiveStatus returns No such property, now avoid it");
     bTSAsupportsSAS = 0;
   } else if (cc == NWSMTS_SET_ARCHIVE_STATUS_ERR) {
-    vrk_log(3500, "NWSMTSSetArchiveStatus failed for item: [%s]", pszCurrItem.c_str());
+    vrk_log(3500, "NWSMTSSetArchiveStatus failed for item: [%s]", vrk_log_name(pszCurrItem).c_str());
   } else {
     PrintCode(0, cc, "NWSMTSSetArchiveStatus", 0, run.si);
   }
@@ -334,7 +335,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
       return cc == 0 ? PassEnd::kRecovered : PassEnd::kStop;
     }
     if (!run.isParent && IsSpecialFile(run.name)) {
-      if (spGlobal->iLogLevel >= 2) vrk_log(3500, "Ignore warning for special file [%s]", run.name.c_str());
+      if (spGlobal->iLogLevel >= 2) vrk_log(3500, "Ignore warning for special file [%s]", vrk_log_name(run.name).c_str());
       vrk_log(2012, pszCurrFile.c_str(), "Special file excluded");
     } else {
       ++o->ulNotSaved;
@@ -426,7 +427,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
   if (ccClose == NWSMTS_DATA_SET_CHANGED) {
     // What was stored is not what the file held at any one time (or was cut
     // off where it shrank): a warning at every log level.
-    vrk_log(2500, "Item [%s] changed while it was read", pszCurrItem.c_str());
+    vrk_log(2500, "Item [%s] changed while it was read", vrk_log_name(pszCurrItem).c_str());
   } else if (ccClose != 0) {
     PrintCode(1, ccClose, "NWSMTSCloseDataSet", 0, si);
   }
@@ -473,7 +474,7 @@ CCODE ScanAndReadDataSets(SESSION_INFORMATION *sessionInfo, int backup, NWSM_DAT
     UINT32 h = 0;
     if (NWSMGetFirstName(resourceName, &n, &h) == 0) {
       do {
-        vrk_log(3500, "ScanAndReadDataSets: got source [%s]", n.name);
+        vrk_log(3500, "ScanAndReadDataSets: got source [%s]", vrk_log_name(n.name).c_str());
         NWSMFreeDataSetName(&n);
       } while (NWSMGetNextName(&h, &n) == 0);
       NWSMCloseName(&h);

@@ -9,6 +9,7 @@
 
 #include "client/vrk_global.h"
 #include "engine/connection.h"
+#include "runtime/password_mask.h"
 #include "runtime/vrk_log.h"
 #include "sms/smserrors.h"
 
@@ -44,7 +45,7 @@ std::vector<Source> sources_of(const NWSM_DATA_SET_NAME_LIST *resourceName) {
 }
 
 void report(SESSION_INFORMATION *si, CCODE cc, const std::string &given) {
-  PrintCode(1, cc, ("NWSMTSScanDataSetBegin [" + given + "]").c_str(), 0, si);
+  PrintCode(1, cc, ("NWSMTSScanDataSetBegin [" + vrk_log_name(given) + "]").c_str(), 0, si);
   vrk_log(1120, given.c_str());
 }
 

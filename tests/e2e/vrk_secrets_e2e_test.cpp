@@ -217,3 +217,57 @@ TEST(PasswordForms, TheArgumentVectorOfARunningClientHoldsNoPassword) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t Count(const std::string &text, const std::string &what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+// Names of files that look like credentials, or equal the password given,
+// are shown whole in every message that names them: a backup, a restore and
+// a file that changes while it is read. The password itself stays masked
+// where the client writes it (its argument list).
+TEST(PasswordForms, NamesThatLookLikeCredentialsAreShownWhole) {
+  BackupJob job;
+  mkdir((job.data() + "/src").c_str(), 0755);
+  const std::vector<std::string> names{"PASS x", "Authorization: y", "XBSA-PASS: z", "ENCRYPT=w", "Nsecret23"};
+  for (const std::string &n : names) vrktest::WriteFile(job.data() + "/src/" + n, n + "\n");
+  const std::string login = std::string(kLogin) + "Nsecret23:0";
+  Result r = job.Run({"-b", "-j", "job", "-v", "1", "-N", login, "-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+  ASSERT_EQ(0, r.exitCode()) << r.err;
+  for (const std::string &n : names) EXPECT_TRUE(e2e::Has(r.err, "[/src/" + n + "]")) << n << "\n" << r.err;
+  EXPECT_TRUE(e2e::Has(r.err, "\"-N\" \"srv1:srv1.Linux File System::u:****:0\"")) << r.err;
+  // The password shows only as the name of the file.
+  EXPECT_EQ(Count(r.err, "/src/Nsecret23"), Count(r.err, "Nsecret23")) << r.err;
+
+  r = job.Run({"-r", "-v", "1", "-N", login, "-s", "@" + job.saveset()});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  for (const std::string &n : names)
+    EXPECT_TRUE(e2e::Has(r.err, "Item [/src/" + n + "] already exists. Skipping overwrite...")) << n << "\n" << r.err;
+  EXPECT_EQ(Count(r.err, "/src/Nsecret23"), Count(r.err, "Nsecret23")) << r.err;
+
+  // The stand-in stops the client at the second block of the file (read
+  // call 3); the test changes the file and lets the client go on.
+  job.SetWorld("stop NWSMTSReadDataSet = 3\n");
+  mkdir((job.data() + "/big").c_str(), 0755);
+  const std::string big = job.data() + "/big/PASS big";
+  vrktest::WriteFile(big, vrktest::Bytes(300000, 7));
+  bool changed = false;
+  r = job.Run({"-b", "-j", "job", "-N", login, "-l", "FULL", "-s", "@" + job.file("big.ss"), "/big"},
+              [&](pid_t pid, const std::string &) {
+                siginfo_t si{};
+                if (waitid(P_PID, (id_t)pid, &si, WSTOPPED | WNOHANG) != 0 || si.si_pid != pid) return false;
+                EXPECT_EQ(0, truncate(big.c_str(), 600000));
+                changed = true;
+                kill(pid, SIGCONT);
+                return true;
+              });
+  ASSERT_TRUE(changed) << r.err;
+  EXPECT_EQ(1, r.exitCode()) << r.err;
+  EXPECT_TRUE(e2e::Has(r.err, "Warning:  Item [/big/PASS big] changed while it was read")) << r.err;
+}
+
+}  // namespace
