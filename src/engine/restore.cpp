@@ -360,7 +360,7 @@ struct RestoreRun {
 
   // Passes over a data set that is only listed, or that matched no source item.
   void pass_over_unselected(void) {
-    if (!iMatch) trace("%l4 excluded [%s]", pszCurrentItem.c_str());
+    if (!iMatch) trace("%l4 excluded [%s]", vrk_log_name(pszCurrentItem).c_str());
     vrk_log(3047, pszCurrentItem.c_str());
     spGlobal->sVRKObject.ulSkipped += 1;
     skip_data_set();
@@ -418,7 +418,7 @@ struct RestoreRun {
   // restore ends.
   bool name_item(bool isParent, bool terminal, std::string *subject) {
     if (isParent) {
-      trace("%l4 got dir [%s]", recordName.c_str());
+      trace("%l4 got dir [%s]", vrk_log_name(recordName).c_str());
       pszCurrentItem = recordName;
       *subject = recordName;
       if (terminal) storedDir = recordName;
@@ -429,7 +429,7 @@ struct RestoreRun {
       *subject = recordName;
       return true;
     }
-    trace("%l4 got file [%s]", recordName.c_str());
+    trace("%l4 got file [%s]", vrk_log_name(recordName).c_str());
     if (parentNotPlaced) {
       // Its parent has no place: neither has the child.
       pass_over_not_included(storedDir + recordName);
@@ -514,7 +514,7 @@ struct RestoreRun {
     mode = overwriteParent ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_PARENT;
     if (head != nullptr && RestoreNameIsTarget(pszCurrentItem)) {
       // The directory restored into keeps its mode, owner and times.
-      trace("%l4 [%s] is the restore target: an existing one is kept", pszCurrentItem.c_str());
+      trace("%l4 [%s] is the restore target: an existing one is kept", vrk_log_name(pszCurrentItem).c_str());
       mode = NWSM_DO_NOT_OVERWRITE_PARENT;
     }
     if (spGlobal->sOptions.iSkipData) {
@@ -528,7 +528,7 @@ struct RestoreRun {
     pszCurrentDir = pszCurrentItem;
     storedDir = recordName;
     haveDir = true;
-    trace("%l4 current dir [%s]", pszCurrentDir.c_str());
+    trace("%l4 current dir [%s]", vrk_log_name(pszCurrentDir).c_str());
     if (listed_or_unmatched()) {
       pass_over_unselected();
       return false;

@@ -292,7 +292,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
       if (info != nullptr) ListingAddDirectory(pszCurrDir, info, run.pszInfo);
       pszCurrDir += "/";
     }
-    trace("dir: [%s]", pszCurrDir.c_str());
+    trace("dir: [%s]", vrk_log_name(pszCurrDir).c_str());
     pszCurrItem = pszCurrDir;
   } else if (!listing) {
     pszCurrFile = pszCurrDir + run.name;
