@@ -292,7 +292,8 @@ struct RestoreRun {
     itemMet.resize(VRK_MAX_ITEMS, false);
     for (int i = 0; i < VRK_MAX_ITEMS && cpItem[i] != nullptr; ++i)
       if (!itemMet[i])
-        vrk_log(2500, "Restore: the selection [%s] matched no data set of the saveset", vrk_log_name(cpItem[i]).c_str());
+        vrk_log(2500, "Restore: the selection [%s] matched no data set of the saveset",
+                vrk_log_name(cpItem[i]).c_str());
   }
 
   // Writes one data record; a non-zero answer ends the data set.

@@ -224,7 +224,10 @@ TEST(RestoreE2E, SourcePatternsSelectDataSets) {
        {"/sel/src/a.txt", "/sel/src/sub/b.txt", "/sel/src/with blank/file with blanks.txt"},
        {"/sel/src/empty", "/sel/src/sub/deep/big.bin", "/sel/src/link"},
        {}},
-      {{"/nomatch*", "/src/e*"}, {"/sel/src/empty", "/sel/src/exact"}, {"/sel/src/a.txt", "/sel/src/sub"}, {"/nomatch*"}},
+      {{"/nomatch*", "/src/e*"},
+       {"/sel/src/empty", "/sel/src/exact"},
+       {"/sel/src/a.txt", "/sel/src/sub"},
+       {"/nomatch*"}},
       // Nothing of the saveset: every data set is passed over.
       {{"/src/nonexistent"}, {}, {"/sel/src", "/sel/src/a.txt"}, {"/src/nonexistent"}},
       // A directory named without its trailing '/' names no data set.
