@@ -1,6 +1,8 @@
 # Run by "cmake --install": makes the job directories the program uses by
 # default, with modes for a tool that runs as root, and the main ini file
-# naming them unless one is there already (an edited one is kept).
+# naming them unless one is there already (an edited one is kept). A
+# directory that is there already keeps its mode: it may have been opened to
+# a group or closed further on purpose.
 set(root "$ENV{DESTDIR}")
 
 # Job logs name files and hosts: readable by the group only. Markers, work
@@ -9,6 +11,10 @@ foreach(entry "log;750" "times;700" "work;700" "tmp;700")
   list(GET entry 0 name)
   list(GET entry 1 mode)
   set(dir "${root}/korva/${name}")
+  if(IS_DIRECTORY "${dir}")
+    message(STATUS "Up-to-date: ${dir} (its mode kept as it is)")
+    continue()
+  endif()
   message(STATUS "Installing: ${dir} (mode ${mode})")
   file(MAKE_DIRECTORY "${dir}")
   if(mode STREQUAL "750")

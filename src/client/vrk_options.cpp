@@ -189,8 +189,8 @@ bool opt_exclude_file(const char *a) {
       return false;
     }
   }
-  // Opened without waiting: a FIFO without a writer is read, within the data
-  // wait, when the exclusions are built.
+  // Opened without waiting: a FIFO is read when the exclusions are built,
+  // within the data wait (refused then when nobody is at its writing end).
   int fd = open(a, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;

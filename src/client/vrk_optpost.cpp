@@ -274,6 +274,21 @@ void start_messages(int argc, char **argv) {
   if (g->iLogLevel > 0) vrk_log(3500, "Netware argument: %s", gszNetwareArg);
 }
 
+// ENCRYPT and VERIFY are taken, but no road of this client carries them out:
+// the job says so rather than let the user believe it (a warning each).
+void not_carried_out(void) {
+  _sVRKGlobal *g = spGlobal;
+  if (g->sOptions.iEncrypt) {
+    bool writes = g->eOPERATION == BACKUP || g->eOPERATION == PUT;
+    vrk_log(2500, "Option %s is not carried out: %s", g->sOptions.iEncryptPlain ? "ENCRYPT_PLAIN" : "ENCRYPT",
+            writes ? "the saveset is written in plain text, not enciphered."
+                   : "the saveset is read as it was stored, not deciphered.");
+  }
+  if (g->sOptions.iVerify)
+    vrk_log(2500, "Option VERIFY=%s is not carried out: the restore is not verified.",
+            g->eVerifyOption == VERIFY_TIME ? "TIME" : "CONTENT");
+}
+
 const char *nz(const char *s) { return s != nullptr ? s : ""; }
 
 int data_argument(const OptState *st) {
@@ -376,6 +391,7 @@ int vrk_after_options(int argc, char **argv, int iFirst, const OptState *st) {
   }
 
   start_messages(argc, argv);
+  not_carried_out();
 
   return data_argument(st);
 }

@@ -42,7 +42,7 @@ int vrk_read_includefile(const char *cpIncludeFile) {
   }
   o->iGen = fd;
   if (vrk_read_gen() != 0) {
-    vrk_log(1120);
+    vrk_log(1120, name);
     return -1;
   }
   int n = 0;

@@ -20,6 +20,7 @@
 #include "engine/namespace.h"
 #include "engine/scan_loop.h"
 #include "runtime/strlib.h"
+#include "runtime/password_mask.h"
 #include "runtime/vrk_log.h"
 #include "sms/smsapi.h"
 
@@ -108,17 +109,17 @@ Step AddDirectorySources(SESSION_INFORMATION *si, UINT32 nameSpaceType, NWSM_DAT
     vrk_log(3500, "IsUTF8Supp is %s", si->IsUTF8Supp ? "TRUE" : "FALSE");
     std::string name = item;
     if (!si->IsUTF8Supp || bUTF8Locale) {
-      vrk_log(3500, "Add unchanged backup source: [%s]", item);
+      vrk_log(3500, "Add unchanged backup source: [%s]", vrk_log_name(item).c_str());
     } else if (!ToUtf8(item, name)) {
       step = Step::kStats;
       break;
     }
-    if (spGlobal->iLogLevel >= 1) vrk_log(3500, "Add backup source: [%s]", name.c_str());
+    if (spGlobal->iLogLevel >= 1) vrk_log(3500, "Add backup source: [%s]", vrk_log_name(name).c_str());
     if (gbGW2012) {
       trace("Map target [%s] to a real path", item);
       char *path = szMapGWComponent2Path(gdcGWHAconf, gdcGWZEMconf, const_cast<char *>(item));
       if (path != nullptr) {
-        vrk_log(3500, "Map resource [%s] to path [%s]", item, path);
+        vrk_log(3500, "Map resource [%s] to path [%s]", vrk_log_name(item).c_str(), vrk_log_name(path).c_str());
         name = path;
       }
     }
@@ -246,12 +247,12 @@ void Backup(SESSION_INFORMATION *sessionInfo) {
     }
     resource = IsResourceName(item) ? 1 : 0;
     if (resource && gbGW2012) {
-      vrk_log(3500, "Given target [%s] is a GW2012 pseudo resource", item);
+      vrk_log(3500, "Given target [%s] is a GW2012 pseudo resource", vrk_log_name(item).c_str());
       resource = 0;
     } else if (resource) {
-      vrk_log(3500, "Given target [%s] is a resource", item);
+      vrk_log(3500, "Given target [%s] is a resource", vrk_log_name(item).c_str());
     } else {
-      vrk_log(3500, "Given target [%s] is a directory", item);
+      vrk_log(3500, "Given target [%s] is a directory", vrk_log_name(item).c_str());
     }
     tStart = time(nullptr);
     char prompt[64] = {0};

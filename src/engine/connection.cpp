@@ -14,6 +14,7 @@
 #include "engine/engine_globals.h"
 #include "engine/listing_lines.h"
 #include "runtime/strlib.h"
+#include "runtime/password_mask.h"
 #include "runtime/vrk_log.h"
 
 namespace {
@@ -120,11 +121,11 @@ void split_browse_path(int *pn, std::vector<std::string> &parts) {
                      strcasecmp(top.c_str(), "Server Specific Info") == 0 ||
                      strcasecmp(top.c_str(), "NetWare server") == 0;
     if (bResource) {
-      vrk_log(3500, "Given target [%s] is a resource", top.c_str());
+      vrk_log(3500, "Given target [%s] is a resource", vrk_log_name(top).c_str());
       giAddSlashToResource = 1;
       if (!path.empty() && path[0] == '/') {
         path.erase(0, 1);
-        vrk_log(3500, "Leading '/' removed from path [%s]", path.c_str());
+        vrk_log(3500, "Leading '/' removed from path [%s]", vrk_log_name(path).c_str());
       }
     }
     // The path is never longer than the item it comes from.

@@ -10,6 +10,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "client/vrk_global.h"
 #include "engine/connection.h"
@@ -18,6 +19,7 @@
 #include "engine/namespace.h"
 #include "engine/rename_list.h"
 #include "engine/restore_target.h"
+#include "runtime/password_mask.h"
 #include "runtime/vrk_log.h"
 #include "sms/smserrors.h"
 
@@ -80,6 +82,10 @@ struct RestoreRun {
   // ends the cut copy with its marker and stores the data set again after
   // it): counted as not restored until a whole copy of the same name follows.
   std::set<std::string> cutCopies;
+  // Which source items some data set matched, and whether the whole stream
+  // was read (only then does an item that met nothing say so).
+  std::vector<bool> itemMet;
+  bool readToEnd = false;
 
   void not_saved(const std::string &item) {
     if (level() >= 1) vrk_log(3109, item.c_str());
@@ -94,13 +100,13 @@ struct RestoreRun {
     // An incomplete or unwritable data set is not restored; the TSA kept
     // the target as it was.
     if (ccode == NWSMTS_INVALID_DATA && !dataSetCounted) {
-      vrk_log(3500, "Incomplete copy of [%s] in the saveset passed over", pszCurrentItem.c_str());
+      vrk_log(3500, "Incomplete copy of [%s] in the saveset passed over", vrk_log_name(pszCurrentItem).c_str());
       if (cutCopies.insert(pszCurrentItem).second) spGlobal->sVRKObject.ulNotSaved += 1;
     } else if (ccode != 0 && !dataSetCounted) {
       PrintCode(TRUE, ccode, "NWSMTSCloseDataSet", 0, si);
       not_saved(pszCurrentItem);
     } else if (ccode == 0 && !dataSetCounted && cutCopies.erase(pszCurrentItem) > 0) {
-      vrk_log(3500, "Whole copy of [%s] restored", pszCurrentItem.c_str());
+      vrk_log(3500, "Whole copy of [%s] restored", vrk_log_name(pszCurrentItem).c_str());
       if (spGlobal->sVRKObject.ulNotSaved > 0) spGlobal->sVRKObject.ulNotSaved -= 1;
     }
     dataSetCounted = true;
@@ -109,7 +115,7 @@ struct RestoreRun {
   // A cut copy without a whole copy behind it is a data set lost.
   void report_cut_copies(void) {
     for (const std::string &item : cutCopies) {
-      vrk_log(1500, "No whole copy of [%s] in the saveset: not restored", item.c_str());
+      vrk_log(1500, "No whole copy of [%s] in the saveset: not restored", vrk_log_name(item).c_str());
       if (level() >= 1) vrk_log(3109, item.c_str());
     }
     cutCopies.clear();
@@ -120,7 +126,7 @@ struct RestoreRun {
   void report_failed_directories(void) {
     char *name = nullptr, *why = nullptr;
     while (vrk_sms_failed_directory(si->connection, &name, &why)) {
-      vrk_log(1500, "Restore: owner, mode and times of the directory [%s] not set: %s", name, why);
+      vrk_log(1500, "Restore: owner, mode and times of the directory [%s] not set: %s", vrk_log_name(name).c_str(), why);
       not_saved(name);
       free(name);
       free(why);
@@ -167,10 +173,11 @@ struct RestoreRun {
 
   void end_of_data(void) {
     vrk_log(3500, "Restore: End of data (ReadDEFiles returned no more data).");
+    readToEnd = true;
     if (inDataSet) {
       // A stored object whose last data set has no end-of-record marker was cut off.
       vrk_log(1500, "Restore: the saveset ends inside the data set [%s]: it is incomplete",
-              pszCurrentItem.c_str());
+              vrk_log_name(pszCurrentItem).c_str());
     } else if (bReadBroken) {
       // The record that broke off begins a data set that is not restored.
       resourceCount += 1;
@@ -192,10 +199,11 @@ struct RestoreRun {
   // error, counted as not restored; a parent takes its children along.
   void refuse(const std::string &stored, const std::string &placed, bool isParent) {
     if (placed.empty() || placed == stored)
-      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target: refused", stored.c_str());
+      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target: refused",
+              vrk_log_name(stored).c_str());
     else
-      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target as [%s]: refused", stored.c_str(),
-              placed.c_str());
+      vrk_log(1500, "Restore: the stored name [%s] would leave the restore target as [%s]: refused",
+              vrk_log_name(stored).c_str(), vrk_log_name(placed).c_str());
     if (isParent) {
       close_parent();
       parentWasExcluded = false;
@@ -246,31 +254,58 @@ struct RestoreRun {
     return 1;
   }
 
+  // One source item against the data set's name: as a plain name (the part
+  // after the item's last '/') or as a pattern of the whole name.
+  static bool item_matches(const char *item, const std::string &subjectItem, bool traced) {
+    int r;
+    if (spGlobal->sOptions.iPlain == 1) {
+      const char *slash = strrchr(item, '/');
+      const char *pattern = slash != nullptr ? slash + 1 : item;
+      r = fnmatch(pattern, subjectItem.c_str(), 0);
+      if (traced) trace("%l4 Restore plain: (%s ==> %s)", pattern, subjectItem.c_str());
+    } else {
+      // A name that already begins with '/' is matched as it is.
+      std::string subject = subjectItem;
+      if (item[0] == '/' && (subject.empty() || subject[0] != '/')) subject.insert(0, "/");
+      r = fnmatch(item, subject.c_str(), 0);
+      if (traced) trace("%l4 Restore: (fnmatch) %s==::==%s > %d", item, subject.c_str(), r);
+    }
+    return r == 0;
+  }
+
   bool matches(const std::string &subjectItem) {
     char **cpItem = spGlobal->sVRKObject.cpItem;
-    for (int i = 0; i < VRK_MAX_ITEMS && cpItem[i] != nullptr; ++i) {
-      const char *item = cpItem[i];
-      trace("%l4 Restore: (%s)", item);
-      int r;
-      if (spGlobal->sOptions.iPlain == 1) {
-        const char *slash = strrchr(item, '/');
-        const char *pattern = slash != nullptr ? slash + 1 : item;
-        r = fnmatch(pattern, subjectItem.c_str(), 0);
-        trace("%l4 Restore plain: (%s ==> %s)", pattern, subjectItem.c_str());
-      } else {
-        // A name that already begins with '/' is matched as it is.
-        std::string subject = subjectItem;
-        if (item[0] == '/' && (subject.empty() || subject[0] != '/')) subject.insert(0, "/");
-        r = fnmatch(item, subject.c_str(), 0);
-        trace("%l4 Restore: (fnmatch) %s==::==%s > %d", item, subject.c_str(), r);
-      }
-      if (r == 0) {
+    int i = 0;
+    for (; i < VRK_MAX_ITEMS && cpItem[i] != nullptr; ++i) {
+      trace("%l4 Restore: (%s)", cpItem[i]);
+      if (item_matches(cpItem[i], subjectItem, true)) {
         iMatch = 1;
         break;
       }
       iMatch = 0;
     }
+    if (i < VRK_MAX_ITEMS && cpItem[i] != nullptr) {
+      // The first item that matches decides; the ones behind it that have
+      // met nothing yet are asked too, so that only a selection that no data
+      // set of the saveset matches is reported.
+      itemMet.resize(VRK_MAX_ITEMS, false);
+      itemMet[i] = true;
+      for (int k = i + 1; k < VRK_MAX_ITEMS && cpItem[k] != nullptr; ++k)
+        if (!itemMet[k] && item_matches(cpItem[k], subjectItem, false)) itemMet[k] = true;
+    }
     return iMatch != 0;
+  }
+
+  // Each source item that matched no data set of the whole saveset: a
+  // warning that names it, as the user gave it.
+  void report_unmet_items(void) {
+    if (!readToEnd || signalled()) return;
+    char **cpItem = spGlobal->sVRKObject.cpItem;
+    itemMet.resize(VRK_MAX_ITEMS, false);
+    for (int i = 0; i < VRK_MAX_ITEMS && cpItem[i] != nullptr; ++i)
+      if (!itemMet[i])
+        vrk_log(2500, "Restore: the selection [%s] matched no data set of the saveset",
+                vrk_log_name(cpItem[i]).c_str());
   }
 
   // Writes one data record; a non-zero answer ends the data set.
@@ -338,7 +373,7 @@ struct RestoreRun {
 
   // Passes over a data set that is only listed, or that matched no source item.
   void pass_over_unselected(void) {
-    if (!iMatch) trace("%l4 excluded [%s]", pszCurrentItem.c_str());
+    if (!iMatch) trace("%l4 excluded [%s]", vrk_log_name(pszCurrentItem).c_str());
     vrk_log(3047, pszCurrentItem.c_str());
     spGlobal->sVRKObject.ulSkipped += 1;
     skip_data_set();
@@ -396,7 +431,7 @@ struct RestoreRun {
   // restore ends.
   bool name_item(bool isParent, bool terminal, std::string *subject) {
     if (isParent) {
-      trace("%l4 got dir [%s]", recordName.c_str());
+      trace("%l4 got dir [%s]", vrk_log_name(recordName).c_str());
       pszCurrentItem = recordName;
       *subject = recordName;
       if (terminal) storedDir = recordName;
@@ -407,14 +442,14 @@ struct RestoreRun {
       *subject = recordName;
       return true;
     }
-    trace("%l4 got file [%s]", recordName.c_str());
+    trace("%l4 got file [%s]", vrk_log_name(recordName).c_str());
     if (parentNotPlaced) {
       // Its parent has no place: neither has the child.
       pass_over_not_included(storedDir + recordName);
       return false;
     }
     if (!haveDir) {
-      vrk_log(1500, "Restore:  No parent directory for file [%s] set", recordName.c_str());
+      vrk_log(1500, "Restore:  No parent directory for file [%s] set", vrk_log_name(recordName).c_str());
       not_saved(recordName);
       stop = true;
       return false;
@@ -492,7 +527,7 @@ struct RestoreRun {
     mode = overwriteParent ? NWSM_OVERWRITE_DATA_SET : NWSM_DO_NOT_OVERWRITE_PARENT;
     if (head != nullptr && RestoreNameIsTarget(pszCurrentItem)) {
       // The directory restored into keeps its mode, owner and times.
-      trace("%l4 [%s] is the restore target: an existing one is kept", pszCurrentItem.c_str());
+      trace("%l4 [%s] is the restore target: an existing one is kept", vrk_log_name(pszCurrentItem).c_str());
       mode = NWSM_DO_NOT_OVERWRITE_PARENT;
     }
     if (spGlobal->sOptions.iSkipData) {
@@ -506,7 +541,7 @@ struct RestoreRun {
     pszCurrentDir = pszCurrentItem;
     storedDir = recordName;
     haveDir = true;
-    trace("%l4 current dir [%s]", pszCurrentDir.c_str());
+    trace("%l4 current dir [%s]", vrk_log_name(pszCurrentDir).c_str());
     if (listed_or_unmatched()) {
       pass_over_unselected();
       return false;
@@ -751,7 +786,7 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
       trace("%l4 Call RenameRestore with source [%s], dest [%s]", source, target);
       CCODE ccode = RenameRestore(sessionInfo, source, target);
       if (ccode != 0) {
-        vrk_log(1500, "RenameRestore [%s] with error code: 0X%X", source, (unsigned int)ccode);
+        vrk_log(1500, "RenameRestore [%s] with error code: 0X%X", vrk_log_name(source).c_str(), (unsigned int)ccode);
         PrintCode(TRUE, ccode, "RenameRestore", 0, sessionInfo);
         failed = true;
         break;
@@ -781,6 +816,7 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
   vrk_sms_finish_restore(sessionInfo->connection);
   run.report_failed_directories();
   run.report_cut_copies();
+  run.report_unmet_items();
   CloseDEFiles(sessionInfo);
 
   if (command == 'R') {

@@ -10,6 +10,7 @@
 #include "client/vrk_global.h"
 #include "engine/engine_globals.h"
 #include "runtime/LL.h"
+#include "runtime/password_mask.h"
 #include "runtime/vrk_log.h"
 #include "sms/smsapi.h"
 
@@ -64,19 +65,19 @@ void ListingAddDirectory(const std::string &dirNameIn, const NWSM_SCAN_INFORMATI
   std::string line = "\"" + DisplayDir(dirName) + "\" d_ " + Tail(si, pszInfo);
   if (gLL_DirList == nullptr) return;
   if (gLL_ResourceList == nullptr || IsEmptyLL(gLL_ResourceList)) {
-    trace("push dir (7) [%s]", line.c_str());
+    trace("push dir (7) [%s]", vrk_log_name(line).c_str());
     Push(gLL_DirList, line + "\n");
     return;
   }
   for (void *el = FirstElmLL(gLL_ResourceList); IsElmLL(el); el = NextElmLL(el)) {
     const char *res = static_cast<const char *>(el);
     if (strncmp(res, dirName.c_str(), dirName.size()) == 0) {
-      trace("push dir (5) [%s] (not_selectable)", line.c_str());
+      trace("push dir (5) [%s] (not_selectable)", vrk_log_name(line).c_str());
       Push(gLL_DirList, line + "not_selectable\n");
       return;
     }
     if (strncmp(dirName.c_str(), res, strlen(res)) == 0) {
-      trace("push dir (6) [%s]", line.c_str());
+      trace("push dir (6) [%s]", vrk_log_name(line).c_str());
       Push(gLL_DirList, line + "\n");
       return;
     }
@@ -88,14 +89,14 @@ void ListingAddFile(const std::string &dirName, const std::string &childName,
   std::string line = "\"" + DisplayDir(dirName) + childName + "\" f_ " + Tail(si, pszInfo) + "\n";
   if (gLL_FileList == nullptr) return;
   if (gLL_ResourceList == nullptr || IsEmptyLL(gLL_ResourceList)) {
-    trace("push file (1) [%s]", line.c_str());
+    trace("push file (1) [%s]", vrk_log_name(line).c_str());
     Push(gLL_FileList, line);
     return;
   }
   for (void *el = FirstElmLL(gLL_ResourceList); IsElmLL(el); el = NextElmLL(el)) {
     const char *res = static_cast<const char *>(el);
     if (strncmp(dirName.c_str(), res, strlen(res)) == 0) {
-      trace("push file (2) [%s]", line.c_str());
+      trace("push file (2) [%s]", vrk_log_name(line).c_str());
       Push(gLL_FileList, line);
       return;
     }

@@ -19,8 +19,10 @@
 #include "engine/namespace.h"
 #include "engine/scan_listing.h"
 #include "engine/scan_loop_internal.h"
+#include "engine/scan_sources.h"
 #include "runtime/shown_name.h"
 #include "runtime/strlib.h"
+#include "runtime/password_mask.h"
 #include "runtime/vrk_log.h"
 #include "sms/smsapi.h"
 
@@ -123,7 +125,7 @@ void SetArchiveStatus(ScanRun &run, UINT32 dataHandle) {
     vrk_log(3500, "NWSMTSSetArchiveStatus returns No such property, now avoid it");
     bTSAsupportsSAS = 0;
   } else if (cc == NWSMTS_SET_ARCHIVE_STATUS_ERR) {
-    vrk_log(3500, "NWSMTSSetArchiveStatus failed for item: [%s]", pszCurrItem.c_str());
+    vrk_log(3500, "NWSMTSSetArchiveStatus failed for item: [%s]", vrk_log_name(pszCurrItem).c_str());
   } else {
     PrintCode(0, cc, "NWSMTSSetArchiveStatus", 0, run.si);
   }
@@ -185,8 +187,7 @@ CCODE StartScan(ScanRun &run) {
     trace("%l4 NWSMTSScanDataSetBegin returned NWSMTS_NO_MORE_DATA_SETS");
     return cc;
   }
-  PrintCode(1, cc, "NWSMTSScanDataSetBegin", 0, si);
-  vrk_log(1120);
+  ReportUnfoundSources(si, run.resourceName, cc);
   return ENGINE_GENERAL_FAILURE;
 }
 
@@ -292,7 +293,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
       if (info != nullptr) ListingAddDirectory(pszCurrDir, info, run.pszInfo);
       pszCurrDir += "/";
     }
-    trace("dir: [%s]", pszCurrDir.c_str());
+    trace("dir: [%s]", vrk_log_name(pszCurrDir).c_str());
     pszCurrItem = pszCurrDir;
   } else if (!listing) {
     pszCurrFile = pszCurrDir + run.name;
@@ -335,7 +336,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
       return cc == 0 ? PassEnd::kRecovered : PassEnd::kStop;
     }
     if (!run.isParent && IsSpecialFile(run.name)) {
-      if (spGlobal->iLogLevel >= 2) vrk_log(3500, "Ignore warning for special file [%s]", run.name.c_str());
+      if (spGlobal->iLogLevel >= 2) vrk_log(3500, "Ignore warning for special file [%s]", vrk_log_name(run.name).c_str());
       vrk_log(2012, pszCurrFile.c_str(), "Special file excluded");
     } else {
       ++o->ulNotSaved;
@@ -427,7 +428,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
     // What was stored is not what the file held at any one time (or was cut
     // off where it shrank): a warning at every log level, and the only line
     // about the item, whose read failed when it was cut off.
-    vrk_log(2500, "Item [%s] changed while it was read", pszCurrItem.c_str());
+    vrk_log(2500, "Item [%s] changed while it was read", vrk_log_name(pszCurrItem).c_str());
   } else {
     if (ccClose != 0) PrintCode(1, ccClose, "NWSMTSCloseDataSet", 0, si);
     if (ccRead != 0 && spGlobal->iLogLevel >= 1) vrk_log(3009, run.name.c_str());
@@ -455,7 +456,7 @@ CCODE ScanNext(ScanRun &run) {
     if (NWSMConvertError(si->connection, cc, text) != 0) snprintf(text, sizeof(text), "0X%lX", (unsigned long)cc);
     text[sizeof(text) - 1] = '\0';
     ++spGlobal->sVRKObject.ulNotSaved;
-    vrk_log(2500, "The item that follows [%s] was left out: %s", vrk_shown_name(pszCurrItem).c_str(),
+    vrk_log(2500, "The item that follows [%s] was left out: %s", vrk_log_name(vrk_shown_name(pszCurrItem)).c_str(),
             text);
   }
 }
@@ -492,7 +493,7 @@ CCODE ScanAndReadDataSets(SESSION_INFORMATION *sessionInfo, int backup, NWSM_DAT
     UINT32 h = 0;
     if (NWSMGetFirstName(resourceName, &n, &h) == 0) {
       do {
-        vrk_log(3500, "ScanAndReadDataSets: got source [%s]", n.name);
+        vrk_log(3500, "ScanAndReadDataSets: got source [%s]", vrk_log_name(n.name).c_str());
         NWSMFreeDataSetName(&n);
       } while (NWSMGetNextName(&h, &n) == 0);
       NWSMCloseName(&h);

@@ -9,6 +9,7 @@
 #include "engine/connection.h"
 #include "engine/de_stream.h"
 #include "engine/scan_loop_internal.h"
+#include "runtime/password_mask.h"
 #include "runtime/vrk_log.h"
 #include "sms/smsapi.h"
 
@@ -108,7 +109,7 @@ CCODE RecoverScan(ScanRun &run, FailPoint point, bool bWriteStarted, const std::
     }
     if (cc != 0 && cc != NWSMTS_NO_MORE_DATA_SETS) {
       // Without a resumable scan: begin again and skip to the restart point.
-      vrk_log(3500, "Restart the scan and skip to [%s]", fullPath.c_str());
+      vrk_log(3500, "Restart the scan and skip to [%s]", vrk_log_name(fullPath).c_str());
       cc = BeginAndSkip(run);
     }
   }

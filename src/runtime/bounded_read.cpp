@@ -20,6 +20,34 @@ std::string too_large(size_t uiMax) {
   return "larger than " + std::to_string(uiMax) + " bytes";
 }
 
+// What a FIFO holds, read without waiting: a FIFO that has nobody at its
+// writing end and nothing in it would only wait, so it is told at once (end
+// of data before any byte) from one whose writer is there (EAGAIN) or whose
+// data is in it already (read up to its end).
+enum class Fifo { kFailed, kNoWriter, kEnded, kWriterThere };
+
+Fifo drain_fifo(int fd, std::string &out, size_t uiMax) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return Fifo::kFailed;
+  if ((flags & O_NONBLOCK) == 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return Fifo::kFailed;
+  char buf[65536];
+  ssize_t r;
+  for (;;) {
+    size_t want = uiMax + 1 - out.size();
+    r = read(fd, buf, want < sizeof buf ? want : sizeof buf);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    out.append(buf, (size_t)r);
+    if (out.size() > uiMax) break;
+  }
+  int err = errno;
+  if ((flags & O_NONBLOCK) == 0) fcntl(fd, F_SETFL, flags);
+  errno = err;
+  if (r < 0) return err == EAGAIN ? Fifo::kWriterThere : Fifo::kFailed;
+  if (r == 0 && out.empty()) return Fifo::kNoWriter;
+  return Fifo::kEnded;
+}
+
 }  // namespace
 
 void vrk_set_read_wait(int iSeconds) { giReadWait = iSeconds > 0 ? iSeconds : 0; }
@@ -39,6 +67,26 @@ bool vrk_read_fd_bounded(int fd, std::string &out, std::string &why, size_t uiMa
     why = too_large(uiMax);
     errno = EFBIG;
     return false;
+  }
+  if (S_ISFIFO(st.st_mode)) {
+    Fifo f = drain_fifo(fd, out, uiMax);
+    if (f == Fifo::kFailed) {
+      why = strerror(errno);
+      return false;
+    }
+    if (f == Fifo::kNoWriter) {
+      // Refused at once: nothing could ever come.
+      why = "a FIFO with no writer";
+      errno = ENXIO;
+      return false;
+    }
+    if (out.size() > uiMax) {
+      out.clear();
+      why = too_large(uiMax);
+      errno = EFBIG;
+      return false;
+    }
+    if (f == Fifo::kEnded) return true;
   }
   // A FIFO opened without waiting reads as ended while it has no writer, and
   // the poll tells when one has written or gone; so the poll comes first.

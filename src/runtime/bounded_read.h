@@ -17,9 +17,11 @@ void vrk_set_read_wait(int iSeconds);
 int vrk_read_wait(void);
 
 // Reads from fd, from where it stands to its end, into out. A regular file is
-// read at once; anything else must deliver within the read wait. false with
-// the reason in why (more than uiMax bytes, no end in time, a read error)
-// and errno set (EFBIG, ETIMEDOUT, or that of the failed call).
+// read at once; anything else must deliver within the read wait, but a FIFO
+// with nothing in it and nobody at its writing end is refused at once. false
+// with the reason in why (more than uiMax bytes, no end in time, a FIFO with
+// no writer, a read error) and errno set (EFBIG, ETIMEDOUT, ENXIO, or that of
+// the failed call).
 bool vrk_read_fd_bounded(int fd, std::string &out, std::string &why,
                          size_t uiMax = VRK_CONFIG_FILE_MAX);
 

@@ -5,6 +5,9 @@
 #include <ctype.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/random.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -58,13 +61,20 @@ void mask_urls(std::string &s) {
   while (vrk_url_password_span(s, pos, &at, &len)) pos = len == 0 ? put_mask(s, at, 0) : put_mask(s, at, len);
 }
 
-bool word_start(const std::string &s, size_t p) { return p == 0 || !isalnum((unsigned char)s[p - 1]); }
+// Where a keyword stands as what it is, not inside a word, a name or a path
+// ("/src/PASS big", "a/Authorization: y"): at the start of the text or
+// behind anything but a letter, a digit or a character that goes on a name.
+bool stands(const std::string &s, size_t p) {
+  if (p == 0) return true;
+  unsigned char c = (unsigned char)s[p - 1];
+  return !isalnum(c) && strchr("/\\._-~", c) == nullptr && c < 0x80;
+}
 
 // Every value behind key, from its end up to the first of stops (or the end).
 void mask_after(std::string &s, const char *cpKey, size_t uiKeyLen, const char *cpStops, bool bCase) {
   for (size_t p = 0; p + uiKeyLen <= s.size(); ++p) {
     bool hit = bCase ? s.compare(p, uiKeyLen, cpKey) == 0 : strncasecmp(s.c_str() + p, cpKey, uiKeyLen) == 0;
-    if (!hit || !word_start(s, p)) continue;
+    if (!hit || !stands(s, p)) continue;
     size_t from = p + uiKeyLen;
     size_t to = s.find_first_of(cpStops, from);
     if (to == std::string::npos) to = s.size();
@@ -72,18 +82,18 @@ void mask_after(std::string &s, const char *cpKey, size_t uiKeyLen, const char *
   }
 }
 
-// The credentials of the header lines that carry them, wherever such a line
-// stands in the text: the value from its first non-blank (after the scheme
-// word of an authorization; "Proxy-Authorization" is one too) to the line end.
+// The credentials of the header lines that carry them, where such a header
+// stands: the value from its first non-blank (after the scheme word of an
+// authorization) to the line end.
 void mask_headers(std::string &s) {
   static const struct {
     const char *cpName;
     bool bScheme;
-  } kSecret[] = {{"Authorization:", true}, {"XBSA-PASS:", false}};
+  } kSecret[] = {{"Authorization:", true}, {"Proxy-Authorization:", true}, {"XBSA-PASS:", false}};
   for (const auto &h : kSecret) {
     const size_t uiLen = strlen(h.cpName);
     for (size_t p = 0; p + uiLen <= s.size(); ++p) {
-      if (strncasecmp(s.c_str() + p, h.cpName, uiLen) != 0 || !word_start(s, p)) continue;
+      if (strncasecmp(s.c_str() + p, h.cpName, uiLen) != 0 || !stands(s, p)) continue;
       size_t eol = s.find_first_of("\r\n", p);
       if (eol == std::string::npos) eol = s.size();
       size_t v = s.find_first_not_of(' ', p + uiLen);
@@ -132,7 +142,10 @@ bool vrk_url_password_span(const std::string &text, size_t from, size_t *pPos, s
   }
 }
 
-std::string vrk_mask_secrets(const std::string &text) {
+namespace {
+
+// The client's own text: every credential form where it stands.
+std::string mask_own_text(const std::string &text) {
   std::string s = text;
   mask_remembered(s);
   mask_urls(s);
@@ -142,6 +155,108 @@ std::string vrk_mask_secrets(const std::string &text) {
   mask_after(s, "ENCRYPT=", 8, ",\"' \r\n", false);
   mask_headers(s);
   return s;
+}
+
+// The marks around a name: a control character and a word drawn when the
+// program starts, so that no name, path or reply can forge one.
+const std::string &mark_word() {
+  static const std::string word = [] {
+    unsigned char b[10] = {0};
+    if (getrandom(b, sizeof b, GRND_NONBLOCK) != (ssize_t)sizeof b) {
+      unsigned long v = (unsigned long)time(nullptr) * 2654435761UL ^ (unsigned long)getpid() * 40503UL;
+      for (unsigned char &c : b) {
+        c = (unsigned char)v;
+        v = v * 6364136223846793005UL + 1442695040888963407UL;
+      }
+    }
+    std::string w;
+    for (unsigned char c : b) w += (char)('a' + c % 26);
+    return w;
+  }();
+  return word;
+}
+
+const std::string &name_open() {
+  static const std::string m = "\x0e" + mark_word();
+  return m;
+}
+
+const std::string &name_close() {
+  static const std::string m = "\x0f" + mark_word();
+  return m;
+}
+
+std::string without_marks(const std::string &text) {
+  std::string s = text;
+  for (const std::string *m : {&name_open(), &name_close()})
+    for (size_t p = s.find(*m); p != std::string::npos; p = s.find(*m, p)) s.erase(p, m->size());
+  return s;
+}
+
+size_t count_of(const std::string &s, const std::string &what) {
+  size_t n = 0;
+  for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + what.size())) ++n;
+  return n;
+}
+
+}  // namespace
+
+std::string vrk_log_name(const std::string &name) { return name_open() + name + name_close(); }
+
+std::string vrk_log_name(const char *cpName) { return vrk_log_name(std::string(cpName ? cpName : "")); }
+
+std::string vrk_mask_secrets(const std::string &text) {
+  const std::string &open = name_open(), &close = name_close();
+  if (text.find(open) == std::string::npos && text.find(close) == std::string::npos) return mask_own_text(text);
+  // The client's own text is masked with each name held aside (its place
+  // kept by the opening mark); the names come back as they are.
+  std::string own;
+  std::vector<std::string> names;
+  size_t p = 0;
+  for (;;) {
+    size_t o = text.find(open, p), c = text.find(close, p);
+    if (o == std::string::npos && c == std::string::npos) {
+      own.append(text, p, std::string::npos);
+      break;
+    }
+    size_t next = o == std::string::npos ? std::string::npos : text.find(open, o + open.size());
+    // A mark without its partner (a text cut short): all of it is masked.
+    if (o == std::string::npos || c == std::string::npos || c < o || next < c)
+      return mask_own_text(without_marks(text));
+    own.append(text, p, o - p);
+    own += open;
+    names.push_back(text.substr(o + open.size(), c - o - open.size()));
+    p = c + close.size();
+  }
+  std::string masked = mask_own_text(own);
+  // A mask that took a name's place along leaves the whole text masked.
+  if (count_of(masked, open) != names.size()) return mask_own_text(without_marks(text));
+  std::string out;
+  size_t from = 0, k = 0;
+  for (size_t q = masked.find(open); q != std::string::npos; q = masked.find(open, from)) {
+    out.append(masked, from, q - from);
+    out += names[k++];
+    from = q + open.size();
+  }
+  out.append(masked, from, std::string::npos);
+  return out;
+}
+
+std::string vrk_name_row_format(const char *cpFormat) {
+  std::string f = cpFormat != nullptr ? cpFormat : "";
+  std::string out;
+  for (size_t i = 0; i < f.size(); ++i) {
+    if (f[i] == '%' && i + 1 < f.size() && f[i + 1] == 's') {
+      out += name_open() + "%s" + name_close();
+      ++i;
+    } else if (f[i] == '%' && i + 1 < f.size() && f[i + 1] == '%') {
+      out += "%%";
+      ++i;
+    } else {
+      out += f[i];
+    }
+  }
+  return out;
 }
 
 std::string vrk_mask_secrets(const char *cpText) { return vrk_mask_secrets(std::string(cpText ? cpText : "")); }

@@ -32,6 +32,16 @@ bool is_caller_format(int code) {
   return code == 1500 || code == 2500 || code == 3500 || code == 4000;
 }
 
+// Catalogue rows whose text arguments are names (of data sets, files, paths
+// as given) and the reasons beside them: shown whole, never masked inside.
+bool shows_names(int code) {
+  static const int kRows[] = {1011, 1066, 1120, 2009, 2011, 2012, 2019, 2021, 2022, 2024, 2076, 3008,
+                              3009, 3010, 3014, 3021, 3037, 3047, 3109, 3183, 3254, 3258, 3304, 3305};
+  for (int r : kRows)
+    if (r == code) return true;
+  return false;
+}
+
 // Writes all of buf to fd, retrying short writes; errors are ignored.
 void write_all(int fd, const char *buf, size_t len) {
   while (len > 0) {
@@ -131,9 +141,10 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
     const char *fmt = va_arg(args, const char *);
     if (fmt != nullptr) vsnprintf(text + pre, kTextBuf - pre, fmt, args);
   } else if (row->iMsgID != VRK_MSG_END_CODE) {
+    const std::string named = shows_names(row->iMsgID) ? vrk_name_row_format(row->cpMsgText) : row->cpMsgText;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    vsnprintf(text, kTextBuf, row->cpMsgText, args);
+    vsnprintf(text, kTextBuf, named.c_str(), args);
   } else {
     snprintf(text, kTextBuf, row->cpMsgText, iMessageCode);
 #pragma GCC diagnostic pop
@@ -143,7 +154,7 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
   size_t tlen = strlen(text);
   if (tlen > 0 && text[tlen - 1] == '\n') text[--tlen] = '\0';
   // Every message passes here: no credential reaches a log unmasked,
-  // whatever the caller formatted.
+  // whatever the caller formatted; the names marked in it stay whole.
   const std::string unmasked(text, tlen);
   char shown[kTextBuf];
   vrk_printable(vrk_mask_secrets(unmasked).c_str(), shown, sizeof(shown), keepBreaks);

@@ -122,7 +122,7 @@ const _sMessage sMessage[] = {
     {1117, E_ERROR, "Error message 1117."},
     {1118, E_ERROR, "Error message 1118."},
     {1119, E_ERROR, "Error message 1119."},
-    {1120, E_ERROR, "Backup source could not be found. Exiting."},
+    {1120, E_ERROR, "Backup source [%s] could not be found. Exiting."},
     {1121, E_ERROR, "For this operation option [-f @] require [-F pipe]. Exiting."},
     {1122, E_ERROR, "Error message 1122."},
     {1123, E_ERROR, "Error message 1123."},

@@ -85,7 +85,8 @@ TEST_F(ReadGenTest, MissingOrEmptyIncludeListFails) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(-1, vrk_read_includefile(nullptr));
   err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos, err.find("Backup source could not be found. Exiting.")) << err;
+  EXPECT_NE(std::string::npos, err.find("Backup source [" + dir_.file("empty") + "] could not be found. Exiting."))
+      << err;
   EXPECT_EQ(nullptr, spGlobal->sVRKObject.cpItem[0]);
 }
 

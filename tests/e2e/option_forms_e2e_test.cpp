@@ -120,6 +120,36 @@ INSTANTIATE_TEST_SUITE_P(
                  {"vrk-1038: Error:    Invalid argument [] for switch -o."}, {"usage:"},
                  [](const BackupJob &job, const vrktest::HttpPeer *) {
                    EXPECT_EQ("beta\n", vrktest::ReadFile(job.data() + "/restored/src/b.txt"));
+                 }},
+        // ENCRYPT and VERIFY are taken, and the job says that they are not
+        // carried out: a warning each, status 1, the data as ever.
+        FormCase{"EncryptOnABackupIsNotCarriedOut",
+                 {"-j", "job", "-l", "FULL", "-o", "ENCRYPT=Key17", "-s", "@SAVESET@", "/src"}, false, 1,
+                 {"Warning:  Option ENCRYPT is not carried out: the saveset is written in plain text, not "
+                  "enciphered."},
+                 {"Key17"},
+                 [](const BackupJob &job, const vrktest::HttpPeer *) {
+                   EXPECT_NE(std::string::npos, vrktest::ReadFile(job.saveset()).find("alpha\n"));
+                 }},
+        FormCase{"EncryptOnARestoreIsNotCarriedOut",
+                 {"-o", "encrypt_plain=Key18,overwrite", "-s", "@SAVESET@"}, true, 1,
+                 {"Warning:  Option ENCRYPT_PLAIN is not carried out: the saveset is read as it was stored, not "
+                  "deciphered."},
+                 {"Key18"},
+                 [](const BackupJob &job, const vrktest::HttpPeer *) {
+                   EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/src/a.txt"));
+                 }},
+        FormCase{"VerifyContentIsNotCarriedOut",
+                 {"-o", "verify=content,overwrite", "-s", "@SAVESET@"}, true, 1,
+                 {"Warning:  Option VERIFY=CONTENT is not carried out: the restore is not verified."}, {},
+                 [](const BackupJob &job, const vrktest::HttpPeer *) {
+                   EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/src/a.txt"));
+                 }},
+        FormCase{"VerifyTimeIsNotCarriedOut",
+                 {"-o", "VERIFY=Time", "-s", "@SAVESET@", "-R", "/restored"}, true, 1,
+                 {"Warning:  Option VERIFY=TIME is not carried out: the restore is not verified."}, {},
+                 [](const BackupJob &job, const vrktest::HttpPeer *) {
+                   EXPECT_EQ("alpha\n", vrktest::ReadFile(job.data() + "/restored/src/a.txt"));
                  }}),
     [](const ::testing::TestParamInfo<FormCase> &p) { return std::string(p.param.name); });
 

@@ -486,8 +486,37 @@ TEST(BackupE2E, AScanStartThatFailsAgainAfterAReconnectEndsTheJobWithAnError) {
   EXPECT_EQ(3, r.exitCode()) << r.err;
   EXPECT_TRUE(Has(r.err, "Fail Over / Fail Back...")) << r.err;
   EXPECT_EQ(2u, job.Calls("NWSMTSScanDataSetBegin").size());
-  EXPECT_TRUE(Has(r.err, "Backup source could not be found. Exiting.")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Backup source [/] could not be found. Exiting.")) << r.err;
   EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
+}
+
+// A source the TSA cannot find is named as it was given, a relative one
+// too, in the TSA's answer and in the error; a source that is there is not.
+TEST(BackupE2E, ASourceThatCannotBeFoundIsNamedAsGiven) {
+  struct Case {
+    std::vector<std::string> sources;
+    std::vector<std::string> missing, there;
+  } cases[] = {
+      {{"data2"}, {"data2"}, {}},
+      {{"/sub", "data2", "/nope"}, {"data2", "/nope"}, {"/sub"}},
+  };
+  for (const Case &c : cases) {
+    BackupJob job;
+    MakeTree(job.data());
+    std::vector<std::string> args{"-l", "FULL", "-s", "@" + job.saveset()};
+    args.insert(args.end(), c.sources.begin(), c.sources.end());
+    Result r = job.Backup(args);
+    EXPECT_EQ(3, r.exitCode()) << r.err;
+    for (const std::string &m : c.missing) {
+      EXPECT_TRUE(Has(r.err, "Error:    NWSMTSScanDataSetBegin [" + m + "]: (0XFFFDFFDC) \"Invalid path\"")) << r.err;
+      EXPECT_TRUE(Has(r.err, "Error:    Backup source [" + m + "] could not be found. Exiting.")) << r.err;
+    }
+    for (const std::string &t : c.there) {
+      EXPECT_FALSE(Has(r.err, "NWSMTSScanDataSetBegin [" + t + "]")) << r.err;
+      EXPECT_FALSE(Has(r.err, "Backup source [" + t + "]")) << r.err;
+    }
+    EXPECT_FALSE(Has(r.err, "\"NWSMTSScanDataSetBegin: (")) << r.err;
+  }
 }
 
 TEST(BackupE2E, TheObjectGoesToAnFtpStorageNode) {
@@ -636,17 +665,45 @@ INSTANTIATE_TEST_SUITE_P(
         NonRegularCase{"ExcludeDevZero", false, Given::kDevZero, 3,
                        "]:[Read of exclude file failed: larger than 4194304 bytes]."},
         NonRegularCase{"ExcludeFifoNobodyWrites", false, Given::kSilentFifo, 3,
-                       "]:[Read of exclude file failed: no end of data within 2 seconds]."},
+                       "]:[Read of exclude file failed: a FIFO with no writer]."},
         NonRegularCase{"ExcludePipeThatDelivers", false, Given::kDeliveringPipe, 0,
                        "Exclude pattern [/sub/b.tmp]"},
         NonRegularCase{"ExcludeOverLarge", false, Given::kOverLarge, 3,
                        "]:[Read of exclude file failed: larger than 4194304 bytes]."},
         NonRegularCase{"WorldDevZero", true, Given::kDevZero, 3, ": larger than 4194304 bytes"},
-        NonRegularCase{"WorldFifoNobodyWrites", true, Given::kSilentFifo, 3,
-                       ": no end of data within 2 seconds"},
+        NonRegularCase{"WorldFifoNobodyWrites", true, Given::kSilentFifo, 3, ": a FIFO with no writer"},
         NonRegularCase{"WorldPipeThatDelivers", true, Given::kDeliveringPipe, 0, "Operation successful"},
         NonRegularCase{"WorldOverLarge", true, Given::kOverLarge, 3, ": larger than 4194304 bytes"}),
     [](const ::testing::TestParamInfo<NonRegularCase> &p) { return std::string(p.param.name); });
+
+
+// The main ini file (KV_INI) as a FIFO that nobody writes is refused at
+// once, whatever the data wait; the same file handed over on standard input
+// by a pipe that delivers it is read as ever.
+TEST(BackupE2E, AMainIniFileThatIsAFifoWithoutWriterIsRefusedAtOnce) {
+  BackupJob job;
+  MakeTree(job.data());
+  const std::string ini = vrktest::ReadFile(job.file("korva.ini"));
+  const std::string fifo = job.file("ini.fifo");
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  // No saveset: the job stops after its start, having read what it reads first.
+  Result r = job.Run({"-b", "-l", "FULL"}, e2e::Watch(), -1, {"KV_INI=" + fifo, "VRK_DATA_WAIT=5"});
+  EXPECT_TRUE(Has(r.err, "Unable to open ini file [" + fifo + "]:[a FIFO with no writer]. Using default values."))
+      << r.err;
+
+  int pipeFd[2];
+  ASSERT_EQ(0, pipe(pipeFd));
+  ASSERT_EQ((ssize_t)ini.size(), write(pipeFd[1], ini.data(), ini.size()));
+  close(pipeFd[1]);
+  r = job.Run({"-b", "-j", "job", "-N", "srv1:srv1.Linux File System:srv1:u:p:0", "-l", "FULL", "-s",
+               "@" + job.saveset(), "/"},
+              e2e::Watch(), pipeFd[0], {"KV_INI=/dev/stdin"});
+  EXPECT_EQ(0, r.exitCode()) << r.err;
+  EXPECT_FALSE(Has(r.err, "Unable to open ini file")) << r.err;
+  // The ini's times directory got the job's marker.
+  struct stat st;
+  EXPECT_EQ(0, stat(job.file("times/job.I").c_str(), &st)) << r.err;
+}
 
 
 TEST(BackupE2E, AFirstSourceEndingInAColonBacksUpThatOneResource) {

@@ -51,10 +51,17 @@ TEST(InstallE2E, InstallsTheProgramItsIniAndTheJobDirectories) {
   EXPECT_EQ("gv_rw_vrk_log=/korva/log\ngv_rw_vrk_times=/korva/times\ngv_rw_work=/korva/work\ngv_rw_tmp=/korva/tmp\n",
             vrktest::ReadFile(root + "/etc/korva2000.ini"));
 
-  // A second install keeps the ini file an administrator edited.
+  // A second install keeps the ini file an administrator edited, and the
+  // modes an administrator gave the job directories (opened to the group,
+  // or closed further).
   vrktest::WriteFile(root + "/etc/korva2000.ini", "gv_rw_vrk_log=/var/log/korva\n");
+  ASSERT_EQ(0, chmod((root + "/korva/log").c_str(), 0700));
+  ASSERT_EQ(0, chmod((root + "/korva/work").c_str(), 0770));
   ASSERT_EQ(0, Install(root, job.file("install.log"))) << vrktest::ReadFile(job.file("install.log"));
   EXPECT_EQ("gv_rw_vrk_log=/var/log/korva\n", vrktest::ReadFile(root + "/etc/korva2000.ini"));
+  EXPECT_EQ(040700u, Mode(root + "/korva/log"));
+  EXPECT_EQ(040770u, Mode(root + "/korva/work"));
+  EXPECT_EQ(040700u, Mode(root + "/korva/times"));
 
   // The installed program on the installed directories: a FULL and an INCR.
   std::string dirs = "gv_rw_tmp=" + root + "/korva/tmp\ngv_rw_vrk_times=" + root + "/korva/times\ngv_rw_vrk_log=" +

@@ -213,14 +213,29 @@ TEST(RestoreE2E, SourcePatternsSelectDataSets) {
   struct Case {
     std::vector<std::string> items;
     std::vector<std::string> present, absent;
+    // Each selection that no data set matched gets a warning that names it,
+    // and the job ends 1.
+    std::vector<std::string> unmet;
   } cases[] = {
       // A pattern with a leading '/' against names that begin with '/'.
-      {{"/src/sub/*"}, {"/sel/src/sub/b.txt", "/sel/src/sub/deep/big.bin"}, {"/sel/src/a.txt", "/sel/src/empty"}},
+      {{"/src/sub/*"}, {"/sel/src/sub/b.txt", "/sel/src/sub/deep/big.bin"}, {"/sel/src/a.txt", "/sel/src/empty"}, {}},
       // Files whose parent does not match are still placed beneath it.
       {{"*.txt"},
        {"/sel/src/a.txt", "/sel/src/sub/b.txt", "/sel/src/with blank/file with blanks.txt"},
-       {"/sel/src/empty", "/sel/src/sub/deep/big.bin", "/sel/src/link"}},
-      {{"/nomatch*", "/src/e*"}, {"/sel/src/empty", "/sel/src/exact"}, {"/sel/src/a.txt", "/sel/src/sub"}},
+       {"/sel/src/empty", "/sel/src/sub/deep/big.bin", "/sel/src/link"},
+       {}},
+      {{"/nomatch*", "/src/e*"},
+       {"/sel/src/empty", "/sel/src/exact"},
+       {"/sel/src/a.txt", "/sel/src/sub"},
+       {"/nomatch*"}},
+      // Nothing of the saveset: every data set is passed over.
+      {{"/src/nonexistent"}, {}, {"/sel/src", "/sel/src/a.txt"}, {"/src/nonexistent"}},
+      // A directory named without its trailing '/' names no data set.
+      {{"/src/sub"}, {}, {"/sel/src/sub", "/sel/src/sub/b.txt"}, {"/src/sub"}},
+      // A selection behind the one that decides has met its data set too.
+      {{"/src/*", "/src/a.txt", "/src/sub/b.txt"}, {"/sel/src/a.txt", "/sel/src/sub/b.txt"}, {}, {}},
+      // A plain restore matches the part after the last '/'.
+      {{"-o", "plain", "/src/sub/*b.txt", "/src/*none.txt"}, {"/sel/b.txt"}, {"/sel/a.txt"}, {"/src/*none.txt"}},
   };
   for (const Case &c : cases) {
     BackupJob job;
@@ -229,10 +244,17 @@ TEST(RestoreE2E, SourcePatternsSelectDataSets) {
     std::vector<std::string> args{"-R", "/sel"};
     args.insert(args.end(), c.items.begin(), c.items.end());
     Result r = Restore(job, args);
-    EXPECT_EQ(0, r.exitCode()) << c.items[0] << r.err;
-    for (const std::string &p : c.present) EXPECT_TRUE(Exists(job.data() + p)) << c.items[0] << ": " << p << r.err;
-    for (const std::string &p : c.absent) EXPECT_FALSE(Exists(job.data() + p)) << c.items[0] << ": " << p;
-    EXPECT_TRUE(Has(r.err, "Item found: [")) << r.err;
+    const std::string &row = c.items[0] == "-o" ? c.items[2] : c.items[0];
+    EXPECT_EQ(c.unmet.empty() ? 0 : 1, r.exitCode()) << row << r.err;
+    for (const std::string &p : c.present) EXPECT_TRUE(Exists(job.data() + p)) << row << ": " << p << r.err;
+    for (const std::string &p : c.absent) EXPECT_FALSE(Exists(job.data() + p)) << row << ": " << p;
+    if (!c.absent.empty()) {
+      EXPECT_TRUE(Has(r.err, "Item found: [")) << r.err;
+    }
+    for (const std::string &u : c.unmet)
+      EXPECT_TRUE(Has(r.err, "Warning:  Restore: the selection [" + u + "] matched no data set of the saveset"))
+          << row << r.err;
+    EXPECT_EQ(c.unmet.size(), (size_t)CountOf(r.err, "] matched no data set of the saveset")) << row << r.err;
     if (c.present.size() > 1) {
       EXPECT_EQ(vrktest::ReadFile(job.data() + "/src" + c.present[0].substr(8)),
                 vrktest::ReadFile(job.data() + c.present[0]));

@@ -14,7 +14,7 @@
 
 namespace {
 
-enum class Kind { kRegular, kDevice, kSilentFifo, kWrittenFifo, kPipe };
+enum class Kind { kRegular, kDevice, kSilentFifo, kSilentWriterFifo, kWrittenFifo, kPipe };
 
 struct Case {
   const char *name;
@@ -38,21 +38,35 @@ TEST_P(BoundedRead, ReadsWhatEndsAndRefusesWhatDoesNot) {
   std::string path = dir.file("f");
   std::thread writer;
   int pipeFd[2] = {-1, -1};
+  int holder = -1, silentWriter = -1;
   switch (c.kind) {
     case Kind::kRegular: vrktest::WriteFile(path, c.content); break;
     case Kind::kDevice: path = c.device; break;
     case Kind::kSilentFifo: ASSERT_EQ(0, mkfifo(path.c_str(), 0600)); break;
-    case Kind::kWrittenFifo:
+    case Kind::kSilentWriterFifo:
+      // A writer that holds its end open and never writes.
       ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
-      writer = std::thread([&] {
-        int fd = open(path.c_str(), O_WRONLY);
-        if (fd >= 0) {
-          ssize_t w = write(fd, c.content.data(), c.content.size());
-          (void)w;
-          close(fd);
-        }
+      holder = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+      ASSERT_GE(holder, 0);
+      silentWriter = open(path.c_str(), O_WRONLY);
+      ASSERT_GE(silentWriter, 0);
+      break;
+    case Kind::kWrittenFifo: {
+      // The writer is at its end before the read starts (a second reader lets
+      // it open without waiting, and keeps what it wrote); it writes and
+      // leaves whenever it likes.
+      ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+      holder = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+      ASSERT_GE(holder, 0);
+      int fd = open(path.c_str(), O_WRONLY);
+      ASSERT_GE(fd, 0);
+      writer = std::thread([&c, fd] {
+        ssize_t w = write(fd, c.content.data(), c.content.size());
+        (void)w;
+        close(fd);
       });
       break;
+    }
     case Kind::kPipe:
       // What a shell's process substitution hands over: /dev/fd/N of a pipe.
       ASSERT_EQ(0, pipe(pipeFd));
@@ -69,6 +83,8 @@ TEST_P(BoundedRead, ReadsWhatEndsAndRefusesWhatDoesNot) {
   bool ok = vrk_read_file_bounded(path.c_str(), out, why, kMax);
   if (writer.joinable()) writer.join();
   if (pipeFd[0] >= 0) close(pipeFd[0]);
+  if (holder >= 0) close(holder);
+  if (silentWriter >= 0) close(silentWriter);
   vrk_set_read_wait(saved);
   EXPECT_EQ(c.ok, ok) << why;
   if (c.ok) EXPECT_EQ(c.content, out);
@@ -84,7 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
              "larger than 1000 bytes"},
         Case{"DevZero", Kind::kDevice, "", "/dev/zero", false, "larger than 1000 bytes"},
         Case{"DevNull", Kind::kDevice, "", "/dev/null", true, ""},
-        Case{"FifoNobodyWrites", Kind::kSilentFifo, "", nullptr, false, "no end of data within 1 seconds"},
+        // Nothing could ever come: refused at once, not after the wait.
+        Case{"FifoNobodyWrites", Kind::kSilentFifo, "", nullptr, false, "a FIFO with no writer"},
+        Case{"FifoWriterSilent", Kind::kSilentWriterFifo, "", nullptr, false, "no end of data within 1 seconds"},
         Case{"FifoWritten", Kind::kWrittenFifo, "p1\np2\n", nullptr, true, ""},
         Case{"PipeThatDelivers", Kind::kPipe, "x1\nx2\n", nullptr, true, ""},
         Case{"PipeOverTheBound", Kind::kPipe, std::string(5000, 'y'), nullptr, false,

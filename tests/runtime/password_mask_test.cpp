@@ -58,6 +58,53 @@ TEST(PasswordMask, EveryCredentialFormGetsTheOneMask) {
   for (const auto &c : cases) EXPECT_EQ(c.out, vrk_mask_secrets(c.in)) << c.in;
 }
 
+TEST(PasswordMask, AKeywordInsideANameOrPathIsNoCredential) {
+  struct {
+    const char *in, *out;
+  } cases[] = {
+      {"Item [/src/PASS big] changed while it was read", "Item [/src/PASS big] changed while it was read"},
+      {"Processing item: [/d/Authorization: y]...", "Processing item: [/d/Authorization: y]..."},
+      {"Item found: [/d/XBSA-PASS: z]", "Item found: [/d/XBSA-PASS: z]"},
+      {"Item found: [/d/ENCRYPT=w] [C:\\PASS=v]", "Item found: [/d/ENCRYPT=w] [C:\\PASS=v]"},
+      {"got [a.PASS x] [b_ENCRYPT=y] [c-Authorization: z]", "got [a.PASS x] [b_ENCRYPT=y] [c-Authorization: z]"},
+      // Where they stand as what they are, they are masked as ever.
+      {"[PASS x]", "[PASS ****"},
+      {"text: Authorization: Basic abc", "text: Authorization: Basic ****"},
+      {"-o \"ACL,ENCRYPT=k\"", "-o \"ACL,ENCRYPT=****\""},
+  };
+  for (const auto &c : cases) EXPECT_EQ(c.out, vrk_mask_secrets(c.in)) << c.in;
+}
+
+// The text up to the end of what (a marked name without its closing mark).
+std::string CutAfter(const std::string &text, const std::string &what) {
+  return text.substr(0, text.find(what) + what.size());
+}
+
+TEST(PasswordMask, AMarkedNameIsShownWholeAndTheTextAroundItMasked) {
+  vrk_remember_password("Msecret31");
+  struct {
+    std::string in, out;
+  } cases[] = {
+      {"Item [" + vrk_log_name("/src/Msecret31") + "] for Msecret31", "Item [/src/Msecret31] for ****"},
+      {"[" + vrk_log_name("PASS x") + "] [" + vrk_log_name("Authorization: y") + "]", "[PASS x] [Authorization: y]"},
+      {"Send command: PASS " + vrk_log_name("n"), "Send command: PASS ****"},
+      {vrk_log_name("http://u:pw@h/x") + " http://u:pw@h/x", "http://u:pw@h/x http://u:****@h/x"},
+      // A name that holds a mark's first byte, and a mark cut off: the first
+      // stays a name, the second masks the whole text.
+      {vrk_log_name("a\x0e PASS b") + " c", "a\x0e PASS b c"},
+      {CutAfter(vrk_log_name("/x/Msecret31"), "Msecret31") + " Msecret31", "/x/**** ****"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(c.out, vrk_mask_secrets(c.in)) << c.in;
+  // A catalogue format: each "%s" is marked, nothing else.
+  std::string f = vrk_name_row_format("Item [%s] 100%% of %d [%s]");
+  char buf[256];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  snprintf(buf, sizeof buf, f.c_str(), "/a/Msecret31", 7, "PASS q");
+#pragma GCC diagnostic pop
+  EXPECT_EQ("Item [/a/Msecret31] 100% of 7 [PASS q]", vrk_mask_secrets(std::string(buf)));
+}
+
 TEST(PasswordMask, ALonePasswordIsTheMaskOrEmpty) {
   EXPECT_STREQ("****", vrk_masked("x"));
   EXPECT_STREQ("", vrk_masked(""));
