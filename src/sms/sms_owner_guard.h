@@ -14,7 +14,8 @@ namespace vrksms {
 // Why the owner and mode of the stream h must not be set on the existing
 // file or directory st in place: "" when they may. A file of another user
 // would otherwise become the stream owner's, or set-user or set-group ID,
-// with that user's contents.
+// with that user's contents; nor is a file of the owner the stream names
+// given the set-group ID of a group that owner is not of.
 std::string WhyNotGivenInPlace(const struct stat &st, const SidfHeader &h);
 
 }  // namespace vrksms

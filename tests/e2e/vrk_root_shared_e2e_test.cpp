@@ -439,6 +439,25 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
        },
        [](World &w) { return RestoreIntoRt(w, "skip_data,overwrite"); }, 0, {},
        [](World &w) { return Mode(w.victim, 04755, w.a.uid); }},
+      {"a restore of metadata only over a program of the owner the backup names, set-group ID of root's group",
+       [](World &w) {
+         if (!PlantProgramUnderRoots(w)) return false;
+         // a's program in the backup ran with group 0, which a is not of:
+         // a's new program must not.
+         std::string tool = w.job.file("data/src/s/tool");
+         return chown(tool.c_str(), w.a.uid, 0) == 0 && chmod(tool.c_str(), 02755) == 0 &&
+                chown(w.job.file("data/src/s").c_str(), w.a.uid, w.a.gid) == 0 &&
+                chown(w.job.file("data/src").c_str(), w.a.uid, w.a.gid) == 0 && Full(w).exitCode() == 0;
+       },
+       [](World &w) { return RestoreIntoRt(w, "skip_data,overwrite"); }, 3,
+       {"vrk_sms: /rt/src/s/tool: not restored: the file belongs to {a}, who is not of its group 0 in the backup: "
+        "a restore gives it no set-group ID of that group"},
+       [](World &w) {
+         struct stat st;
+         std::string why = VictimSame(w) + Mode(w.victim, 0755, w.a.uid);
+         if (lstat(w.victim.c_str(), &st) == 0 && st.st_gid != w.a.gid) why += "the victim's group changed\n";
+         return why;
+       }},
       // Markers.
       // A run prepares its markers under names of its own and commits only
       // those: what another user put at the job's names is never taken.
