@@ -275,6 +275,10 @@ CCODE RestoreHandle::Decide(Connection &conn) {
     // A directory that was there may hold what a killed restore left: one
     // it made and did not finish is finished now, as one made now.
     if (!made) RemoveLeftTemps(selfFd, &note);
+    // A note counts only in a directory that may take the stream's owner and
+    // mode: one that another user owns (a note moved there from a directory
+    // given to that user) is theirs, not one this restore made.
+    if (!note.empty() && (fstat(selfFd, &st) != 0 || !WhyNotGivenInPlace(st, h).empty())) note.clear();
     if (!made && note.empty() && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
     // Overwritten in place: never another user's directory given away. Its
     // children are still restored into it.

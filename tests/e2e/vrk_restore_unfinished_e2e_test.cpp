@@ -179,16 +179,23 @@ TEST(RestoreUnfinishedE2E, OnlyTheNoteOfAnEndedRestoreOfTheUserIsFinished) {
     std::string note;
     uid_t owner;
     bool finished;
+    uid_t dirOwner = static_cast<uid_t>(-1);  // the directory given to this user first
   } rows[] = {
       {"/a", ".vrk-unfinished-0-" + std::to_string(ended), 0, true},
       {"/a/b", ".vrk-unfinished-0-" + std::to_string(getpid()), 0, false},  // a process that runs
       {"/a/b/c", ".vrk-unfinished-0-" + std::to_string(ended), 4324, false},  // another user's file
       {"/d", ".vrk-unfinished-4325-" + std::to_string(ended), 0, false},  // another user's name
+      // Root's own note, which the owner of a directory a killed restore
+      // gave away moved into a directory of theirs: that stays theirs.
+      {"", ".vrk-unfinished-0-" + std::to_string(ended), 0, false, 4399},
   };
   const std::string back = job.data() + "/r/src";
   ASSERT_EQ(0, RestoreTo(job, "/r").exitCode());
   for (const Row &row : rows) {
     ASSERT_EQ(0, chmod((back + row.dir).c_str(), 0700));
+    if (row.dirOwner != static_cast<uid_t>(-1)) {
+      ASSERT_EQ(0, chown((back + row.dir).c_str(), row.dirOwner, row.dirOwner));
+    }
     File(back + row.dir + "/" + row.note, "", 0600, row.owner);
   }
   Result r = RestoreTo(job, "/r");
@@ -197,6 +204,9 @@ TEST(RestoreUnfinishedE2E, OnlyTheNoteOfAnEndedRestoreOfTheUserIsFinished) {
     struct stat st;
     ASSERT_EQ(0, lstat((back + row.dir).c_str(), &st));
     EXPECT_EQ(row.finished, (st.st_mode & 07777) != 0700) << row.dir;
+    if (row.dirOwner != static_cast<uid_t>(-1)) {
+      EXPECT_EQ(row.dirOwner, st.st_uid) << row.dir;
+    }
     EXPECT_EQ(!row.finished, e2e::Exists(back + row.dir + "/" + row.note)) << row.dir;
   }
 }
