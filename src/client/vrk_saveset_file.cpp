@@ -249,6 +249,13 @@ int open_locked(const std::string &sTemp, std::string *psWhy) {
   return -1;
 }
 
+// True when the name (not followed) is the file open at fd.
+bool name_leads_to(const std::string &sName, int fd) {
+  struct stat stFd, stName;
+  return fstat(fd, &stFd) == 0 && lstat(sName.c_str(), &stName) == 0 && stFd.st_dev == stName.st_dev &&
+         stFd.st_ino == stName.st_ino;
+}
+
 // The mode a saveset made where none stood gets: readable by its owner
 // alone (it holds every file of the backup, private ones too), narrowed
 // further by the process's umask.
@@ -394,8 +401,23 @@ int vrk_saveset_finish(bool bGood) {
     _eOperStatus eStatus = spGlobal->sVRKObject.eOperStatus;
     bool bStillGood = eStatus == STATUS_OK || eStatus == STATUS_WARNING;
     giTempPending = 0;
+    // Only the file written is put in place: where others may write into the
+    // directory, another user may have put a file of theirs at the temporary
+    // name, and a saveset of theirs must never stand as this job's.
+    if (result == 0 && bStillGood && !name_leads_to(p->sTemp, p->iLockFd)) {
+      vrk_log(1008, ("[" + p->sTemp + "] is no longer the saveset written; [" + p->sFinal + "] is not replaced").c_str());
+      result = -1;
+    }
     if (result == 0 && bStillGood && rename(p->sTemp.c_str(), p->sFinal.c_str()) != 0) {
       vrk_log(1008, strerror(errno));
+      result = -1;
+    }
+    if (result == 0 && bStillGood && !name_leads_to(p->sFinal, p->iLockFd)) {
+      vrk_log(1008, ("[" + p->sFinal + "] is not the saveset written: another file took the temporary name").c_str());
+      struct stat stOurs, stName;
+      if (fstat(p->iLockFd, &stOurs) == 0 && lstat(p->sFinal.c_str(), &stName) == 0 &&
+          (stName.st_dev != stOurs.st_dev || stName.st_ino != stOurs.st_ino))
+        unlink(p->sFinal.c_str());
       result = -1;
     }
     if (!bStillGood) result = -1;

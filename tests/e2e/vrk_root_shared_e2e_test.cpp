@@ -545,6 +545,38 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
            why += "the replaced saveset is no longer readable as before\n";
          return why;
        }},
+      // A saveset directory everyone writes into without the sticky bit:
+      // while the job writes, a moves the temporary away and puts a saveset
+      // of a's own at its name. That never stands as root's saveset.
+      {"a saveset of another user's put at the temporary name while the job writes",
+       [](World &w) {
+         w.job.SetWorld("stop NWSMTSReadDataSet = 2\n");
+         return chmod(w.shared.c_str(), 0777) == 0;
+       },
+       [](World &w) {
+         const std::string temp = w.shared + "/.nightly.ss.vrk-new";
+         return w.job.Run({"-b", "-j", "job", "-N", kLogin, "-l", "FULL", "-s", w.SharedSaveset(), "/src"},
+                          [&](pid_t pid, const std::string &) {
+                            if (!Has(vrktest::ReadFile(w.job.file("calls.log")), "stop NWSMTSReadDataSet call 2"))
+                              return false;
+                            e2e::AsUser(w.a, [&] {
+                              if (rename(temp.c_str(), (w.shared + "/moved").c_str()) != 0) return false;
+                              int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                              return fd >= 0 && write(fd, "forged\n", 7) == 7 && close(fd) == 0;
+                            });
+                            kill(pid, SIGCONT);
+                            return true;
+                          });
+       },
+       3,
+       {"System call failed: [{shared}/.nightly.ss.vrk-new] is no longer the saveset written; "
+        "[{shared}/nightly.ss] is not replaced"},
+       [](World &w) {
+         struct stat st;
+         std::string why = NoSaveset(w);
+         if (lstat((w.shared + "/moved").c_str(), &st) != 0 || st.st_uid != 0) why += "a did not move the temporary\n";
+         return why;
+       }},
       {"an older job log of root's own, open to everyone",
        [](World &w) {
          vrktest::WriteFile(w.job.file("log/job.log"), "old\n");
