@@ -172,6 +172,7 @@ CCODE Begin(Call &c, UINT32 connection, const NWSM_DATA_SET_NAME_LIST *resourceN
   s->connection = connection;
   s->tsa = conn->tsa;
   s->ctl = *scanControl;
+  s->PrepareFilter();
   if (s->ctl.scanType & ~conn->tsa->scanTypes) return NWSMTS_SCAN_TYPE_NOT_SUPPORTED;
   if (CCODE rc = ChooseNameSpaces(*conn->tsa, s->ctl.returnNameSpaceType, s->nameSpaces)) return rc;
   if (selectionList) {
