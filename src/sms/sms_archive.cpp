@@ -1,6 +1,8 @@
 // The archive state files: "<state>/archive-<hash>.log" with one header line
 // naming TSA and resource, then lines "A <date> <sec> <nsec> <len>:<key>" (a
-// data set saved) or "F ..." (its backup failed); the last line of a key wins.
+// data set saved), "P <date> <sec> <nsec> <ownsec> <ownnsec> <len>:<key>" (saved,
+// and its access time set back) or "F ..." (its backup failed); the last
+// line of a key wins.
 #include "sms/sms_archive.h"
 
 #include <errno.h>
@@ -94,7 +96,8 @@ void AppendNumber(std::string &out, T v) {
 // without printf: one line for every data set of a backup.
 void AppendLine(std::string &out, const ArchiveRecord &rec, const std::string &key) {
   static const char hex[] = "0123456789abcdef";
-  char date[11] = {rec.failed ? 'F' : 'A', ' '};
+  const bool own = !rec.failed && rec.ownSec >= 0;
+  char date[11] = {rec.failed ? 'F' : own ? 'P' : 'A', ' '};
   for (int i = 0; i < 8; ++i) date[2 + i] = hex[(rec.archived >> (28 - 4 * i)) & 0xF];
   date[10] = ' ';
   out.append(date, sizeof(date));
@@ -102,6 +105,12 @@ void AppendLine(std::string &out, const ArchiveRecord &rec, const std::string &k
   out += ' ';
   AppendNumber(out, rec.cleanNsec);
   out += ' ';
+  if (own) {
+    AppendNumber(out, static_cast<long long>(rec.ownSec));
+    out += ' ';
+    AppendNumber(out, rec.ownNsec);
+    out += ' ';
+  }
   AppendNumber(out, key.size());
   out += ':';
   out += key;
@@ -142,19 +151,26 @@ size_t ReadRecords(FILE *f, std::unordered_map<std::string, ArchiveRecord> &reco
   while ((n = getline(&line, &cap, f)) > 0) {
     if (line[0] == '#') continue;
     ++lines;
-    unsigned date, nsec;
-    long long sec;
+    unsigned date, nsec, ownNsec = 0;
+    long long sec, ownSec = -1;
     size_t len;
     int off = 0;
-    char kind = 0;
-    if (sscanf(line, "%c %x %lld %u %zu:%n", &kind, &date, &sec, &nsec, &len, &off) != 5 || off <= 0) continue;
-    if (kind != 'A' && kind != 'F') continue;
+    bool ok;
+    if (line[0] == 'P')
+      ok = sscanf(line, "P %x %lld %u %lld %u %zu:%n", &date, &sec, &nsec, &ownSec, &ownNsec, &len, &off) == 6;
+    else if (line[0] == 'A' || line[0] == 'F')
+      ok = sscanf(line, "%*c %x %lld %u %zu:%n", &date, &sec, &nsec, &len, &off) == 4;
+    else
+      ok = false;
+    if (!ok || off <= 0) continue;
     if (static_cast<size_t>(n) != static_cast<size_t>(off) + len + 1 || line[n - 1] != '\n') continue;
     ArchiveRecord r;
     r.archived = date;
     r.cleanSec = sec;
     r.cleanNsec = nsec;
-    r.failed = kind == 'F';
+    r.ownSec = ownSec;
+    r.ownNsec = ownNsec;
+    r.failed = line[0] == 'F';
     records[std::string(line + off, len)] = r;
   }
   free(line);
@@ -265,6 +281,13 @@ Table &TableFor(const Tsa &tsa, const Resource &res, const std::string **file) {
 
 }  // namespace
 
+bool SameAsSaved(const ArchiveRecord &rec, const struct timespec &ctime) {
+  if (rec.failed || rec.cleanSec < 0) return false;
+  const uint32_t ns = static_cast<uint32_t>(ctime.tv_nsec);
+  return (ctime.tv_sec == rec.cleanSec && ns == rec.cleanNsec) ||
+         (rec.ownSec >= 0 && ctime.tv_sec == rec.ownSec && ns == rec.ownNsec);
+}
+
 bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, ArchiveRecord &out) {
   Table &t = TableFor(tsa, res, nullptr);
   auto it = t.records.find(key);
@@ -302,8 +325,8 @@ bool MarkFailed(const Tsa &tsa, const Resource &res, const std::string &key) {
   LookupArchive(tsa, res, key, rec);
   if (rec.failed) return true;
   rec.failed = true;
-  rec.cleanSec = -1;
-  rec.cleanNsec = 0;
+  rec.cleanSec = rec.ownSec = -1;
+  rec.cleanNsec = rec.ownNsec = 0;
   return StoreArchive(tsa, res, key, rec);
 }
 

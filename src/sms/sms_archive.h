@@ -5,6 +5,7 @@
 #define VRK_SMS_SMS_ARCHIVE_H
 
 #include <stdint.h>
+#include <time.h>
 
 #include <string>
 
@@ -16,11 +17,19 @@ struct ArchiveRecord {
   uint32_t archived = 0;      // packed archive date and time, 0 when never set
   int64_t cleanSec = -1;      // change time when the modify flag was cleared
   uint32_t cleanNsec = 0;
+  // The change time that setting back the access time after the read made
+  // (-1: the backup did not have to): a change of the backup's own.
+  int64_t ownSec = -1;
+  uint32_t ownNsec = 0;
   // The last backup of it failed (or it could not be read): it counts as
   // changed, and a directory's whole contents with it, until a backup
   // clears its modify flag again.
   bool failed = false;
 };
+
+// Whether the data set is as its last clean backup left it (its change time
+// is the one recorded, or the one that backup's own access-time reset made).
+bool SameAsSaved(const ArchiveRecord &rec, const struct timespec &ctime);
 
 bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, ArchiveRecord &out);
 bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec);

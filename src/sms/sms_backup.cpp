@@ -24,6 +24,9 @@ struct BackupHandle : DataHandle {
   const Resource *res = nullptr;
   std::string archiveKey;
   struct timespec ctime {};
+  // The change time that setting back the access time made, when it had to.
+  struct timespec ownCtime {};
+  bool own = false;
   int fd = -1;
   bool restoreAtime = false;
   struct timespec atime {};
@@ -57,8 +60,8 @@ struct BackupHandle : DataHandle {
     return changed ? NWSMTS_DATA_SET_CHANGED : 0;
   }
   // After the last read: the access time is set back now rather than at the
-  // close, and the change time that this moves is the one the archive
-  // status records, so that the data set does not count as changed later.
+  // close, and the archive status records the change time this makes as the
+  // backup's own, so that the data set does not count as changed later.
   void RestoreAccessTime() {
     if (!restoreAtime || fd < 0) return;
     restoreAtime = false;
@@ -66,11 +69,11 @@ struct BackupHandle : DataHandle {
     if (fstat(fd, &st) != 0) return;
     // Only when nothing else changed it since it was opened.
     bool moved = changed || !SameTime(st.st_ctim, ctime);
-    if (!SameTime(st.st_atim, atime)) {
-      struct timespec ts[2] = {atime, {0, UTIME_OMIT}};
-      if (futimens(fd, ts) != 0 || fstat(fd, &st) != 0) return;
-    }
-    if (!moved) ctime = st.st_ctim;
+    if (SameTime(st.st_atim, atime)) return;
+    struct timespec ts[2] = {atime, {0, UTIME_OMIT}};
+    if (futimens(fd, ts) != 0 || fstat(fd, &st) != 0 || moved) return;
+    ownCtime = st.st_ctim;
+    own = true;
   }
   // Once, after the last read of a file's data (or when it failed).
   void CheckChange() {
@@ -102,10 +105,13 @@ CCODE OpenLink(int dirfd, const std::string &name, UINT32 openMode, FileMeta &m,
   if (openMode & NWSM_PRESERVE_ACCESS_TIME) {
     struct timespec ts[2] = {m.atime, {0, UTIME_OMIT}};
     FileMeta now;
-    // Setting it back moves the change time: the archive status records that one.
+    // Setting it back moves the change time: the archive status records that
+    // one as the backup's own.
     if (utimensat(dirfd, name.c_str(), ts, AT_SYMLINK_NOFOLLOW) == 0 && StatEntry(dirfd, name.c_str(), now) &&
-        now.kind == kSidfSymlink && SameTimes(now.mtime, m.mtime))
-      m.ctime = now.ctime;
+        now.kind == kSidfSymlink && SameTimes(now.mtime, m.mtime)) {
+      h.ownCtime = now.ctime;
+      h.own = true;
+    }
   }
   return 0;
 }
@@ -321,6 +327,9 @@ extern "C" CCODE NWSMTSSetArchiveStatus(UINT32 connection, UINT32 dataSetHandle,
   if (setFlag & NWSM_CLEAR_MODIFY_FLAG) {
     rec.cleanSec = h->ctime.tv_sec;
     rec.cleanNsec = static_cast<uint32_t>(h->ctime.tv_nsec);
+    rec.ownSec = h->own ? h->ownCtime.tv_sec : -1;
+    rec.ownNsec = h->own ? static_cast<uint32_t>(h->ownCtime.tv_nsec) : 0;
+    rec.failed = false;
   }
   if (!StoreArchive(*h->tsa, *h->res, h->archiveKey, rec)) return c.End(NWSMTS_SET_ARCHIVE_STATUS_ERR);
   return c.End(0);

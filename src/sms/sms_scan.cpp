@@ -18,10 +18,7 @@ using namespace vrksms;
 namespace {
 
 bool Modified(const Tsa &tsa, const ScanItem &it, ArchiveRecord &rec) {
-  bool have = LookupArchive(tsa, *it.res, ItemKey(it), rec);
-  if (!have || rec.cleanSec < 0) return true;
-  const struct timespec &ct = it.meta.ctime;
-  return ct.tv_sec != rec.cleanSec || static_cast<uint32_t>(ct.tv_nsec) != rec.cleanNsec;
+  return !LookupArchive(tsa, *it.res, ItemKey(it), rec) || !SameAsSaved(rec, it.meta.ctime);
 }
 
 // Name the stream carries: a parent's full path, a child's terminal name
@@ -263,6 +260,7 @@ extern "C" CCODE NWSMTSScanDataSetEnd(UINT32 connection, UINT32 *sequence,
   c.Args("connection=0x%X, sequence=0x%X", connection, sequence ? *sequence : 0);
   Release(scanInformation, dataSetNames);
   FlushArchive();
+  CompactArchive();
   if (CCODE rc = c.Begin(connection)) return c.End(rc);
   if (!sequence) return c.End(NWSMTS_INVALID_PARAMETER);
   if (!FindHandle<Scan>(*sequence, connection)) return c.End(NWSMTS_INVALID_SEQUENCE_NUMBER);

@@ -200,8 +200,7 @@ bool Scan::Archived(const Entry &e, const Frame &f) const {
   if (f.depth) key += '/';
   key += e.name;
   ArchiveRecord rec;
-  if (!LookupArchive(*tsa, *sources[si_].res, key, rec) || rec.cleanSec < 0) return false;
-  return e.meta.ctime.tv_sec == rec.cleanSec && static_cast<uint32_t>(e.meta.ctime.tv_nsec) == rec.cleanNsec;
+  return LookupArchive(*tsa, *sources[si_].res, key, rec) && SameAsSaved(rec, e.meta.ctime);
 }
 
 bool Scan::ParentExcluded(const std::string &full) const {
@@ -287,11 +286,12 @@ bool Scan::RecordLater(UINT32 archived) const {
 }
 
 // A data set is new since the bound when it was born then, or when it was
-// not saved cleanly under its present name before the bound and is not as
-// it was then: no record (moved in, renamed, a renamed directory's
-// contents), a record made later, a failed one, or a change time that moved
-// since (mode, owner, contents written with an old time kept). Without
-// archive state the change time alone tells.
+// not saved cleanly under its present name, as it is now, before the bound:
+// no record (moved in, renamed, a renamed directory's contents), a failed
+// one, a change time that moved since the save (mode, owner, contents
+// written with an old time kept), a save of a change time at or after the
+// bound, or a record made later. Without archive state the change time
+// alone tells.
 bool Scan::CameSince(const Entry &e, const Frame &f, bool isDir) const {
   const time_t ref = firstCreate_;
   if (e.meta.btime.tv_sec >= ref || f.forced) return true;
@@ -301,9 +301,8 @@ bool Scan::CameSince(const Entry &e, const Frame &f, bool isDir) const {
   key += e.name;
   if (isDir) key += '/';
   ArchiveRecord rec;
-  if (!LookupArchive(*tsa, *sources[si_].res, key, rec) || rec.failed || rec.cleanSec < 0) return true;
-  if (e.meta.ctime.tv_sec != rec.cleanSec || static_cast<uint32_t>(e.meta.ctime.tv_nsec) != rec.cleanNsec)
-    return true;
+  if (!LookupArchive(*tsa, *sources[si_].res, key, rec) || !SameAsSaved(rec, e.meta.ctime)) return true;
+  if (rec.cleanSec >= ref) return true;
   return rec.archived && RecordLater(rec.archived);
 }
 
