@@ -172,6 +172,7 @@ struct Row {
   std::set<std::string> extra;        // names the restores give back that are gone
   int cleanFulls = 0;                 // FULLs before the FULL of the row
   std::string fullWorld;              // the last FULL's world switches
+  std::string tsa;                    // the TSA's switches, every run
   std::function<e2e::Watch(Ctx &)> fullWatch;  // ... and what the test does while it runs
   int fullExit = 0;
   bool exact = true;                  // false: `stored` is a part of what is held
@@ -221,7 +222,7 @@ class IncrementalLevel : public ::testing::TestWithParam<Row> {};
 TEST_P(IncrementalLevel, SavesTheChangeAndRestoresTheLiveTree) {
   const Row &row = GetParam();
   if (row.needsRoot && geteuid() != 0) GTEST_SKIP() << "changing a file's owner needs root";
-  BackupJob job;
+  BackupJob job("", row.tsa);
   Ctx ctx{&job, job.data() + "/t", {}, {}, {}};
   const std::string &t = ctx.t;
   // The tree: files, a link, a directory with a subdirectory, old times.
@@ -247,11 +248,11 @@ TEST_P(IncrementalLevel, SavesTheChangeAndRestoresTheLiveTree) {
     ASSERT_EQ(0, r.exitCode()) << r.err;
     ctx.stateSizes.push_back(StateSize(job));
   }
-  job.SetWorld(row.fullWorld);
+  job.SetWorld(row.fullWorld, row.tsa);
   Result r = job.Run(fullArgs, row.fullWatch ? row.fullWatch(ctx) : e2e::Watch(), -1, ctx.env);
   ASSERT_EQ(row.fullExit, r.exitCode()) << r.err;
   ctx.stateSizes.push_back(StateSize(job));
-  job.SetWorld("");
+  job.SetWorld("", row.tsa);
   // Records of a later backup bear a later archive date than the FULL's
   // reference only from the next two seconds on.
   struct stat marker;
@@ -349,7 +350,8 @@ std::vector<Row> Rows() {
     rows.push_back(away);
   }
   // Summer time ends between the FULL's reference and the change, which
-  // packs to an earlier local time than the reference.
+  // packs to an earlier local time than the reference. The TSA keeps no
+  // archive state here: the times alone tell what changed.
   {
     Row dst = Make("ChangeInTheRepeatedHourOfSummerTimesEnd",
             [](Ctx &c) { c.env = {"TZ=XDT-2"}; },
@@ -368,6 +370,7 @@ std::vector<Row> Rows() {
             },
             {"/t/", "/t/late", "/t/a.txt"});
     dst.exact = false;  // in the repeated hour more may be saved, never less
+    dst.tsa = "archive = no\n";
     rows.push_back(dst);
   }
   // Nothing unchanged is saved again.
