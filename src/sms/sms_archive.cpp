@@ -13,15 +13,126 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "sms/sms_state.h"
 
 namespace vrksms {
 
+// The records of one directory's entries, by terminal name (a directory's
+// with a "/" after it), in byte order: a scan looks up a directory's entries
+// in one short list instead of a lookup of its own for each.
+struct ArchiveDir {
+  std::vector<std::pair<std::string, ArchiveRecord>> list;
+  bool sorted = true;
+
+  std::vector<std::pair<std::string, ArchiveRecord>>::const_iterator Find(const std::string &leaf) const {
+    auto it = std::lower_bound(list.begin(), list.end(), leaf,
+                               [](const std::pair<std::string, ArchiveRecord> &e, const std::string &l) {
+                                 return e.first < l;
+                               });
+    return it != list.end() && it->first == leaf ? it : list.end();
+  }
+};
+
 namespace {
+
+// Splits a key into its directory ("a/b/", "" at the top) and terminal name
+// ("c", or "c/" for a directory's own key; "/" for the resource's top).
+std::pair<std::string, std::string> SplitKey(const std::string &key) {
+  size_t end = key.size();
+  if (end > 0 && key[end - 1] == '/') --end;
+  size_t p = end == 0 ? std::string::npos : key.rfind('/', end - 1);
+  size_t cut = p == std::string::npos ? 0 : p + 1;
+  return {key.substr(0, cut), key.substr(cut)};
+}
+
+// Every record of a state file, by directory.
+class Records {
+ public:
+  bool Find(const std::string &key, ArchiveRecord &out) const {
+    auto parts = SplitKey(key);
+    auto d = dirs_.find(parts.first);
+    if (d == dirs_.end()) return false;
+    auto it = d->second.Find(parts.second);
+    if (it == d->second.list.end()) return false;
+    out = it->second;
+    return true;
+  }
+  const ArchiveDir *Dir(const std::string &dir) const {
+    auto d = dirs_.find(dir);
+    return d == dirs_.end() ? nullptr : &d->second;
+  }
+  void Set(const std::string &key, const ArchiveRecord &rec) {
+    auto parts = SplitKey(key);
+    auto &list = dirs_[parts.first].list;
+    auto it = std::lower_bound(list.begin(), list.end(), parts.second,
+                               [](const std::pair<std::string, ArchiveRecord> &e, const std::string &l) {
+                                 return e.first < l;
+                               });
+    if (it != list.end() && it->first == parts.second) {
+      it->second = rec;
+      return;
+    }
+    list.emplace(it, std::move(parts.second), rec);
+    ++size_;
+  }
+  // Lines as read: in any order, a later one of a key winning; Finish sorts.
+  void Add(const std::string &key, const ArchiveRecord &rec) {
+    auto parts = SplitKey(key);
+    ArchiveDir &d = dirs_[parts.first];
+    if (!d.list.empty() && !(d.list.back().first < parts.second)) d.sorted = false;
+    d.list.emplace_back(std::move(parts.second), rec);
+  }
+  void Finish() {
+    size_ = 0;
+    for (auto &kv : dirs_) {
+      ArchiveDir &d = kv.second;
+      if (!d.sorted) {
+        std::stable_sort(d.list.begin(), d.list.end(),
+                         [](const std::pair<std::string, ArchiveRecord> &a,
+                            const std::pair<std::string, ArchiveRecord> &b) { return a.first < b.first; });
+        // Of equal names the last line read wins.
+        size_t out = 0;
+        for (size_t i = 0; i < d.list.size(); ++i) {
+          if (i + 1 < d.list.size() && d.list[i + 1].first == d.list[i].first) continue;
+          if (out != i) d.list[out] = std::move(d.list[i]);
+          ++out;
+        }
+        d.list.resize(out);
+        d.sorted = true;
+      }
+      size_ += d.list.size();
+    }
+  }
+  size_t size() const { return size_; }
+  template <typename F>
+  void ForEach(F f) const {
+    std::string key;
+    for (const auto &kv : dirs_)
+      for (const auto &e : kv.second.list) {
+        key.assign(kv.first);
+        key += e.first;
+        f(key, e.second);
+      }
+  }
+  void swap(Records &o) {
+    dirs_.swap(o.dirs_);
+    std::swap(size_, o.size_);
+  }
+
+ private:
+  std::unordered_map<std::string, ArchiveDir> dirs_;
+  size_t size_ = 0;
+};
+
+// Bumped whenever tables are replaced: directory lists handed out before are gone.
+uint64_t gGeneration = 1;
 
 // Appended lines wait until this many bytes gather (or the scan ends, the
 // target service is released, the world is loaded again or the process
@@ -37,7 +148,7 @@ constexpr size_t kCompactFloor = 64;
 
 struct Table {
   bool loaded = false;
-  std::unordered_map<std::string, ArchiveRecord> records;
+  Records records;
   size_t lines = 0;  // record lines in the file as far as this process knows
   // Kept open for the appends of one world (O_APPEND), written whole lines
   // at a time so that two backups of one resource never split a line. The
@@ -144,7 +255,7 @@ bool MakeDirs(const std::string &dir) {
 }
 
 // Reads the record lines of f into records; the number of lines read.
-size_t ReadRecords(FILE *f, std::unordered_map<std::string, ArchiveRecord> &records) {
+size_t ReadRecords(FILE *f, Records &records) {
   char *line = nullptr;
   size_t cap = 0, lines = 0;
   ssize_t n;
@@ -171,9 +282,10 @@ size_t ReadRecords(FILE *f, std::unordered_map<std::string, ArchiveRecord> &reco
     r.ownSec = ownSec;
     r.ownNsec = ownNsec;
     r.failed = line[0] == 'F';
-    records[std::string(line + off, len)] = r;
+    records.Add(std::string(line + off, len), r);
   }
   free(line);
+  records.Finish();
   return lines;
 }
 
@@ -228,7 +340,7 @@ void Compact(const std::string &file, Table &t) {
     }
     return;
   }
-  std::unordered_map<std::string, ArchiveRecord> records;
+  Records records;
   std::string body;
   FILE *f = fopen(file.c_str(), "re");
   if (f) {
@@ -248,15 +360,16 @@ void Compact(const std::string &file, Table &t) {
       if (ok && !body.empty()) ok = write(out, body.data(), body.size()) == static_cast<ssize_t>(body.size());
       body.clear();
     };
-    for (const auto &kv : records) {
-      AppendLine(body, kv.second, kv.first);
+    records.ForEach([&](const std::string &key, const ArchiveRecord &rec) {
+      AppendLine(body, rec, key);
       if (body.size() >= (1u << 20)) put();
-    }
+    });
     put();
     if (out >= 0) ok = fsync(out) == 0 && ok;
     if (out >= 0) ok = close(out) == 0 && ok;
     if (ok && rename(tmp.c_str(), file.c_str()) == 0) {
       t.records.swap(records);
+      ++gGeneration;
       t.lines = t.records.size();
     } else if (out >= 0) {
       unlink(tmp.c_str());
@@ -289,12 +402,22 @@ bool SameAsSaved(const ArchiveRecord &rec, const struct timespec &ctime) {
 }
 
 bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, ArchiveRecord &out) {
-  Table &t = TableFor(tsa, res, nullptr);
-  auto it = t.records.find(key);
-  if (it == t.records.end()) return false;
+  return TableFor(tsa, res, nullptr).records.Find(key, out);
+}
+
+const ArchiveDir *FindArchiveDir(const Tsa &tsa, const Resource &res, const std::string &dir) {
+  return TableFor(tsa, res, nullptr).records.Dir(dir);
+}
+
+bool LookupInArchiveDir(const ArchiveDir *dir, const std::string &leaf, ArchiveRecord &out) {
+  if (!dir) return false;
+  auto it = dir->Find(leaf);
+  if (it == dir->list.end()) return false;
   out = it->second;
   return true;
 }
+
+uint64_t ArchiveGeneration() { return gGeneration; }
 
 bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec) {
   const std::string *file = nullptr;
@@ -315,7 +438,7 @@ bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, c
   }
   AppendLine(t.pending, rec, key);
   ++t.lines;
-  t.records[key] = rec;
+  t.records.Set(key, rec);
   if (t.pending.size() >= kAppendGather) return WritePending(t);
   return true;
 }
@@ -350,6 +473,7 @@ void ResetArchiveCache() {
     if (kv.second.out >= 0) close(kv.second.out);
   Tables().clear();
   Last() = LastTable();
+  ++gGeneration;
 }
 
 }  // namespace vrksms

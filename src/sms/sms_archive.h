@@ -33,6 +33,15 @@ bool SameAsSaved(const ArchiveRecord &rec, const struct timespec &ctime);
 
 bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, ArchiveRecord &out);
 bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec);
+// The records of one directory's entries (dir as "a/b/", "" for the top of
+// the resource), null when it has none; valid while ArchiveGeneration()
+// stays as it was.
+struct ArchiveDir;
+const ArchiveDir *FindArchiveDir(const Tsa &tsa, const Resource &res, const std::string &dir);
+// A record in it by terminal name (a directory's with "/" after it).
+bool LookupInArchiveDir(const ArchiveDir *dir, const std::string &leaf, ArchiveRecord &out);
+uint64_t ArchiveGeneration();
+
 // Marks the data set as failed, keeping its archive date.
 bool MarkFailed(const Tsa &tsa, const Resource &res, const std::string &key);
 // Writes the appended records that still wait.

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "sms/sms_archive.h"
 #include "sms/sms_namelist.h"
 #include "sms/sms_state.h"
 #include "sms/sms_time.h"
@@ -108,6 +109,9 @@ class Scan : public HandleObject {
     int err = 0;        // the directory could not be read (errno)
     FileMeta self;
     std::string keyPrefix;  // archive keys of its entries begin with this
+    // Its entries' archive records, looked up once (in generation recordsGen).
+    mutable const ArchiveDir *records = nullptr;
+    mutable uint64_t recordsGen = 0;
     bool forced = false;    // it or a directory above failed: all it holds counts as changed
     std::vector<Entry> files, dirs;
     size_t fi = 0, di = 0;

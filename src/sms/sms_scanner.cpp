@@ -296,12 +296,21 @@ bool Scan::CameSince(const Entry &e, const Frame &f, bool isDir) const {
   const time_t ref = firstCreate_;
   if (e.meta.btime.tv_sec >= ref || f.forced) return true;
   if (!tsa->archive || e.meta.kind == 0) return e.meta.ctime.tv_sec >= ref;
-  thread_local std::string key;
-  key.assign(f.keyPrefix);
-  key += e.name;
-  if (isDir) key += '/';
+  if (f.recordsGen != ArchiveGeneration()) {
+    f.records = FindArchiveDir(*tsa, *sources[si_].res, f.keyPrefix);
+    f.recordsGen = ArchiveGeneration();
+  }
   ArchiveRecord rec;
-  if (!LookupArchive(*tsa, *sources[si_].res, key, rec) || !SameAsSaved(rec, e.meta.ctime)) return true;
+  bool have;
+  if (isDir) {
+    thread_local std::string leaf;
+    leaf.assign(e.name);
+    leaf += '/';
+    have = LookupInArchiveDir(f.records, leaf, rec);
+  } else {
+    have = LookupInArchiveDir(f.records, e.name, rec);
+  }
+  if (!have || !SameAsSaved(rec, e.meta.ctime)) return true;
   if (rec.cleanSec >= ref) return true;
   return rec.archived && RecordLater(rec.archived);
 }
