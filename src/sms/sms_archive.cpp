@@ -13,123 +13,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <charconv>
 #include <map>
-#include <unordered_map>
-#include <utility>
-#include <vector>
 
+#include "sms/sms_archive_records.h"
 #include "sms/sms_state.h"
 
 namespace vrksms {
 
-// The records of one directory's entries, by terminal name (a directory's
-// with a "/" after it), in byte order: a scan looks up a directory's entries
-// in one short list instead of a lookup of its own for each.
-struct ArchiveDir {
-  std::vector<std::pair<std::string, ArchiveRecord>> list;
-  bool sorted = true;
-
-  std::vector<std::pair<std::string, ArchiveRecord>>::const_iterator Find(const std::string &leaf) const {
-    auto it = std::lower_bound(list.begin(), list.end(), leaf,
-                               [](const std::pair<std::string, ArchiveRecord> &e, const std::string &l) {
-                                 return e.first < l;
-                               });
-    return it != list.end() && it->first == leaf ? it : list.end();
-  }
-};
-
 namespace {
-
-// Splits a key into its directory ("a/b/", "" at the top) and terminal name
-// ("c", or "c/" for a directory's own key; "/" for the resource's top).
-std::pair<std::string, std::string> SplitKey(const std::string &key) {
-  size_t end = key.size();
-  if (end > 0 && key[end - 1] == '/') --end;
-  size_t p = end == 0 ? std::string::npos : key.rfind('/', end - 1);
-  size_t cut = p == std::string::npos ? 0 : p + 1;
-  return {key.substr(0, cut), key.substr(cut)};
-}
-
-// Every record of a state file, by directory.
-class Records {
- public:
-  bool Find(const std::string &key, ArchiveRecord &out) const {
-    auto parts = SplitKey(key);
-    auto d = dirs_.find(parts.first);
-    if (d == dirs_.end()) return false;
-    auto it = d->second.Find(parts.second);
-    if (it == d->second.list.end()) return false;
-    out = it->second;
-    return true;
-  }
-  const ArchiveDir *Dir(const std::string &dir) const {
-    auto d = dirs_.find(dir);
-    return d == dirs_.end() ? nullptr : &d->second;
-  }
-  void Set(const std::string &key, const ArchiveRecord &rec) {
-    auto parts = SplitKey(key);
-    auto &list = dirs_[parts.first].list;
-    auto it = std::lower_bound(list.begin(), list.end(), parts.second,
-                               [](const std::pair<std::string, ArchiveRecord> &e, const std::string &l) {
-                                 return e.first < l;
-                               });
-    if (it != list.end() && it->first == parts.second) {
-      it->second = rec;
-      return;
-    }
-    list.emplace(it, std::move(parts.second), rec);
-    ++size_;
-  }
-  // Lines as read: in any order, a later one of a key winning; Finish sorts.
-  void Add(const std::string &key, const ArchiveRecord &rec) {
-    auto parts = SplitKey(key);
-    ArchiveDir &d = dirs_[parts.first];
-    if (!d.list.empty() && !(d.list.back().first < parts.second)) d.sorted = false;
-    d.list.emplace_back(std::move(parts.second), rec);
-  }
-  void Finish() {
-    size_ = 0;
-    for (auto &kv : dirs_) {
-      ArchiveDir &d = kv.second;
-      if (!d.sorted) {
-        std::stable_sort(d.list.begin(), d.list.end(),
-                         [](const std::pair<std::string, ArchiveRecord> &a,
-                            const std::pair<std::string, ArchiveRecord> &b) { return a.first < b.first; });
-        // Of equal names the last line read wins.
-        size_t out = 0;
-        for (size_t i = 0; i < d.list.size(); ++i) {
-          if (i + 1 < d.list.size() && d.list[i + 1].first == d.list[i].first) continue;
-          if (out != i) d.list[out] = std::move(d.list[i]);
-          ++out;
-        }
-        d.list.resize(out);
-        d.sorted = true;
-      }
-      size_ += d.list.size();
-    }
-  }
-  size_t size() const { return size_; }
-  template <typename F>
-  void ForEach(F f) const {
-    std::string key;
-    for (const auto &kv : dirs_)
-      for (const auto &e : kv.second.list) {
-        key.assign(kv.first);
-        key += e.first;
-        f(key, e.second);
-      }
-  }
-  void swap(Records &o) {
-    dirs_.swap(o.dirs_);
-    std::swap(size_, o.size_);
-  }
-
- private:
-  std::unordered_map<std::string, ArchiveDir> dirs_;
-  size_t size_ = 0;
-};
 
 // Bumped whenever tables are replaced: directory lists handed out before are gone.
 uint64_t gGeneration = 1;
@@ -148,7 +40,7 @@ constexpr size_t kCompactFloor = 64;
 
 struct Table {
   bool loaded = false;
-  Records records;
+  ArchiveRecords records;
   size_t lines = 0;  // record lines in the file as far as this process knows
   // Kept open for the appends of one world (O_APPEND), written whole lines
   // at a time so that two backups of one resource never split a line. The
@@ -255,7 +147,7 @@ bool MakeDirs(const std::string &dir) {
 }
 
 // Reads the record lines of f into records; the number of lines read.
-size_t ReadRecords(FILE *f, Records &records) {
+size_t ReadRecords(FILE *f, ArchiveRecords &records) {
   char *line = nullptr;
   size_t cap = 0, lines = 0;
   ssize_t n;
@@ -340,7 +232,7 @@ void Compact(const std::string &file, Table &t) {
     }
     return;
   }
-  Records records;
+  ArchiveRecords records;
   std::string body;
   FILE *f = fopen(file.c_str(), "re");
   if (f) {
