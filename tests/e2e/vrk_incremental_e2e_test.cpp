@@ -172,9 +172,9 @@ struct Row {
   std::set<std::string> extra;        // names the restores give back that are gone
   int cleanFulls = 0;                 // FULLs before the FULL of the row
   std::string fullWorld;              // the last FULL's world switches
+  std::function<e2e::Watch(Ctx &)> fullWatch;  // ... and what the test does while it runs
   std::string tsa;                    // the TSA's switches, every run
   std::vector<std::string> options;   // more arguments of every backup
-  std::function<e2e::Watch(Ctx &)> fullWatch;  // ... and what the test does while it runs
   int fullExit = 0;
   bool exact = true;                  // false: `stored` is a part of what is held
   std::function<void(Ctx &)> check;   // after everything
