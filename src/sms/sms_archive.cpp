@@ -1,23 +1,30 @@
 // The archive state files: "<state>/archive-<hash>.log" with one header line
-// naming TSA and resource, then lines "A <date> <sec> <nsec> <len>:<key>".
+// naming TSA and resource, then lines "A <date> <sec> <nsec> <len>:<key>" (a
+// data set saved), "P <date> <sec> <nsec> <ownsec> <ownnsec> <len>:<key>" (saved,
+// and its access time set back) or "F ..." (its backup failed); the last
+// line of a key wins.
 #include "sms/sms_archive.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <map>
-#include <unordered_map>
 
+#include "sms/sms_archive_records.h"
 #include "sms/sms_state.h"
 
 namespace vrksms {
 
 namespace {
+
+// Bumped whenever tables are replaced: directory lists handed out before are gone.
+uint64_t gGeneration = 1;
 
 // Appended lines wait until this many bytes gather (or the scan ends, the
 // target service is released, the world is loaded again or the process
@@ -25,11 +32,20 @@ namespace {
 // modified at the next backup.
 constexpr size_t kAppendGather = 65536;
 
+// A state file is rewritten with one line a name once its lines exceed
+// kCompactFactor times its names (and kCompactFloor lines), so that its size
+// follows the number of names and not the number of backups.
+constexpr size_t kCompactFactor = 2;
+constexpr size_t kCompactFloor = 64;
+
 struct Table {
   bool loaded = false;
-  std::unordered_map<std::string, ArchiveRecord> records;
+  ArchiveRecords records;
+  size_t lines = 0;  // record lines in the file as far as this process knows
   // Kept open for the appends of one world (O_APPEND), written whole lines
-  // at a time so that two backups of one resource never split a line.
+  // at a time so that two backups of one resource never split a line. The
+  // descriptor holds a shared lock for as long as it is open: a rewrite
+  // takes the exclusive one, so that no line goes to a replaced file.
   int out = -1;
   std::string pending;
   bool failed = false;  // a gathered write failed: reported at the next store
@@ -83,7 +99,8 @@ void AppendNumber(std::string &out, T v) {
 // without printf: one line for every data set of a backup.
 void AppendLine(std::string &out, const ArchiveRecord &rec, const std::string &key) {
   static const char hex[] = "0123456789abcdef";
-  char date[11] = {'A', ' '};
+  const bool own = !rec.failed && rec.ownSec >= 0;
+  char date[11] = {rec.failed ? 'F' : own ? 'P' : 'A', ' '};
   for (int i = 0; i < 8; ++i) date[2 + i] = hex[(rec.archived >> (28 - 4 * i)) & 0xF];
   date[10] = ' ';
   out.append(date, sizeof(date));
@@ -91,6 +108,12 @@ void AppendLine(std::string &out, const ArchiveRecord &rec, const std::string &k
   out += ' ';
   AppendNumber(out, rec.cleanNsec);
   out += ' ';
+  if (own) {
+    AppendNumber(out, static_cast<long long>(rec.ownSec));
+    out += ' ';
+    AppendNumber(out, rec.ownNsec);
+    out += ' ';
+  }
   AppendNumber(out, key.size());
   out += ':';
   out += key;
@@ -123,31 +146,130 @@ bool MakeDirs(const std::string &dir) {
   return true;
 }
 
-Table &Load(const std::string &file) {
-  Table &t = Tables()[file];
-  if (t.loaded) return t;
-  t.loaded = true;
-  FILE *f = fopen(file.c_str(), "r");
-  if (!f) return t;
+// Reads the record lines of f into records; the number of lines read.
+size_t ReadRecords(FILE *f, ArchiveRecords &records) {
   char *line = nullptr;
-  size_t cap = 0;
+  size_t cap = 0, lines = 0;
   ssize_t n;
   while ((n = getline(&line, &cap, f)) > 0) {
-    unsigned date, nsec;
-    long long sec;
+    if (line[0] == '#') continue;
+    ++lines;
+    unsigned date, nsec, ownNsec = 0;
+    long long sec, ownSec = -1;
     size_t len;
     int off = 0;
-    if (sscanf(line, "A %x %lld %u %zu:%n", &date, &sec, &nsec, &len, &off) != 4 || off <= 0) continue;
+    bool ok;
+    if (line[0] == 'P')
+      ok = sscanf(line, "P %x %lld %u %lld %u %zu:%n", &date, &sec, &nsec, &ownSec, &ownNsec, &len, &off) == 6;
+    else if (line[0] == 'A' || line[0] == 'F')
+      ok = sscanf(line, "%*c %x %lld %u %zu:%n", &date, &sec, &nsec, &len, &off) == 4;
+    else
+      ok = false;
+    if (!ok || off <= 0) continue;
     if (static_cast<size_t>(n) != static_cast<size_t>(off) + len + 1 || line[n - 1] != '\n') continue;
     ArchiveRecord r;
     r.archived = date;
     r.cleanSec = sec;
     r.cleanNsec = nsec;
-    t.records[std::string(line + off, len)] = r;
+    r.ownSec = ownSec;
+    r.ownNsec = ownNsec;
+    r.failed = line[0] == 'F';
+    records.Add(std::string(line + off, len), r);
   }
   free(line);
+  records.Finish();
+  return lines;
+}
+
+Table &Load(const std::string &file) {
+  Table &t = Tables()[file];
+  if (t.loaded) return t;
+  t.loaded = true;
+  FILE *f = fopen(file.c_str(), "re");
+  if (!f) return t;
+  t.lines = ReadRecords(f, t.records);
   fclose(f);
   return t;
+}
+
+bool SameFile(int fd, const std::string &file) {
+  struct stat a, b;
+  return fstat(fd, &a) == 0 && stat(file.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens the state file for appending under a shared lock; a file replaced
+// by a rewrite while this waited for the lock is opened again.
+int OpenForAppend(const std::string &file) {
+  for (int tries = 0; tries < 8; ++tries) {
+    int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return -1;
+    int rc;
+    while ((rc = flock(fd, LOCK_SH)) != 0 && errno == EINTR) {
+    }
+    if (rc == 0 && SameFile(fd, file)) return fd;
+    close(fd);
+    if (rc != 0) return -1;
+  }
+  return -1;
+}
+
+// Rewrites the file with one line a record: read again under the exclusive
+// lock (other backups may have added lines), written to a temporary beside
+// it and renamed over it, so that a process killed meanwhile leaves the old
+// file whole. Another backup that holds the file open leaves it as it is.
+void Compact(const std::string &file, Table &t) {
+  int fd = t.out;
+  if (fd < 0) fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return;
+  // Converting a shared lock may let go of it first: once this fails the
+  // appends go on under a shared lock taken again, on the current file.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !SameFile(fd, file)) {
+    if (fd != t.out) {
+      close(fd);
+    } else {
+      close(t.out);
+      t.out = -1;
+    }
+    return;
+  }
+  ArchiveRecords records;
+  std::string body;
+  FILE *f = fopen(file.c_str(), "re");
+  if (f) {
+    // The header line is kept as it is.
+    char *line = nullptr;
+    size_t cap = 0;
+    ssize_t n = getline(&line, &cap, f);
+    if (n > 0 && line[0] == '#') body.assign(line, static_cast<size_t>(n));
+    else rewind(f);
+    free(line);
+    ReadRecords(f, records);
+    fclose(f);
+    std::string tmp = file + ".new";
+    int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    bool ok = out >= 0;
+    auto put = [&]() {
+      if (ok && !body.empty()) ok = write(out, body.data(), body.size()) == static_cast<ssize_t>(body.size());
+      body.clear();
+    };
+    records.ForEach([&](const std::string &key, const ArchiveRecord &rec) {
+      AppendLine(body, rec, key);
+      if (body.size() >= (1u << 20)) put();
+    });
+    put();
+    if (out >= 0) ok = fsync(out) == 0 && ok;
+    if (out >= 0) ok = close(out) == 0 && ok;
+    if (ok && rename(tmp.c_str(), file.c_str()) == 0) {
+      t.records.swap(records);
+      ++gGeneration;
+      t.lines = t.records.size();
+    } else if (out >= 0) {
+      unlink(tmp.c_str());
+    }
+  }
+  // The lock goes with the descriptor; appends open the new file.
+  if (fd == t.out) t.out = -1;
+  close(fd);
 }
 
 Table &TableFor(const Tsa &tsa, const Resource &res, const std::string **file) {
@@ -164,20 +286,37 @@ Table &TableFor(const Tsa &tsa, const Resource &res, const std::string **file) {
 
 }  // namespace
 
+bool SameAsSaved(const ArchiveRecord &rec, const struct timespec &ctime) {
+  if (rec.failed || rec.cleanSec < 0) return false;
+  const uint32_t ns = static_cast<uint32_t>(ctime.tv_nsec);
+  return (ctime.tv_sec == rec.cleanSec && ns == rec.cleanNsec) ||
+         (rec.ownSec >= 0 && ctime.tv_sec == rec.ownSec && ns == rec.ownNsec);
+}
+
 bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, ArchiveRecord &out) {
-  Table &t = TableFor(tsa, res, nullptr);
-  auto it = t.records.find(key);
-  if (it == t.records.end()) return false;
+  return TableFor(tsa, res, nullptr).records.Find(key, out);
+}
+
+const ArchiveDir *FindArchiveDir(const Tsa &tsa, const Resource &res, const std::string &dir) {
+  return TableFor(tsa, res, nullptr).records.Dir(dir);
+}
+
+bool LookupInArchiveDir(const ArchiveDir *dir, const std::string &leaf, ArchiveRecord &out) {
+  if (!dir) return false;
+  auto it = dir->Find(leaf);
+  if (it == dir->list.end()) return false;
   out = it->second;
   return true;
 }
+
+uint64_t ArchiveGeneration() { return gGeneration; }
 
 bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec) {
   const std::string *file = nullptr;
   Table &t = TableFor(tsa, res, &file);
   if (t.out < 0) {
     if (!MakeDirs(StateDir())) return false;
-    t.out = open(file->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    t.out = OpenForAppend(*file);
     if (t.out < 0) return false;
     struct stat st;
     if (fstat(t.out, &st) == 0 && st.st_size == 0)
@@ -190,14 +329,34 @@ bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, c
     return false;
   }
   AppendLine(t.pending, rec, key);
-  t.records[key] = rec;
+  ++t.lines;
+  t.records.Set(key, rec);
   if (t.pending.size() >= kAppendGather) return WritePending(t);
   return true;
+}
+
+bool MarkFailed(const Tsa &tsa, const Resource &res, const std::string &key) {
+  ArchiveRecord rec;
+  LookupArchive(tsa, res, key, rec);
+  if (rec.failed) return true;
+  rec.failed = true;
+  rec.cleanSec = rec.ownSec = -1;
+  rec.cleanNsec = rec.ownNsec = 0;
+  return StoreArchive(tsa, res, key, rec);
 }
 
 void FlushArchive() {
   for (auto &kv : Tables())
     if (kv.second.out >= 0 && !kv.second.pending.empty()) WritePending(kv.second);
+}
+
+void CompactArchive() {
+  for (auto &kv : Tables()) {
+    Table &t = kv.second;
+    if (t.lines <= kCompactFloor || t.lines <= kCompactFactor * t.records.size()) continue;
+    if (t.out >= 0 && !t.pending.empty() && !WritePending(t)) continue;
+    Compact(kv.first, t);
+  }
 }
 
 void ResetArchiveCache() {
@@ -206,6 +365,7 @@ void ResetArchiveCache() {
     if (kv.second.out >= 0) close(kv.second.out);
   Tables().clear();
   Last() = LastTable();
+  ++gGeneration;
 }
 
 }  // namespace vrksms

@@ -1,9 +1,11 @@
 // Archive dates and modify flags of data sets, kept in the world's state
-// directory (one append-only file per TSA resource), never on the files.
+// directory (one file per TSA resource, appended to and rewritten whole when
+// it holds far more lines than names), never on the files.
 #ifndef VRK_SMS_SMS_ARCHIVE_H
 #define VRK_SMS_SMS_ARCHIVE_H
 
 #include <stdint.h>
+#include <time.h>
 
 #include <string>
 
@@ -15,12 +17,38 @@ struct ArchiveRecord {
   uint32_t archived = 0;      // packed archive date and time, 0 when never set
   int64_t cleanSec = -1;      // change time when the modify flag was cleared
   uint32_t cleanNsec = 0;
+  // The change time that setting back the access time after the read made
+  // (-1: the backup did not have to): a change of the backup's own.
+  int64_t ownSec = -1;
+  uint32_t ownNsec = 0;
+  // The last backup of it failed (or it could not be read): it counts as
+  // changed, and a directory's whole contents with it, until a backup
+  // clears its modify flag again.
+  bool failed = false;
 };
+
+// Whether the data set is as its last clean backup left it (its change time
+// is the one recorded, or the one that backup's own access-time reset made).
+bool SameAsSaved(const ArchiveRecord &rec, const struct timespec &ctime);
 
 bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, ArchiveRecord &out);
 bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec);
+// The records of one directory's entries (dir as "a/b/", "" for the top of
+// the resource), null when it has none; valid while ArchiveGeneration()
+// stays as it was.
+struct ArchiveDir;
+const ArchiveDir *FindArchiveDir(const Tsa &tsa, const Resource &res, const std::string &dir);
+// A record in it by terminal name (a directory's with "/" after it).
+bool LookupInArchiveDir(const ArchiveDir *dir, const std::string &leaf, ArchiveRecord &out);
+uint64_t ArchiveGeneration();
+
+// Marks the data set as failed, keeping its archive date.
+bool MarkFailed(const Tsa &tsa, const Resource &res, const std::string &key);
 // Writes the appended records that still wait.
 void FlushArchive();
+// Rewrites every state file whose lines exceed its live records by far
+// (after FlushArchive, at the end of a scan).
+void CompactArchive();
 // Writes what waits and forgets every table (a new world).
 void ResetArchiveCache();
 

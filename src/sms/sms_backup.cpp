@@ -24,6 +24,9 @@ struct BackupHandle : DataHandle {
   const Resource *res = nullptr;
   std::string archiveKey;
   struct timespec ctime {};
+  // The change time that setting back the access time made, when it had to.
+  struct timespec ownCtime {};
+  bool own = false;
   int fd = -1;
   bool restoreAtime = false;
   struct timespec atime {};
@@ -50,7 +53,28 @@ struct BackupHandle : DataHandle {
     }
   }
   bool Done() const { return trailerDone == kSidfTrailer; }
-  CCODE Close() override { return changed ? NWSMTS_DATA_SET_CHANGED : 0; }
+  // A data set that failed, or changed while it was read, is saved again by
+  // the next backup of any level: its record says it failed.
+  CCODE Close() override {
+    if ((failed || changed) && tsa && tsa->archive) MarkFailed(*tsa, *res, archiveKey);
+    return changed ? NWSMTS_DATA_SET_CHANGED : 0;
+  }
+  // After the last read: the access time is set back now rather than at the
+  // close, and the archive status records the change time this makes as the
+  // backup's own, so that the data set does not count as changed later.
+  void RestoreAccessTime() {
+    if (!restoreAtime || fd < 0) return;
+    restoreAtime = false;
+    struct stat st;
+    if (fstat(fd, &st) != 0) return;
+    // Only when nothing else changed it since it was opened.
+    bool moved = changed || !SameTime(st.st_ctim, ctime);
+    if (SameTime(st.st_atim, atime)) return;
+    struct timespec ts[2] = {atime, {0, UTIME_OMIT}};
+    if (futimens(fd, ts) != 0 || fstat(fd, &st) != 0 || moved) return;
+    ownCtime = st.st_ctim;
+    own = true;
+  }
   // Once, after the last read of a file's data (or when it failed).
   void CheckChange() {
     if (changeChecked || !isFile) return;
@@ -65,6 +89,10 @@ struct BackupHandle : DataHandle {
   }
 };
 
+bool SameTimes(const struct timespec &a, const struct timespec &b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 // A symbolic link child: its metadata and target, read without following it.
 // Reading a link moves its access time; with 0x40000 it is set back.
 CCODE OpenLink(int dirfd, const std::string &name, UINT32 openMode, FileMeta &m, BackupHandle &h) {
@@ -76,7 +104,14 @@ CCODE OpenLink(int dirfd, const std::string &name, UINT32 openMode, FileMeta &m,
   m.size = h.linkTarget.size();
   if (openMode & NWSM_PRESERVE_ACCESS_TIME) {
     struct timespec ts[2] = {m.atime, {0, UTIME_OMIT}};
-    utimensat(dirfd, name.c_str(), ts, AT_SYMLINK_NOFOLLOW);
+    FileMeta now;
+    // Setting it back moves the change time: the archive status records that
+    // one as the backup's own.
+    if (utimensat(dirfd, name.c_str(), ts, AT_SYMLINK_NOFOLLOW) == 0 && StatEntry(dirfd, name.c_str(), now) &&
+        now.kind == kSidfSymlink && SameTimes(now.mtime, m.mtime)) {
+      h.ownCtime = now.ctime;
+      h.own = true;
+    }
   }
   return 0;
 }
@@ -208,7 +243,12 @@ extern "C" CCODE NWSMTSOpenDataSetForBackup(UINT32 connection, UINT32 sequence, 
     return c.End(NWSMTS_OPTION_NOT_SUPPORTED);
   auto h = std::make_unique<BackupHandle>();
   h->connection = connection;
-  if (CCODE rc = OpenCurrent(*s, openMode, *h)) return c.End(rc);
+  if (CCODE rc = OpenCurrent(*s, openMode, *h)) {
+    // Not saved now: the next backup of any level saves it (a directory
+    // with all it holds).
+    if (s->tsa->archive) MarkFailed(*s->tsa, *s->current.res, ItemKey(s->current));
+    return c.End(rc);
+  }
   if (c.Logging())
     c.Args("connection=0x%X, sequence=0x%X, mode=0x%X, name=\"%s\"", connection, sequence, openMode,
            ItemFullName(*s->tsa, s->current).c_str());
@@ -257,6 +297,7 @@ extern "C" CCODE NWSMTSReadDataSet(UINT32 connection, UINT32 dataSetHandle, UINT
     } else {
       if (h->trailerDone == 0) {
         h->CheckChange();
+        h->RestoreAccessTime();
         EncodeSidfTrailer(h->header.size() + h->dataSize, h->adler, h->trailer);
       }
       size_t n = std::min<size_t>(bytesToRead - got, kSidfTrailer - h->trailerDone);
@@ -286,6 +327,9 @@ extern "C" CCODE NWSMTSSetArchiveStatus(UINT32 connection, UINT32 dataSetHandle,
   if (setFlag & NWSM_CLEAR_MODIFY_FLAG) {
     rec.cleanSec = h->ctime.tv_sec;
     rec.cleanNsec = static_cast<uint32_t>(h->ctime.tv_nsec);
+    rec.ownSec = h->own ? h->ownCtime.tv_sec : -1;
+    rec.ownNsec = h->own ? static_cast<uint32_t>(h->ownCtime.tv_nsec) : 0;
+    rec.failed = false;
   }
   if (!StoreArchive(*h->tsa, *h->res, h->archiveKey, rec)) return c.End(NWSMTS_SET_ARCHIVE_STATUS_ERR);
   return c.End(0);

@@ -1,4 +1,6 @@
 // NWSMPackDateTime and NWSMUnPackDateTime, and the packing of file times.
+#include <initializer_list>
+
 #include "sms/sms_time.h"
 #include "sms/smsapi.h"
 
@@ -35,6 +37,46 @@ UINT32 PackTime(time_t t) {
                           static_cast<UINT16>(tmv.tm_mday), static_cast<UINT16>(tmv.tm_hour),
                           static_cast<UINT16>(tmv.tm_min),
                           static_cast<UINT16>(tmv.tm_sec > 59 ? 59 : tmv.tm_sec));
+}
+
+void UnpackInstants(UINT32 packed, time_t &earliest, time_t &latest) {
+  UINT16 year, month, day, hour, minute, second;
+  NWSMUnPackDateTime(packed, &year, &month, &day, &hour, &minute, &second);
+  struct tm base {};
+  base.tm_year = year - 1900;
+  base.tm_mon = month - 1;
+  base.tm_mday = day;
+  base.tm_hour = hour;
+  base.tm_min = minute;
+  base.tm_sec = second;
+  bool found = false;
+  for (int dst : {0, 1}) {
+    struct tm t = base;
+    t.tm_isdst = dst;
+    time_t v = mktime(&t);
+    struct tm back;
+    if (v == static_cast<time_t>(-1) || !localtime_r(&v, &back)) continue;
+    if (back.tm_year != base.tm_year || back.tm_mon != base.tm_mon || back.tm_mday != base.tm_mday ||
+        back.tm_hour != base.tm_hour || back.tm_min != base.tm_min || back.tm_sec != base.tm_sec)
+      continue;
+    if (!found || v < earliest) earliest = v;
+    if (!found || v > latest) latest = v;
+    found = true;
+  }
+  if (!found) {
+    struct tm t = base;
+    t.tm_isdst = -1;
+    earliest = latest = mktime(&t);
+  }
+}
+
+bool PackedMayBeLater(UINT32 a, UINT32 ref) {
+  if (a == ref) return false;
+  if (a > ref) return true;
+  time_t aFirst, aLast, refFirst, refLast;
+  UnpackInstants(a, aFirst, aLast);
+  UnpackInstants(ref, refFirst, refLast);
+  return aLast > refFirst;
 }
 
 UINT32 PackedTimes::Pack(time_t t) {

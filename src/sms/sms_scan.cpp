@@ -18,10 +18,7 @@ using namespace vrksms;
 namespace {
 
 bool Modified(const Tsa &tsa, const ScanItem &it, ArchiveRecord &rec) {
-  bool have = LookupArchive(tsa, *it.res, ItemKey(it), rec);
-  if (!have || rec.cleanSec < 0) return true;
-  const struct timespec &ct = it.meta.ctime;
-  return ct.tv_sec != rec.cleanSec || static_cast<uint32_t>(ct.tv_nsec) != rec.cleanNsec;
+  return !LookupArchive(tsa, *it.res, ItemKey(it), rec) || !SameAsSaved(rec, it.meta.ctime);
 }
 
 // Name the stream carries: a parent's full path, a child's terminal name
@@ -172,6 +169,7 @@ CCODE Begin(Call &c, UINT32 connection, const NWSM_DATA_SET_NAME_LIST *resourceN
   s->connection = connection;
   s->tsa = conn->tsa;
   s->ctl = *scanControl;
+  s->PrepareFilter();
   if (s->ctl.scanType & ~conn->tsa->scanTypes) return NWSMTS_SCAN_TYPE_NOT_SUPPORTED;
   if (CCODE rc = ChooseNameSpaces(*conn->tsa, s->ctl.returnNameSpaceType, s->nameSpaces)) return rc;
   if (selectionList) {
@@ -265,6 +263,7 @@ extern "C" CCODE NWSMTSScanDataSetEnd(UINT32 connection, UINT32 *sequence,
   c.Args("connection=0x%X, sequence=0x%X", connection, sequence ? *sequence : 0);
   Release(scanInformation, dataSetNames);
   FlushArchive();
+  CompactArchive();
   if (CCODE rc = c.Begin(connection)) return c.End(rc);
   if (!sequence) return c.End(NWSMTS_INVALID_PARAMETER);
   if (!FindHandle<Scan>(*sequence, connection)) return c.End(NWSMTS_INVALID_SEQUENCE_NUMBER);

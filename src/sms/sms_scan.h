@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "sms/sms_archive.h"
 #include "sms/sms_namelist.h"
 #include "sms/sms_state.h"
 #include "sms/sms_time.h"
@@ -89,6 +90,8 @@ class Scan : public HandleObject {
   OrderKey resumeKey;
 
   ~Scan() override;
+  // Takes the date bounds of ctl as instants (once ctl is set).
+  void PrepareFilter();
   // 0 with the next item in `current`, NWSMTS_NO_MORE_DATA_SETS, or an error.
   CCODE Next();
   // The current item cannot be returned (why: the code of its name list):
@@ -109,6 +112,11 @@ class Scan : public HandleObject {
     bool held = false;  // counted in held_: kept until the frame ends
     int err = 0;        // the directory could not be read (errno)
     FileMeta self;
+    std::string keyPrefix;  // archive keys of its entries begin with this
+    // Its entries' archive records, looked up once (in generation recordsGen).
+    mutable const ArchiveDir *records = nullptr;
+    mutable uint64_t recordsGen = 0;
+    bool forced = false;    // it or a directory above failed: all it holds counts as changed
     std::vector<Entry> files, dirs;
     size_t fi = 0, di = 0;
     void Own(int f) {
@@ -130,6 +138,14 @@ class Scan : public HandleObject {
   void Unreadable(Frame &f, int err) const;
   bool Archived(const Entry &e, const Frame &f) const;
   bool Selected(const Entry &e, const Frame &f) const;
+  // The date windows of ctl, for a child or a subdirectory of f.
+  bool DateSelected(const Entry &e, const Frame &f, bool isDir) const;
+  // Whether e came under its present name, or changed in a way that its
+  // modification time does not show, at or after the first-create bound.
+  bool CameSince(const Entry &e, const Frame &f, bool isDir) const;
+  bool RecordLater(UINT32 archived) const;
+  // Sets the frame's key prefix and whether it counts as changed whole.
+  void Enter(Frame &f, const Frame *parent) const;
   // Tells on standard error that a special file of the directory is left out.
   void NoticeSpecial(const Frame &f, const std::string &parent, Entry &e) const;
   bool ParentExcluded(const std::string &fullName) const;
@@ -146,6 +162,11 @@ class Scan : public HandleObject {
   std::vector<std::unique_ptr<Frame>> stack_;
   std::deque<ScanItem> queue_;
   size_t held_ = 0, bound_ = kHeldDirsMax;
+  // The date bounds as instants: a bound in a repeated hour is its earlier reading.
+  time_t firstModified_ = 0, lastModified_ = 0, firstCreate_ = 0, lastCreate_ = 0;
+  // Records of one backup share their archive date: the last answer is kept.
+  mutable UINT32 lastArchived_ = 0;
+  mutable bool lastArchivedLater_ = false, haveLastArchived_ = false;
 };
 
 // The full name of the current item's data set (a parent's name, or the

@@ -200,8 +200,7 @@ bool Scan::Archived(const Entry &e, const Frame &f) const {
   if (f.depth) key += '/';
   key += e.name;
   ArchiveRecord rec;
-  if (!LookupArchive(*tsa, *sources[si_].res, key, rec) || rec.cleanSec < 0) return false;
-  return e.meta.ctime.tv_sec == rec.cleanSec && static_cast<uint32_t>(e.meta.ctime.tv_nsec) == rec.cleanNsec;
+  return LookupArchive(*tsa, *sources[si_].res, key, rec) && SameAsSaved(rec, e.meta.ctime);
 }
 
 bool Scan::ParentExcluded(const std::string &full) const {
@@ -230,6 +229,7 @@ void Scan::NoticeSpecial(const Frame &f, const std::string &parent, Entry &e) co
                                             : nullptr;
   if (!kind) return;
   e.meta.mtime = st.st_mtim;
+  e.meta.ctime = st.st_ctim;
   e.meta.btime = st.st_ctim;
   if (!Selected(e, f)) return;
   // The name is the tree's: a line break or an escape in it must not reach
@@ -250,16 +250,79 @@ bool Scan::Selected(const Entry &e, const Frame &f) const {
   }
   // Children whose modify flag is clear, when asked to leave them out.
   if ((ctl.scanType & NWSM_EXCLUDE_ARCHIVED_CHILDREN) && Archived(e, f)) return false;
-  // Date windows: a "first" bound is inclusive, a "last" bound exclusive;
-  // both compare packed DOS times. Access and archive bounds are not applied.
-  if (FilterActive()) {
-    UINT32 m = packedTimes.Pack(e.meta.mtime.tv_sec), cr = packedTimes.Pack(e.meta.btime.tv_sec);
-    if (ctl.firstModifiedDateAndTime && m < ctl.firstModifiedDateAndTime) return false;
-    if (ctl.lastModifiedDateAndTime && m >= ctl.lastModifiedDateAndTime) return false;
-    if (ctl.firstCreateDateAndTime && cr < ctl.firstCreateDateAndTime) return false;
-    if (ctl.lastCreateDateAndTime && cr >= ctl.lastCreateDateAndTime) return false;
-  }
+  return DateSelected(e, f, false);
+}
+
+void Scan::PrepareFilter() {
+  time_t last;
+  if (ctl.firstModifiedDateAndTime) UnpackInstants(ctl.firstModifiedDateAndTime, firstModified_, last);
+  if (ctl.lastModifiedDateAndTime) UnpackInstants(ctl.lastModifiedDateAndTime, lastModified_, last);
+  if (ctl.firstCreateDateAndTime) UnpackInstants(ctl.firstCreateDateAndTime, firstCreate_, last);
+  if (ctl.lastCreateDateAndTime) UnpackInstants(ctl.lastCreateDateAndTime, lastCreate_, last);
+}
+
+// Date windows: a "first" bound is inclusive, a "last" bound exclusive. The
+// bounds are packed local times; each is taken as the earlier instant it can
+// stand for, so that in the hour repeated when summer time ends a change is
+// never taken for one before the bound. Access and archive bounds are not
+// applied.
+bool Scan::DateSelected(const Entry &e, const Frame &f, bool isDir) const {
+  if (!FilterActive()) return true;
+  time_t m = e.meta.mtime.tv_sec;
+  if (ctl.firstModifiedDateAndTime && m < firstModified_) return false;
+  if (ctl.lastModifiedDateAndTime && m >= lastModified_) return false;
+  if (ctl.firstCreateDateAndTime && !CameSince(e, f, isDir)) return false;
+  if (ctl.lastCreateDateAndTime && e.meta.btime.tv_sec >= lastCreate_) return false;
   return true;
+}
+
+bool Scan::RecordLater(UINT32 archived) const {
+  if (!haveLastArchived_ || archived != lastArchived_) {
+    lastArchived_ = archived;
+    lastArchivedLater_ = PackedMayBeLater(archived, ctl.firstCreateDateAndTime);
+    haveLastArchived_ = true;
+  }
+  return lastArchivedLater_;
+}
+
+// A data set is new since the bound when it was born then, or when it was
+// not saved cleanly under its present name, as it is now, before the bound:
+// no record (moved in, renamed, a renamed directory's contents), a failed
+// one, a change time that moved since the save (mode, owner, contents
+// written with an old time kept), a save of a change time at or after the
+// bound, or a record made later. Without archive state the change time
+// alone tells.
+bool Scan::CameSince(const Entry &e, const Frame &f, bool isDir) const {
+  const time_t ref = firstCreate_;
+  if (e.meta.btime.tv_sec >= ref || f.forced) return true;
+  if (!tsa->archive || e.meta.kind == 0) return e.meta.ctime.tv_sec >= ref;
+  if (f.recordsGen != ArchiveGeneration()) {
+    f.records = FindArchiveDir(*tsa, *sources[si_].res, f.keyPrefix);
+    f.recordsGen = ArchiveGeneration();
+  }
+  ArchiveRecord rec;
+  bool have;
+  if (isDir) {
+    thread_local std::string leaf;
+    leaf.assign(e.name);
+    leaf += '/';
+    have = LookupInArchiveDir(f.records, leaf, rec);
+  } else {
+    have = LookupInArchiveDir(f.records, e.name, rec);
+  }
+  if (!have || !SameAsSaved(rec, e.meta.ctime)) return true;
+  if (rec.cleanSec >= ref) return true;
+  return rec.archived && RecordLater(rec.archived);
+}
+
+void Scan::Enter(Frame &f, const Frame *parent) const {
+  f.keyPrefix = RelKey(comps_, f.depth, f.depth > 0);
+  f.forced = parent && parent->forced;
+  if (!tsa->archive || f.forced || !FilterActive()) return;
+  // A failed directory, or one above the source, makes all it holds count.
+  ArchiveRecord rec;
+  for (size_t n = parent ? f.depth : 0; n <= f.depth && !f.forced; ++n)
+    f.forced = LookupArchive(*tsa, *sources[si_].res, RelKey(comps_, n, true), rec) && rec.failed;
 }
 
 OrderKey Scan::KeyOf(size_t depth) const {
@@ -337,6 +400,7 @@ CCODE Scan::Next() {
       }
       // The top parent is always returned (once: not again after a resume).
       f->emitted = true;
+      Enter(*f, nullptr);
       if (src.fileSource) {
         if (!ResumeActive()) PushParent(f->depth, f->self, f->dir);
         Entry e;
@@ -424,6 +488,7 @@ CCODE Scan::Next() {
       sub->Own(fd);
       sub->depth = f.depth + 1;
       sub->self = d.meta;
+      Enter(*sub, &f);
       stack_.push_back(std::move(sub));
       Frame &s = *stack_.back();
       Hold(s);
@@ -438,7 +503,8 @@ CCODE Scan::Next() {
       if (s.err) Unreadable(s, s.err);
       if (already) {
         s.emitted = true;
-      } else if (!FilterActive() || s.err) {
+      } else if (!FilterActive() || s.err || DateSelected(d, f, true)) {
+        // A directory that changed itself is returned without changed children.
         Passed();
         EmitPending();
       }

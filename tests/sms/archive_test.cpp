@@ -1,0 +1,167 @@
+// The archive state over many backups: rewritten whole once its lines far
+// exceed its names, left as it is while another backup holds it, whole after
+// an interrupted rewrite; and packed reference times in a repeated hour.
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include "sms/sms_time.h"
+#include "sms_test_util.h"
+
+using namespace smstest;
+
+namespace {
+
+class ArchiveState : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = tmp.file("tree");
+    MakeDirs(root + "/d");
+    for (int i = 0; i < 40; ++i) Touch(root + "/d/f" + std::to_string(i), "data", 1600000000);
+    PathWorld(tmp, root);
+    conn = Login();
+    ASSERT_NE(0u, conn);
+  }
+  void TearDown() override { Logout(conn); }
+
+  // A FULL of /d as the engine makes it: every data set read whole and its
+  // modify flag cleared.
+  void Full() {
+    NWSM_DATA_SET_NAME_LIST *src = OneName("/d");
+    NWSM_SCAN_CONTROL ctl = Control();
+    UINT32 seq = 0;
+    NWSM_SCAN_INFORMATION *info = nullptr;
+    NWSM_DATA_SET_NAME_LIST *names = nullptr;
+    CCODE rc = NWSMTSScanDataSetBegin(conn, src, &ctl, nullptr, &seq, &info, &names);
+    while (rc == 0) {
+      UINT32 h = 0;
+      ASSERT_EQ(0u, NWSMTSOpenDataSetForBackup(conn, seq, NWSM_OPEN_READ_ONLY, &h));
+      EXPECT_EQ(0u, NWSMTSSetArchiveStatus(conn, h, NWSM_CLEAR_MODIFY_FLAG | NWSM_SET_ARCHIVE_DATE_AND_TIME,
+                                           NWSMPackDateTime(2026, 1, 4, 12, 0, 0)));
+      NWSMTSCloseDataSet(conn, &h);
+      rc = NWSMTSScanNextDataSet(conn, &seq, &info, &names);
+    }
+    EXPECT_EQ(NWSMTS_NO_MORE_DATA_SETS, rc);
+    NWSMTSScanDataSetEnd(conn, &seq, &info, &names);
+    free(src);
+  }
+
+  std::string StateFile() {
+    std::string found;
+    if (DIR *d = opendir(tmp.file("state").c_str())) {
+      while (struct dirent *e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n.size() > 4 && n.compare(n.size() - 4, 4, ".log") == 0) found = tmp.file("state/") + n;
+      }
+      closedir(d);
+    }
+    return found;
+  }
+  size_t Lines() {
+    std::string s = ReadFile(StateFile());
+    size_t n = 0;
+    for (char c : s) n += c == '\n';
+    return n;
+  }
+  ino_t Inode() {
+    struct stat st;
+    return stat(StateFile().c_str(), &st) == 0 ? st.st_ino : 0;
+  }
+  // Children of /d whose modify flag is clear are left out: none is, when
+  // every record came through.
+  std::vector<std::string> Unarchived() {
+    NWSM_DATA_SET_NAME_LIST *src = OneName("/d");
+    NWSM_SCAN_CONTROL ctl = Control();
+    ctl.scanType |= NWSM_EXCLUDE_ARCHIVED_CHILDREN;
+    std::vector<std::string> out = ScanNames(conn, src, ctl);
+    free(src);
+    return out;
+  }
+
+  TempDir tmp;
+  std::string root;
+  UINT32 conn = 0;
+};
+
+TEST_F(ArchiveState, IsRewrittenWholeOnceItsLinesFarExceedItsNames) {
+  const size_t names = 41;  // /d/ and its forty files
+  Full();
+  const size_t one = Lines();
+  EXPECT_EQ(names + 1, one);  // with the header line
+  for (int i = 0; i < 20; ++i) {
+    Full();
+    EXPECT_LE(Lines(), 2 * names + 1) << "after FULL " << i + 2;
+  }
+  // What a new world reads from it is whole.
+  Logout(conn);
+  PathWorld(tmp, root);
+  conn = Login();
+  EXPECT_EQ(std::vector<std::string>{"/d/"}, Unarchived());
+}
+
+// Another backup of the resource holds the state open (its shared lock):
+// the rewrite waits for a later scan, and no line is lost meanwhile.
+TEST_F(ArchiveState, IsLeftAsItIsWhileAnotherBackupHoldsIt) {
+  Full();
+  int other = open(StateFile().c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(0, flock(other, LOCK_SH));
+  const ino_t before = Inode();
+  for (int i = 0; i < 3; ++i) Full();
+  EXPECT_EQ(before, Inode());
+  EXPECT_EQ(4 * 41 + 1u, Lines());
+  close(other);
+  Full();
+  EXPECT_NE(before, Inode());
+  EXPECT_LE(Lines(), 2 * 41 + 1u);
+  EXPECT_EQ(std::vector<std::string>{"/d/"}, Unarchived());
+}
+
+// A rewrite killed before its rename leaves its temporary beside the state,
+// which stays as it was; the next rewrite replaces the temporary.
+TEST_F(ArchiveState, ALeftoverOfAnInterruptedRewriteChangesNothing) {
+  Full();
+  WriteFile(StateFile() + ".new", "A 00000000 1 2 3:d/f0\ncut off in the mid");
+  Logout(conn);
+  PathWorld(tmp, root);
+  conn = Login();
+  EXPECT_EQ(std::vector<std::string>{"/d/"}, Unarchived());
+  for (int i = 0; i < 3; ++i) Full();
+  EXPECT_LE(Lines(), 2 * 41 + 1u);
+  EXPECT_EQ(std::vector<std::string>{"/d/"}, Unarchived());
+  struct stat st;
+  EXPECT_NE(0, stat((StateFile() + ".new").c_str(), &st));
+}
+
+// A packed reference time in the hour that summer time's end repeats stands
+// for two instants: the filter takes the earlier one.
+TEST(PackedReferenceTime, InTheRepeatedHourIsTakenAtItsEarlierReading) {
+  struct stat st;
+  if (stat("/usr/share/zoneinfo/Europe/Berlin", &st) != 0) GTEST_SKIP() << "no tzdata for Europe/Berlin here";
+  const char *old = getenv("TZ");
+  std::string saved = old ? old : "";
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  time_t first, last;
+  // 2026-10-25 02:30 local: 00:30 UTC in summer time, 01:30 UTC after.
+  vrksms::UnpackInstants(NWSMPackDateTime(2026, 10, 25, 2, 30, 0), first, last);
+  EXPECT_EQ(1792888200, first);
+  EXPECT_EQ(1792888200 + 3600, last);
+  // 02:15 winter time is 45 minutes after 02:30 summer time.
+  EXPECT_TRUE(vrksms::PackedMayBeLater(NWSMPackDateTime(2026, 10, 25, 2, 15, 0),
+                                       NWSMPackDateTime(2026, 10, 25, 2, 30, 0)));
+  // Outside that hour one instant, and packed order is time order.
+  vrksms::UnpackInstants(NWSMPackDateTime(2026, 12, 11, 10, 0, 0), first, last);
+  EXPECT_EQ(first, last);
+  EXPECT_EQ(1796979600, first);
+  EXPECT_FALSE(vrksms::PackedMayBeLater(NWSMPackDateTime(2026, 12, 11, 9, 59, 58),
+                                        NWSMPackDateTime(2026, 12, 11, 10, 0, 0)));
+  EXPECT_FALSE(vrksms::PackedMayBeLater(NWSMPackDateTime(2026, 12, 11, 10, 0, 0),
+                                        NWSMPackDateTime(2026, 12, 11, 10, 0, 0)));
+  if (old) setenv("TZ", saved.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+}
+
+}  // namespace
