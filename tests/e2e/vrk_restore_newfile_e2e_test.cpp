@@ -205,4 +205,53 @@ TEST(RestoreNewFileE2E, ALinkPlantedBeforeTheLastStepIsNotFollowed) {
   }
 }
 
+// A new file is created with its permission bits and gets its mode and
+// group set again only where the creation gave others: under any umask, and
+// in a directory that hands its own group down, every file comes back with
+// the mode and group it was stored with.
+TEST(RestoreNewFileE2E, ModesAndGroupsComeBackWhateverTheCreationGives) {
+  struct Row {
+    const char *what;
+    mode_t umask;
+    bool groupHandedDown;
+  } rows[] = {
+      {"umask 077", 077, false},
+      {"umask 000", 0, false},
+      {"a directory that hands down another group", 022, true},
+  };
+  const struct {
+    const char *name;
+    mode_t mode;
+  } files[] = {{"a", 0644}, {"b", 0755}, {"c", 0600}, {"d", 0664}, {"e", 0777}};
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    BackupJob job;
+    ASSERT_EQ(0, mkdir((job.data() + "/src").c_str(), 0755));
+    for (const auto &f : files) {
+      std::string path = job.data() + "/src/" + f.name;
+      vrktest::WriteFile(path, std::string(f.name) + "\n");
+      ASSERT_EQ(0, chmod(path.c_str(), f.mode));
+      ASSERT_EQ(0, chown(path.c_str(), getuid(), getgid()));
+    }
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    ASSERT_EQ(0, r.exitCode()) << r.err;
+    const std::string into = job.data() + "/into";
+    ASSERT_EQ(0, mkdir(into.c_str(), 0755));
+    if (row.groupHandedDown) {
+      ASSERT_EQ(0, chown(into.c_str(), getuid(), getgid() + 4242));
+      ASSERT_EQ(0, chmod(into.c_str(), 02775));
+    }
+    const mode_t mask = row.umask;
+    job.SetChildSetup([mask] { umask(mask); });
+    r = job.Run({"-r", "-N", kLogin, "-s", "@" + job.saveset(), "-R", "/into"});
+    ASSERT_EQ(0, r.exitCode()) << r.err;
+    for (const auto &f : files) {
+      struct stat st;
+      ASSERT_EQ(0, lstat((into + "/src/" + f.name).c_str(), &st)) << f.name;
+      EXPECT_EQ(f.mode, st.st_mode & 07777) << f.name;
+      EXPECT_EQ(getgid(), st.st_gid) << f.name;
+    }
+  }
+}
+
 }  // namespace
