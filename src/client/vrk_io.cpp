@@ -149,7 +149,7 @@ ssize_t vrk_bsa_read(void *cpBuf, size_t sizeNbyte, int iTimeout) {
       result = -1;
     }
   } else {
-    ssize_t n = vrk_read(spGlobal->sLocalSaveset.iFilDes, cpBuf, sizeNbyte, iTimeout);
+    ssize_t n = vrk_saveset_read(spGlobal->sLocalSaveset.iFilDes, cpBuf, sizeNbyte, iTimeout);
     if (n == 0) {
       iRc = BSA_RC_NO_MORE_DATA;
       result = 0;

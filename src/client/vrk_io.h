@@ -37,6 +37,12 @@ ssize_t vrk_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int iTimeout
 // time-out (errno ETIMEDOUT). The descriptor's status flags are the same afterwards.
 ssize_t vrk_read(int iFildes, void *cpBuf, size_t sizeNbyte, int iTimeout);
 
+// Reads of the local saveset: as vrk_read, but a regular file is read in
+// large blocks ahead of what is asked for. vrk_saveset_read_forget drops
+// what was read ahead, once the saveset is closed.
+ssize_t vrk_saveset_read(int iFildes, void *cpBuf, size_t sizeNbyte, int iTimeout);
+void vrk_saveset_read_forget();
+
 // Trace hook of the storage client: one line as message 4000.
 void XBSA_trace(const char *cpMessage);
 

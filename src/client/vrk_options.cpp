@@ -14,6 +14,7 @@
 #include <string>
 
 #include "client/vrk_global.h"
+#include "client/vrk_io.h"
 #include "client/vrk_items.h"
 #include "client/vrk_levels.h"
 #include "client/vrk_numbers.h"
@@ -254,6 +255,7 @@ bool opt_saveset(const char *a) {
   // A second -s replaces the first: its file is closed (and a saveset made
   // for it is given up).
   if (ls->iFilDes > 2) close(ls->iFilDes);
+  vrk_saveset_read_forget();
   vrk_saveset_finish(false);
   x_open_nofollow_forget();
   ls->iFilDes = -1;

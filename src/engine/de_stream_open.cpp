@@ -11,6 +11,7 @@
 
 #include "client/vrk_genargs.h"
 #include "client/vrk_global.h"
+#include "client/vrk_io.h"
 #include "client/vrk_timestamp.h"
 #include "engine/de_stream_internal.h"
 #include "engine/engine_globals.h"
@@ -255,6 +256,7 @@ int XBSA_Close(long lBSAHandle) {
       iFailed = 1;
     }
     spGlobal->sLocalSaveset.iFilDes = -1;
+    vrk_saveset_read_forget();
   } else {
     int iRc = BSAEndData(lBSAHandle);
     if (iRc != BSA_RC_SUCCESS) {

@@ -249,8 +249,17 @@ void ReenterDir(UINT32 connection, int dirFd) {
   if (a == Applied().end() || a->second.byId.empty()) return;
   struct stat st;
   if (fstat(dirFd, &st) != 0) return;
-  auto it = a->second.byId.find({st.st_dev, st.st_ino});
+  ReenterDirKnown(connection, dirFd, st.st_dev, st.st_ino);
+}
+
+void ReenterDirKnown(UINT32 connection, int dirFd, dev_t dev, ino_t ino) {
+  auto a = Applied().find(connection);
+  if (a == Applied().end() || a->second.byId.empty()) return;
+  auto it = a->second.byId.find({dev, ino});
   if (it == a->second.byId.end()) return;
+  // Its mode as it is now, after the metadata set when it was left.
+  struct stat st;
+  if (fstat(dirFd, &st) != 0) return;
   std::vector<Deferred> &stack = Kept()[connection];
   // Kept again beneath what is kept now, which lies above it.
   if (!stack.empty() && !AtOrAbove(stack.back(), it->second.res, it->second.comps)) return;

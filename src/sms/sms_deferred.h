@@ -58,6 +58,8 @@ void LeaveDirsFor(UINT32 connection, const Resource *res, const std::vector<std:
 // kept again, to get it once more when left; an ordinary user's read-only
 // one takes the entry first.
 void ReenterDir(UINT32 connection, int dirFd);
+// The same for a directory whose device and inode are known already.
+void ReenterDirKnown(UINT32 connection, int dirFd, dev_t dev, ino_t ino);
 
 // The connection's restore ends: every kept directory gets its metadata.
 // What failed and was not taken (below) is said on standard error.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "runtime/x_leftover.h"
+#include "sms/sms_newfile.h"
 #include "sms/sms_state.h"
 
 namespace vrksms {
@@ -64,7 +65,8 @@ std::string TempName() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
   unsigned x = static_cast<unsigned>(ts.tv_nsec) ^ (++counter * 2654435761u);
-  return Format(".vrk-restore-%u-%d-%08x", static_cast<unsigned>(geteuid()), static_cast<int>(getpid()), x);
+  return Format(".vrk-restore-%u-%d-%08x", static_cast<unsigned>(ProcessEuid()), static_cast<int>(ProcessPid()),
+                x);
 }
 
 void HoldTemp(int fd) { flock(fd, LOCK_EX | LOCK_NB); }

@@ -1,6 +1,7 @@
 // Restore writes: opening a data set for restore, consuming its stream into
-// a temporary name beside the target, and renaming it into place only when
-// the whole stream with a valid trailer has arrived.
+// an unnamed file (a new file) or a temporary name beside the target, and
+// putting it into place only when the whole stream with a valid trailer has
+// arrived.
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -18,6 +19,7 @@
 #include "sms/sms_datahandle.h"
 #include "sms/sms_deferred.h"
 #include "sms/sms_leftovers.h"
+#include "sms/sms_newfile.h"
 #include "sms/sms_owner_guard.h"
 #include "sms/sms_path.h"
 #include "sms/sms_scan.h"
@@ -95,6 +97,9 @@ struct RestoreHandle : DataHandle {
   std::string note;           // the note of an unfinished restore in selfFd
   bool metadataOnly = false;  // no data streams over an existing file
   int tmpFd = -1;
+  bool unnamed = false;       // tmpFd is an unnamed file, linked in at close
+  CreateDefaults defaults;    // of dirFd: what a new file in it gets
+  CreateDefaults childDefaults;  // a directory: of selfFd, for its children
   bool holeSkipped = false;  // zero blocks left as a hole: the size is set at close
   std::string tmpName;
   bool tmpLinked = false;
@@ -118,6 +123,7 @@ struct RestoreHandle : DataHandle {
     ForgetUnfinished(unfinished);
     tmpName.clear();
     tmpLinked = false;
+    unnamed = false;
     if (dirFd >= 0) {
       close(dirFd);
       dirFd = -1;
@@ -166,8 +172,18 @@ struct RestoreHandle : DataHandle {
     });
   }
   DirMeta Meta() const;
+
+  const CreateDefaults &ChildDefaults() {
+    if (!childDefaults.known && selfFd >= 0) childDefaults = CreateDefaultsOf(selfFd);
+    return childDefaults;
+  }
+
   CCODE Decide(Connection &conn);
+  bool OpenUnnamed();
+  CCODE OpenNamedTemp();
   CCODE Write(Connection &conn, const uint8_t *p, size_t n);
+  void SetFileMeta(const struct timespec ts[2], CCODE &rc);
+  CCODE LinkInPlace();
   CCODE Close() override;
 };
 
@@ -297,7 +313,9 @@ CCODE RestoreHandle::Decide(Connection &conn) {
 
   dirFd = OpenParent(parent);
   if (dirFd < 0) return NoDirectory(comps.size() - 1);
-  ReenterDir(connection, dirFd);
+  defaults = parent ? parent->ChildDefaults() : CreateDefaultsOf(dirFd);
+  if (defaults.known) ReenterDirKnown(connection, dirFd, defaults.dev, defaults.ino);
+  else ReenterDir(connection, dirFd);
   // Without a parent handle no directory restore has looked at this one.
   if (!parent) RemoveLeftTemps(dirFd);
   name = comps.back();
@@ -316,22 +334,41 @@ CCODE RestoreHandle::Decide(Connection &conn) {
       metadataOnly = true;
       return 0;
     }
-    SignalsHeld held;
-    for (int tries = 0; tries < 100 && tmpFd < 0; ++tries) {
-      tmpName = TempName();
-      tmpFd = WithDescriptors(
-          [&] { return openat(dirFd, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
-      if (tmpFd < 0 && errno != EEXIST) break;
-    }
-    if (tmpFd >= 0) {
-      RememberUnfinished(unfinished, dirFd, tmpName);
-      HoldTemp(tmpFd);
-    }
-    if (tmpFd < 0) {
-      int err = errno;
-      tmpName.clear();
-      return CannotCreate(std::string("cannot make its temporary file: ") + strerror(err));
-    }
+    if (!exists && OpenUnnamed()) return 0;
+    return OpenNamedTemp();
+  }
+  return 0;
+}
+
+// A new file is written unnamed: no name stands for it until it is whole,
+// and a killed restore leaves nothing behind. False where the file system
+// (or the world's switch) allows no unnamed files.
+bool RestoreHandle::OpenUnnamed() {
+  if (!G().world.unnamedNewFiles) return false;
+  tmpFd = WithDescriptors([&] { return OpenUnnamedFile(dirFd, h.mode); });
+  unnamed = tmpFd >= 0;
+  return unnamed;
+}
+
+// A file that replaces another, or where unnamed files are not to be had:
+// a temporary name beside the target, locked while it is written and in the
+// list that a signal handler clears.
+CCODE RestoreHandle::OpenNamedTemp() {
+  SignalsHeld held;
+  for (int tries = 0; tries < 100 && tmpFd < 0; ++tries) {
+    tmpName = TempName();
+    tmpFd = WithDescriptors(
+        [&] { return openat(dirFd, tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
+    if (tmpFd < 0 && errno != EEXIST) break;
+  }
+  if (tmpFd >= 0) {
+    RememberUnfinished(unfinished, dirFd, tmpName);
+    HoldTemp(tmpFd);
+  }
+  if (tmpFd < 0) {
+    int err = errno;
+    tmpName.clear();
+    return CannotCreate(std::string("cannot make its temporary file: ") + strerror(err));
   }
   return 0;
 }
@@ -452,7 +489,7 @@ CCODE RestoreHandle::Close() {
   }
   struct timespec ts[2];
   Times(h, ts);
-  const bool root = geteuid() == 0;
+  const bool root = ProcessEuid() == 0;
   CCODE rc = 0;
   if (IsDir()) {
     if (applyDirMeta && selfFd >= 0) {
@@ -501,10 +538,17 @@ CCODE RestoreHandle::Close() {
     }
     Discard();
     return rc;
+  } else if (unnamed) {
+    SetFileMeta(ts, rc);
+    if (rc) {
+      Discard();
+      return rc;
+    }
+    rc = LinkInPlace();
+    Discard();
+    return rc;
   } else {
-    if (holeSkipped && ftruncate(tmpFd, static_cast<off_t>(h.dataSize)) != 0) rc = NWSMTS_WRITE_ERROR;
-    if (root && fchown(tmpFd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
-    if (fchmod(tmpFd, h.mode & 07777) != 0 || futimens(tmpFd, ts) != 0) rc = NWSMTS_WRITE_ERROR;
+    SetFileMeta(ts, rc);
     if (close(tmpFd) != 0) rc = NWSMTS_WRITE_ERROR;
     tmpFd = -1;
     if (rc) {
@@ -523,6 +567,56 @@ CCODE RestoreHandle::Close() {
   tmpName.clear();
   tmpLinked = false;
   Discard();
+  return 0;
+}
+
+// Size, owner, mode and times of the file being written, on its descriptor;
+// owner and mode only where the creation did not give them already.
+void RestoreHandle::SetFileMeta(const struct timespec ts[2], CCODE &rc) {
+  const bool root = ProcessEuid() == 0;
+  if (holeSkipped && ftruncate(tmpFd, static_cast<off_t>(h.dataSize)) != 0) rc = NWSMTS_WRITE_ERROR;
+  const bool ownerGiven = unnamed && defaults.known && h.uid == ProcessEuid() && h.gid == defaults.gid;
+  if (root && !ownerGiven && fchown(tmpFd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
+  // A change of owner clears the set-id bits: the mode comes after it.
+  const bool modeGiven = unnamed && CreateGivesMode(defaults, h.mode);
+  if (!modeGiven && fchmod(tmpFd, h.mode & 07777) != 0) rc = NWSMTS_WRITE_ERROR;
+  if (futimens(tmpFd, ts) != 0) rc = NWSMTS_WRITE_ERROR;
+}
+
+// The whole unnamed file gets its name. Something that came to stand there
+// since the first write is never followed: without overwrite the data set
+// is not restored; with it the file takes a temporary name and replaces it.
+CCODE RestoreHandle::LinkInPlace() {
+  if (LinkUnnamedFile(tmpFd, dirFd, name.c_str()) != 0) {
+    if (errno != EEXIST) return NWSMTS_WRITE_ERROR;
+    if (!Overwrite()) return NWSMTS_DATA_SET_ALREADY_EXISTS;
+    {
+      SignalsHeld held;
+      int r = -1;
+      for (int tries = 0; tries < 100 && r != 0; ++tries) {
+        tmpName = TempName();
+        r = LinkUnnamedFile(tmpFd, dirFd, tmpName.c_str());
+        if (r != 0 && errno != EEXIST) break;
+      }
+      if (r != 0) {
+        tmpName.clear();
+        return NWSMTS_WRITE_ERROR;
+      }
+      tmpLinked = true;
+      RememberUnfinished(unfinished, dirFd, tmpName);
+    }
+    if (renameat(dirFd, tmpName.c_str(), dirFd, name.c_str()) != 0) return NWSMTS_WRITE_ERROR;
+    ForgetUnfinished(unfinished);
+    tmpName.clear();
+    tmpLinked = false;
+  }
+  int fd = tmpFd;
+  tmpFd = -1;
+  if (close(fd) != 0) {
+    // The bytes may not all have reached the file: it does not stay.
+    unlinkat(dirFd, name.c_str(), 0);
+    return NWSMTS_WRITE_ERROR;
+  }
   return 0;
 }
 

@@ -178,6 +178,8 @@ bool ReadWorldFile(const std::string &path, World &w, std::string &error) {
       else if (word == "state") w.stateDir = value;
       else if (word == "optional_calls") {
         if (!ParseBool(value, w.optionalCalls)) return fail("optional_calls needs yes or no");
+      } else if (word == "unnamed_new_files") {
+        if (!ParseBool(value, w.unnamedNewFiles)) return fail("unnamed_new_files needs yes or no");
       } else if (word == "fault" || word == "lose") {
         std::vector<std::string> v = Words(value);
         Fault f;

@@ -52,6 +52,7 @@ struct World {
   std::string logPath;
   std::string stateDir;
   bool optionalCalls = true;
+  bool unnamedNewFiles = true;  // a restored new file is written unnamed and linked in
   std::vector<Fault> faults;
   uint32_t failConnects = 0, failConnectCode = 0xFFFDFFBAu;
   uint32_t failLogins = 0, failLoginCode = 0xFFFDFFD7u;

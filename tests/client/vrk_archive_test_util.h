@@ -35,6 +35,7 @@ class LocalSaveset {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     spGlobal->sLocalSaveset.iFilDes = -1;
+    vrk_saveset_read_forget();
   }
   bool ok() const { return fd_ >= 0; }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/vrk_global.h"
+#include "client/vrk_io.h"
 #include "client/vrk_options.h"
 #include "client/vrk_relocation.h"
 #include "client/vrk_saveset_file.h"
@@ -105,7 +106,10 @@ inline ParseRun RunParser(const std::vector<std::string> &args) {
 // Frees the global state at the end of a test so that leak checks stay clean.
 class ClientTest : public testing::Test {
  protected:
-  void SetUp() override { FreshGlobal(); }
+  void SetUp() override {
+    FreshGlobal();
+    vrk_saveset_read_forget();  // nothing read ahead of another test's saveset
+  }
   void TearDown() override {
     FreeGlobalHeap();
     vrk_reset_global();

@@ -421,4 +421,41 @@ TEST_F(IoTest, ReadProgressGivesShareOfExpectedSize) {
   xbsa_reset_library();
 }
 
+// Last here: the bytes it reads count in the progress of the tests after it.
+// The local saveset is read ahead in large blocks: pieces of every size,
+// across the blocks and larger than one, come back in order with the
+// checksum over them; a pipe is never read ahead (a small piece comes as
+// soon as it is there, with the writer still open).
+TEST_F(IoTest, LocalReadsInPiecesOfEverySizeGiveTheFileInOrder) {
+  TempDir dir;
+  const std::string all = Pattern(3 * 128 * 1024 + 777, 5);
+  WriteFile(dir.file("set"), all);
+  int fd = open(dir.file("set").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  fds_.push_back(fd);
+  spGlobal->sLocalSaveset.iFilDes = fd;
+  spGlobal->lChkSum = 1;
+  std::string back;
+  std::vector<char> buf(300000);
+  const size_t sizes[] = {8, 43, 3975, 65536, 131071, 1, 200000, 8};
+  for (size_t i = 0; back.size() < all.size(); ++i) {
+    ssize_t n = vrk_bsa_read(buf.data(), sizes[i % (sizeof sizes / sizeof sizes[0])], 5);
+    ASSERT_GT(n, 0) << back.size();
+    back.append(buf.data(), (size_t)n);
+  }
+  EXPECT_EQ(vrk_bsa_read(buf.data(), 10, 5), 0);
+  EXPECT_TRUE(back == all);
+  EXPECT_EQ(spGlobal->lChkSum, (uint32_t)adler32(1, (const Bytef *)all.data(), (uInt)all.size()));
+
+  int p[2];
+  Pipe(p);
+  spGlobal->sLocalSaveset.iFilDes = p[0];
+  ASSERT_EQ(write(p[1], "0123456789", 10), 10);
+  char small[4];
+  EXPECT_EQ(vrk_bsa_read(small, sizeof small, 2), 4);
+  EXPECT_EQ(std::string(small, 4), "0123");
+  EXPECT_EQ(vrk_bsa_read(small, sizeof small, 2), 4);
+  EXPECT_EQ(std::string(small, 4), "4567");
+}
+
 }  // namespace

@@ -396,7 +396,8 @@ TEST(RestoreHostileE2E, ASignalInTheMiddleOfAFileLeavesNoTemporaryFile) {
   signal(SIGPIPE, SIG_IGN);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
-    BackupJob job;
+    // The named road, which a new file takes without unnamed files.
+    BackupJob job("unnamed_new_files = no\n");
     mkdir((job.data() + "/src").c_str(), 0755);
     std::string big(4 * 1024 * 1024, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = (char)(i * 2654435761u >> 13);
