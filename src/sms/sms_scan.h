@@ -156,6 +156,38 @@ class Scan : public HandleObject {
   void EmitPending();
   void Passed();  // an item after the resume point was emitted
 
+  // The steps of Next, each taking the scan one step on.
+  // Opens the next source and returns its top parent (a file source also
+  // its file), or passes over a source that is skipped, excluded or gone.
+  void StartSource();
+  // The source's directory is gone: said so, and returned as unreadable.
+  void SourceGone();
+  // A source naming one file: its directory's parent and the file.
+  void ScanFileSource(const Frame &f);
+  // All of the source is returned: the scan moves to the next one.
+  void EndSource();
+  // The source is done: a resume point in it is passed.
+  void FinishSource();
+  // Reads the deepest directory, then takes its next child, its next
+  // subdirectory, or leaves it.
+  void Advance();
+  void NextChild(Frame &f);
+  void NextSubdir(Frame &f);
+  // A one-level scan returns a subdirectory as a parent without entering it.
+  void NameSubdir(const Frame &f, const Entry &d);
+  // Opens and reads subdirectory d of f as the new deepest frame (already:
+  // it was returned before the resume point).
+  void EnterSubdir(Frame &f, const Entry &d, bool already);
+  void LeaveDir();
+  void QueueChild(const Frame &f, const Entry &e);
+  // Whether the entry name of the directory at depth (a subdirectory when
+  // isDir is 1) comes after the resume point.
+  bool AfterResume(size_t depth, int isDir, const std::string &name) const;
+  // A subdirectory's subtree lies wholly before the resume point, holds it
+  // or is it (the directory was returned), or comes after it.
+  enum class ResumePlace { kBefore, kReturned, kAfter };
+  ResumePlace PlaceOfDir(const Frame &f, const Entry &d) const;
+
   size_t si_ = 0;
   bool started_ = false;
   std::vector<std::string> comps_;

@@ -355,164 +355,213 @@ void Scan::Passed() {
   if (ResumeActive()) resume = false;
 }
 
+namespace {
+
+// The metadata of an open directory as the scan returns it for a parent; left
+// empty when the directory cannot be read.
+FileMeta DirMeta(int fd) {
+  FileMeta m;
+  struct stat st;
+  if (fstat(fd, &st) == 0) {
+    m.kind = kSidfDirectory;
+    m.mode = st.st_mode & 07777;
+    m.uid = st.st_uid;
+    m.gid = st.st_gid;
+    m.mtime = st.st_mtim;
+    m.atime = st.st_atim;
+    m.ctime = st.st_ctim;
+    m.btime = st.st_ctim;
+  }
+  return m;
+}
+
+}  // namespace
+
+bool Scan::AfterResume(size_t depth, int isDir, const std::string &name) const {
+  OrderKey k = KeyOf(depth);
+  k.emplace_back(isDir, name);
+  return resumeKey < k;
+}
+
+Scan::ResumePlace Scan::PlaceOfDir(const Frame &f, const Entry &d) const {
+  if (!ResumeActive()) return ResumePlace::kAfter;
+  OrderKey k = KeyOf(f.depth);
+  k.emplace_back(1, d.name);
+  bool prefix = k.size() <= resumeKey.size() && std::equal(k.begin(), k.end(), resumeKey.begin());
+  if (k < resumeKey && !prefix) return ResumePlace::kBefore;
+  return resumeKey < k ? ResumePlace::kAfter : ResumePlace::kReturned;
+}
+
+void Scan::QueueChild(const Frame &f, const Entry &e) {
+  ScanItem it;
+  it.res = sources[si_].res;
+  it.dirComps.assign(comps_.begin(), comps_.begin() + static_cast<long>(f.depth));
+  it.name = e.name;
+  it.meta = e.meta;
+  it.dir = f.dir;
+  queue_.push_back(std::move(it));
+}
+
+void Scan::FinishSource() {
+  resume = resume && !ResumeActive();
+  ++si_;
+}
+
+void Scan::SourceGone() {
+  // The source was there when the scan began: its loss is reported.
+  Frame gone;
+  gone.depth = comps_.size();
+  gone.err = errno ? errno : EIO;
+  gone.self.kind = kSidfDirectory;
+  Unreadable(gone, gone.err);
+  if (!ResumeActive()) PushParent(gone.depth, gone.self, nullptr, gone.err);
+  FinishSource();
+}
+
+void Scan::ScanFileSource(const Frame &f) {
+  const Source &src = sources[si_];
+  if (!ResumeActive()) PushParent(f.depth, f.self, f.dir);
+  Entry e;
+  e.name = src.fileName;
+  bool ok = StatEntry(f.fd, e.name.c_str(), e.meta) && e.meta.kind != kSidfDirectory;
+  bool after = !ResumeActive() || AfterResume(f.depth, 0, e.name);
+  if (ok && after && !ctl.parentsOnly && Selected(e, f)) QueueChild(f, e);
+  FinishSource();
+}
+
+void Scan::StartSource() {
+  const Source &src = sources[si_];
+  if (resume && si_ < resumeSource) {
+    ++si_;
+    return;
+  }
+  comps_ = src.comps;
+  if (ParentExcluded(ParentName(*tsa, *src.res, comps_))) {
+    ++si_;
+    return;
+  }
+  int fd = OpenDirBeneath(*src.res, src.comps, src.comps.size(), false);
+  if (fd < 0) {
+    SourceGone();
+    return;
+  }
+  auto f = std::make_unique<Frame>();
+  f->Own(fd);
+  f->depth = comps_.size();
+  f->self = DirMeta(fd);
+  // The top parent is always returned (once: not again after a resume).
+  f->emitted = true;
+  Enter(*f, nullptr);
+  if (src.fileSource) {
+    ScanFileSource(*f);
+    return;
+  }
+  stack_.push_back(std::move(f));
+  Frame &top = *stack_.back();
+  Hold(top);
+  Load(top);
+  if (top.err) Unreadable(top, top.err);
+  if (!ResumeActive()) PushParent(top.depth, top.self, top.dir, top.err);
+  started_ = true;
+}
+
+void Scan::EndSource() {
+  started_ = false;
+  FinishSource();
+}
+
+void Scan::NextChild(Frame &f) {
+  const Entry &e = f.files[f.fi++];
+  if (ResumeActive() && !AfterResume(f.depth, 0, e.name)) return;
+  if (!Selected(e, f)) return;
+  Passed();
+  EmitPending();
+  QueueChild(f, e);
+}
+
+void Scan::NameSubdir(const Frame &f, const Entry &d) {
+  Passed();
+  EmitPending();
+  comps_.resize(f.depth);
+  comps_.push_back(d.name);
+  PushParent(f.depth + 1, d.meta, nullptr);
+  comps_.pop_back();
+}
+
+void Scan::EnterSubdir(Frame &f, const Entry &d, bool already) {
+  comps_.resize(f.depth);
+  comps_.push_back(d.name);
+  int fd = OpenSub(d.name);
+  int err = fd < 0 ? (errno ? errno : EIO) : 0;
+  // A directory below the held levels lets go once it moves on to its
+  // subdirectories: they are opened beneath it or by path from then on.
+  if (!f.held) Release(f);
+  auto sub = std::make_unique<Frame>();
+  sub->Own(fd);
+  sub->depth = f.depth + 1;
+  sub->self = d.meta;
+  Enter(*sub, &f);
+  stack_.push_back(std::move(sub));
+  Frame &s = *stack_.back();
+  Hold(s);
+  // Read before it is returned, so that an unreadable directory says so:
+  // it comes as a parent without children whose open fails.
+  if (fd < 0) {
+    s.loaded = true;
+    s.err = err;
+  } else {
+    Load(s);
+  }
+  if (s.err) Unreadable(s, s.err);
+  if (already) {
+    s.emitted = true;
+  } else if (!FilterActive() || s.err || DateSelected(d, f, true)) {
+    // A directory that changed itself is returned without changed children.
+    Passed();
+    EmitPending();
+  }
+}
+
+void Scan::NextSubdir(Frame &f) {
+  const Entry &d = f.dirs[f.di++];
+  const ResumePlace place = PlaceOfDir(f, d);
+  if (place == ResumePlace::kBefore) return;  // the whole subtree lies before the resume point
+  const bool already = place == ResumePlace::kReturned;
+  if (ctl.scanType & NWSM_DO_NOT_TRAVERSE) {
+    if (!already) NameSubdir(f, d);
+    return;
+  }
+  EnterSubdir(f, d, already);
+}
+
+void Scan::LeaveDir() {
+  if (stack_.back()->held) --held_;
+  stack_.pop_back();
+  if (!stack_.empty()) comps_.resize(stack_.back()->depth);
+}
+
+void Scan::Advance() {
+  Frame &f = *stack_.back();
+  if (!f.loaded) Load(f);
+  if (!ctl.parentsOnly && f.fi < f.files.size()) {
+    NextChild(f);
+  } else if (f.di < f.dirs.size()) {
+    NextSubdir(f);
+  } else {
+    LeaveDir();
+  }
+}
+
 CCODE Scan::Next() {
-  const bool oneLevel = (ctl.scanType & NWSM_DO_NOT_TRAVERSE) != 0;
   while (queue_.empty()) {
     if (si_ >= sources.size()) return NWSMTS_NO_MORE_DATA_SETS;
-    const Source &src = sources[si_];
     if (!started_) {
-      if (resume && si_ < resumeSource) {
-        ++si_;
-        continue;
-      }
-      comps_ = src.comps;
-      std::string self = ParentName(*tsa, *src.res, comps_);
-      if (ParentExcluded(self)) {
-        ++si_;
-        continue;
-      }
-      int fd = OpenDirBeneath(*src.res, src.comps, src.comps.size(), false);
-      if (fd < 0) {
-        // The source was there when the scan began: its loss is reported.
-        Frame gone;
-        gone.depth = comps_.size();
-        gone.err = errno ? errno : EIO;
-        gone.self.kind = kSidfDirectory;
-        Unreadable(gone, gone.err);
-        if (!ResumeActive()) PushParent(gone.depth, gone.self, nullptr, gone.err);
-        resume = resume && !ResumeActive();
-        ++si_;
-        continue;
-      }
-      auto f = std::make_unique<Frame>();
-      f->Own(fd);
-      f->depth = comps_.size();
-      struct stat st;
-      if (fstat(fd, &st) == 0) {
-        f->self.kind = kSidfDirectory;
-        f->self.mode = st.st_mode & 07777;
-        f->self.uid = st.st_uid;
-        f->self.gid = st.st_gid;
-        f->self.mtime = st.st_mtim;
-        f->self.atime = st.st_atim;
-        f->self.ctime = st.st_ctim;
-        f->self.btime = st.st_ctim;
-      }
-      // The top parent is always returned (once: not again after a resume).
-      f->emitted = true;
-      Enter(*f, nullptr);
-      if (src.fileSource) {
-        if (!ResumeActive()) PushParent(f->depth, f->self, f->dir);
-        Entry e;
-        e.name = src.fileName;
-        bool ok = StatEntry(fd, e.name.c_str(), e.meta) && e.meta.kind != kSidfDirectory;
-        bool after = !ResumeActive() || resumeKey < OrderKey{{0, e.name}};
-        if (ok && after && !ctl.parentsOnly && Selected(e, *f)) {
-          ScanItem it;
-          it.res = src.res;
-          it.dirComps = comps_;
-          it.name = e.name;
-          it.meta = e.meta;
-          it.dir = f->dir;
-          queue_.push_back(std::move(it));
-        }
-        resume = resume && !ResumeActive();
-        ++si_;
-        continue;
-      }
-      stack_.push_back(std::move(f));
-      Frame &top = *stack_.back();
-      Hold(top);
-      Load(top);
-      if (top.err) Unreadable(top, top.err);
-      if (!ResumeActive()) PushParent(top.depth, top.self, top.dir, top.err);
-      started_ = true;
-      continue;
+      StartSource();
+    } else if (stack_.empty()) {
+      EndSource();
+    } else {
+      Advance();
     }
-    if (stack_.empty()) {
-      started_ = false;
-      resume = resume && !ResumeActive();
-      ++si_;
-      continue;
-    }
-    Frame &f = *stack_.back();
-    if (!f.loaded) Load(f);
-    if (!ctl.parentsOnly && f.fi < f.files.size()) {
-      const Entry &e = f.files[f.fi++];
-      if (ResumeActive()) {
-        OrderKey k = KeyOf(f.depth);
-        k.emplace_back(0, e.name);
-        if (!(resumeKey < k)) continue;
-      }
-      if (!Selected(e, f)) continue;
-      Passed();
-      EmitPending();
-      ScanItem it;
-      it.res = src.res;
-      it.dirComps.assign(comps_.begin(), comps_.begin() + static_cast<long>(f.depth));
-      it.name = e.name;
-      it.meta = e.meta;
-      it.dir = f.dir;
-      queue_.push_back(std::move(it));
-      continue;
-    }
-    if (f.di < f.dirs.size()) {
-      const Entry &d = f.dirs[f.di++];
-      bool already = false;
-      if (ResumeActive()) {
-        OrderKey k = KeyOf(f.depth);
-        k.emplace_back(1, d.name);
-        bool prefix = k.size() <= resumeKey.size() && std::equal(k.begin(), k.end(), resumeKey.begin());
-        if (k < resumeKey && !prefix) continue;  // the whole subtree lies before the resume point
-        already = !(resumeKey < k);
-      }
-      if (oneLevel) {
-        if (!already) {
-          Passed();
-          EmitPending();
-          comps_.resize(f.depth);
-          comps_.push_back(d.name);
-          PushParent(f.depth + 1, d.meta, nullptr);
-          comps_.pop_back();
-        }
-        continue;
-      }
-      comps_.resize(f.depth);
-      comps_.push_back(d.name);
-      int fd = OpenSub(d.name);
-      int err = fd < 0 ? (errno ? errno : EIO) : 0;
-      // A directory below the held levels lets go once it moves on to its
-      // subdirectories: they are opened beneath it or by path from then on.
-      if (!f.held) Release(f);
-      auto sub = std::make_unique<Frame>();
-      sub->Own(fd);
-      sub->depth = f.depth + 1;
-      sub->self = d.meta;
-      Enter(*sub, &f);
-      stack_.push_back(std::move(sub));
-      Frame &s = *stack_.back();
-      Hold(s);
-      // Read before it is returned, so that an unreadable directory says so:
-      // it comes as a parent without children whose open fails.
-      if (fd < 0) {
-        s.loaded = true;
-        s.err = err;
-      } else {
-        Load(s);
-      }
-      if (s.err) Unreadable(s, s.err);
-      if (already) {
-        s.emitted = true;
-      } else if (!FilterActive() || s.err || DateSelected(d, f, true)) {
-        // A directory that changed itself is returned without changed children.
-        Passed();
-        EmitPending();
-      }
-      continue;
-    }
-    if (stack_.back()->held) --held_;
-    stack_.pop_back();
-    if (!stack_.empty()) comps_.resize(stack_.back()->depth);
   }
   current = std::move(queue_.front());
   queue_.pop_front();
