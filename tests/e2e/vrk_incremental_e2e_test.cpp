@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <glob.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -162,6 +163,9 @@ struct Ctx {
   std::vector<uint64_t> stateSizes;  // the archive state after each FULL
   std::vector<std::string> env;   // the client's extra environment
   std::vector<std::string> incrEnv;  // set by a change: the INCR's and DIFF's
+  std::vector<std::string> incrChain;  // savesets a change made: restored between the FULL and the INCR
+  std::map<std::string, std::string> said;  // what each level wrote to standard error
+  std::string tsa;                   // the row's TSA switches
 };
 
 struct Row {
@@ -169,6 +173,7 @@ struct Row {
   std::function<void(Ctx &)> before;  // before the FULLs
   std::function<void(Ctx &)> change;  // after them
   std::set<std::string> stored;       // what the INCR and the DIFF hold, exactly
+  std::set<std::string> diffStored;   // the DIFF's, where it differs from the INCR's
   std::set<std::string> extra;        // names the restores give back that are gone
   int cleanFulls = 0;                 // FULLs before the FULL of the row
   std::string fullWorld;              // the last FULL's world switches
@@ -177,6 +182,8 @@ struct Row {
   std::vector<std::string> options;   // more arguments of every backup
   int fullExit = 0;
   bool exact = true;                  // false: `stored` is a part of what is held
+  std::function<void(Ctx &)> beforeLevel;  // before the INCR and before the DIFF
+  int levelExit = 0;                  // the INCR's and the DIFF's
   std::function<void(Ctx &)> check;   // after everything
   bool needsRoot = false;
 };
@@ -206,6 +213,61 @@ e2e::Watch MoveDirectoryAway(const std::string &data) {
   };
 }
 
+// True once the client has stopped itself at the stand-in call.
+bool Stopped(pid_t pid) {
+  siginfo_t si{};
+  return waitid(P_PID, (id_t)pid, &si, WSTOPPED | WNOHANG | WNOWAIT) == 0 && si.si_pid == pid;
+}
+
+// Two runs of the job at once. Run A (an INCR) scans, saving a change made
+// before it started, and stands before it ends; /t/b is rewritten; run B
+// starts, prepares its own marker, stands at its first read and is killed.
+// A then ends well: its marker, dated before the rewrite, is the reference,
+// not B's, dated after it.
+void TwoRunsAtOnce(Ctx &c) {
+  BackupJob &job = *c.job;
+  vrktest::WriteFile(c.t + "/a.txt", "alpha, changed before both runs\n");
+  // A's marker and what it saves lie in a later two seconds than this
+  // change, so that the next INCR need not save it again.
+  WaitForClockPast(time(nullptr) | 1);
+  job.SetWorld("stop NWSMReleaseTSA = 1\n", c.tsa);
+  pid_t pidB = -1;
+  bool bPrepared = false;
+  Result b;
+  Result a = job.Run(
+      {"-b", "-j", "job", "-N", kLogin, "-l", "INCR", "-s", "@" + job.file("A.ss"), "/t"},
+      [&](pid_t pidA, const std::string &) {
+        if (!Stopped(pidA)) return false;
+        // Later than A's marker, earlier than B's.
+        WaitForClockPast(time(nullptr) | 1);
+        const time_t rewritten = time(nullptr);
+        Write(c.t + "/b", "bravo, rewritten between the two starts\n", rewritten);
+        WaitForClockPast(rewritten | 1);
+        job.SetWorld("stop NWSMTSReadDataSet = 1\n", c.tsa);
+        b = job.Run({"-b", "-j", "job", "-N", kLogin, "-l", "INCR", "-s", "@" + job.file("B.ss"), "/t"},
+                    [&](pid_t pid, const std::string &) {
+                      if (!Stopped(pid)) return false;
+                      pidB = pid;
+                      for (const std::string &name : e2e::Names(job.file("tmp"))) {
+                        struct stat st;
+                        if (name.rfind("job.I", 0) == 0 && stat(job.file("tmp/" + name).c_str(), &st) == 0 &&
+                            st.st_mtime > (rewritten | 1))
+                          bPrepared = true;
+                      }
+                      kill(-pid, SIGKILL);
+                      return true;
+                    });
+        kill(pidA, SIGCONT);
+        return true;
+      });
+  job.SetWorld("", c.tsa);
+  ASSERT_GT(pidB, 0) << b.err;
+  ASSERT_TRUE(bPrepared) << "run B stopped before it prepared its marker\n" << b.err;
+  ASSERT_EQ(-1, b.exitCode()) << b.err;
+  ASSERT_EQ(0, a.exitCode()) << a.err;
+  c.incrChain.push_back(job.file("A.ss"));
+}
+
 // A zone whose summer time ends between the FULL's reference and now: the
 // reference falls in the hour that is repeated, and a change made after the
 // end packs to an earlier local time than the reference.
@@ -224,7 +286,7 @@ TEST_P(IncrementalLevel, SavesTheChangeAndRestoresTheLiveTree) {
   const Row &row = GetParam();
   if (row.needsRoot && geteuid() != 0) GTEST_SKIP() << "changing a file's owner needs root";
   BackupJob job("", row.tsa);
-  Ctx ctx{&job, job.data() + "/t", {}, {}, {}};
+  Ctx ctx{&job, job.data() + "/t", {}, {}, {}, {}, {}, row.tsa};
   const std::string &t = ctx.t;
   // The tree: files, a link, a directory with a subdirectory, old times.
   ASSERT_EQ(0, mkdir(t.c_str(), 0755));
@@ -266,23 +328,30 @@ TEST_P(IncrementalLevel, SavesTheChangeAndRestoresTheLiveTree) {
   std::vector<std::string> env = ctx.incrEnv.empty() ? ctx.env : ctx.incrEnv;
   for (const char *level : {"INCR", "DIFF"}) {
     SCOPED_TRACE(level);
+    if (row.beforeLevel) row.beforeLevel(ctx);
     std::string ss = job.file(std::string(level) + ".ss");
     std::vector<std::string> args{"-b", "-j", "job", "-N", kLogin, "-l", level, "-s", "@" + ss};
     args.insert(args.end(), row.options.begin(), row.options.end());
     args.push_back("/t");
     r = job.Run(args, e2e::Watch(), -1, env);
-    ASSERT_EQ(0, r.exitCode()) << r.err;
+    EXPECT_EQ(row.levelExit, r.exitCode()) << r.err;
+    ctx.said[level] = r.err;
     std::string why;
     std::set<std::string> got = Stored(ss, why);
     ASSERT_EQ("", why);
+    const bool incr = std::string(level) == "INCR";
+    const std::set<std::string> &want = incr || row.diffStored.empty() ? row.stored : row.diffStored;
     if (row.exact) {
-      EXPECT_EQ(row.stored, got) << r.err;
+      EXPECT_EQ(want, got) << r.err;
     } else {
-      for (const std::string &name : row.stored) EXPECT_TRUE(got.count(name)) << name;
+      for (const std::string &name : want) EXPECT_TRUE(got.count(name)) << name;
     }
-    // The FULL and then this level, over a restore of their own.
+    // The FULL, the INCRs between, then this level, over a restore of their own.
     std::string target = std::string("/back-") + level;
-    for (const std::string &saveset : {job.file("full.ss"), ss}) {
+    std::vector<std::string> chain{job.file("full.ss")};
+    if (incr) chain.insert(chain.end(), ctx.incrChain.begin(), ctx.incrChain.end());
+    chain.push_back(ss);
+    for (const std::string &saveset : chain) {
       Result back = job.Run({"-r", "-N", kLogin, "-s", "@" + saveset, "-o", "overwrite", "-R", target},
                             e2e::Watch(), -1, env);
       ASSERT_EQ(0, back.exitCode()) << back.err;
@@ -377,6 +446,39 @@ std::vector<Row> Rows() {
     dst.exact = false;  // in the repeated hour more may be saved, never less
     dst.tsa = "archive = no\n";
     rows.push_back(dst);
+  }
+  // Two runs of the job at once, the later one killed: the change made
+  // between their starts is in the next INCR, and the DIFF holds both.
+  // Without archive state the reference alone tells what changed.
+  {
+    Row two = Make("TwoRunsAtOnceTheLaterKilled", nullptr, TwoRunsAtOnce, {"/t/", "/t/b"});
+    two.diffStored = {"/t/", "/t/a.txt", "/t/b"};
+    two.tsa = "archive = no\n";
+    rows.push_back(two);
+  }
+  // The FULL ran while the clock was a day ahead, and the clock was set
+  // right since: each level finds the FULL's markers in the future, names
+  // the one it would take and saves everything. Without archive state the
+  // reference alone tells what changed.
+  {
+    Row ahead = Make("MarkersOfTheFullADayAhead", nullptr,
+              [](Ctx &c) { Write(c.t + "/b", "bravo, changed after the clock was set right\n", time(nullptr)); },
+              {"/t/", "/t/a.txt", "/t/b", "/t/secret.txt", "/t/ln", "/t/d/", "/t/d/x", "/t/d/y", "/t/d/sub/",
+               "/t/d/sub/z"});
+    ahead.beforeLevel = [](Ctx &c) {
+      for (const char *marker : {"times/job.I", "times/job.D"}) SetTime(c.job->file(marker), time(nullptr) + 86400);
+    };
+    ahead.levelExit = 1;
+    ahead.tsa = "archive = no\n";
+    ahead.check = [](Ctx &c) {
+      for (const char *level : {"INCR", "DIFF"}) {
+        std::string marker = c.job->file(std::string("times/job.") + level[0]);
+        EXPECT_NE(std::string::npos,
+                  c.said[level].find("Warning:  Cannot stat() time stamp file [" + marker + "]:[it is dated "))
+            << level << "\n" << c.said[level];
+      }
+    };
+    rows.push_back(ahead);
   }
   // Nothing unchanged is saved again.
   rows.push_back(Make("TwoThousandUnchangedFilesAndOneNew",
