@@ -444,7 +444,9 @@ struct RestoreRun {
     }
     trace("%l4 got file [%s]", vrk_log_name(recordName).c_str());
     if (parentNotPlaced) {
-      // Its parent has no place: neither has the child.
+      // Its parent has no place: neither has the child. The selection it
+      // matches did meet a data set of the saveset all the same.
+      matches(storedDir + recordName);
       pass_over_not_included(storedDir + recordName);
       return false;
     }
