@@ -697,6 +697,11 @@ struct RestoreRun {
       NWSM_DATA_SET_NAME_LIST *resourceName = nullptr;
       BUFFER *SMSData = ReadDEFiles(&bytesToWrite, &parentFlag, &tnoFlag, si, &resourceName);
       if (SMSData == nullptr) {
+        // A read cut short by the signal is no end of the saveset.
+        if (signalled()) {
+          vrk_log(3500, "Restore: stopped by a termination signal");
+          break;
+        }
         end_of_data();
         break;
       }
