@@ -83,6 +83,10 @@ bool is_regular(int iFildes) {
   return fstat(iFildes, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// A stop signal (SIGINT, SIGPIPE) ends the wait for a stalled pipe or
+// device at once: the loop fails with EINTR instead of waiting again.
+bool stop_signalled() { return spGlobal->sVRKObject.iSigRecv != 0; }
+
 }  // namespace
 
 ssize_t vrk_read(int iFildes, void *cpBuf, size_t sizeNbyte, int iTimeout) {
@@ -109,6 +113,10 @@ ssize_t vrk_read(int iFildes, void *cpBuf, size_t sizeNbyte, int iTimeout) {
   size_t total = 0;
   Deadline deadline(iTimeout);
   while (total < sizeNbyte) {
+    if (stop_signalled()) {
+      errno = EINTR;
+      return -1;
+    }
     struct pollfd pfd = {iFildes, POLLIN, 0};
     int rc = poll(&pfd, 1, deadline.Left());
     if (rc == 0) {
@@ -170,6 +178,10 @@ ssize_t vrk_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int iTimeout
   size_t total = 0;
   Deadline deadline(iTimeout);
   while (total < sizeNbyte) {
+    if (stop_signalled()) {
+      errno = EINTR;
+      return -1;
+    }
     struct pollfd pfd = {iFildes, POLLOUT, 0};
     int rc = poll(&pfd, 1, deadline.Left());
     if (rc == 0) {

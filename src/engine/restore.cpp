@@ -444,7 +444,9 @@ struct RestoreRun {
     }
     trace("%l4 got file [%s]", vrk_log_name(recordName).c_str());
     if (parentNotPlaced) {
-      // Its parent has no place: neither has the child.
+      // Its parent has no place: neither has the child. The selection it
+      // matches did meet a data set of the saveset all the same.
+      matches(storedDir + recordName);
       pass_over_not_included(storedDir + recordName);
       return false;
     }
@@ -695,6 +697,11 @@ struct RestoreRun {
       NWSM_DATA_SET_NAME_LIST *resourceName = nullptr;
       BUFFER *SMSData = ReadDEFiles(&bytesToWrite, &parentFlag, &tnoFlag, si, &resourceName);
       if (SMSData == nullptr) {
+        // A read cut short by the signal is no end of the saveset.
+        if (signalled()) {
+          vrk_log(3500, "Restore: stopped by a termination signal");
+          break;
+        }
         end_of_data();
         break;
       }

@@ -89,7 +89,8 @@ void TakeName(ScanRun &run, const NWSM_DATA_SET_NAME &n) {
 
 // Rewrites the data set's name list to hold only its long name.
 CCODE ReduceToLongName(ScanRun &run, const NWSM_DATA_SET_NAME &longName) {
-  if (spGlobal->iLogLevel >= 4) trace("%l4 Reduce dataSetNameList to only nameSpace LONG [%s]", longName.name);
+  if (spGlobal->iLogLevel >= 4)
+    trace("%l4 Reduce dataSetNameList to only nameSpace LONG [%s]", vrk_log_name(longName.name).c_str());
   NWBOOLEAN reverse = 0;
   STRING_BUFFER *first = nullptr, *next = nullptr;
   CCODE cc = NWSMTSGetNameSpaceTypeInfo(run.si->connection, longName.nameSpaceType, &reverse, &first, &next);
@@ -221,7 +222,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
   if (ccFirst == 0) {
     NWSMCloseName(&nameHandle);
     if (spGlobal->iLogLevel >= 3)
-      vrk_log(3500, "ScanAndReadDataSets: primary nameSpace for [%s] is 0X%03X", primary.name,
+      vrk_log(3500, "ScanAndReadDataSets: primary nameSpace for [%s] is 0X%03X", vrk_log_name(primary.name).c_str(),
               (unsigned)primary.nameSpaceType);
     if (primary.nameSpaceType == NWSM_TSA_DEFINED_RESOURCE_TYPE ||
         primary.nameSpaceType == NWSM_DIRECTORY_NAME_SPACE)
@@ -274,8 +275,10 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
     bool ok = true;
     std::string shown = ToLocal(si, run.name, ok);
     if (ok && spGlobal->iLogLevel >= 3 && info != nullptr) {
-      if (run.isParent) vrk_log(3500, "Item: %-60s", shown.c_str());
-      else vrk_log(3500, "Item:   %-58s", shown.c_str());
+      // The name shown whole, padded to its column behind its marks.
+      const size_t width = run.isParent ? 60 : 58;
+      const std::string pad(shown.size() < width ? width - shown.size() : 0, ' ');
+      vrk_log(3500, run.isParent ? "Item: %s%s" : "Item:   %s%s", vrk_log_name(shown).c_str(), pad.c_str());
       vrk_log(3500, "primaryDataStreamSize= %ld", (long)info->primaryDataStreamSize);
     }
   }

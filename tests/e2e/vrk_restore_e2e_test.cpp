@@ -216,6 +216,7 @@ TEST(RestoreE2E, SourcePatternsSelectDataSets) {
     // Each selection that no data set matched gets a warning that names it,
     // and the job ends 1.
     std::vector<std::string> unmet;
+    std::string target = "/sel";
   } cases[] = {
       // A pattern with a leading '/' against names that begin with '/'.
       {{"/src/sub/*"}, {"/sel/src/sub/b.txt", "/sel/src/sub/deep/big.bin"}, {"/sel/src/a.txt", "/sel/src/empty"}, {}},
@@ -236,12 +237,19 @@ TEST(RestoreE2E, SourcePatternsSelectDataSets) {
       {{"/src/*", "/src/a.txt", "/src/sub/b.txt"}, {"/sel/src/a.txt", "/sel/src/sub/b.txt"}, {}, {}},
       // A plain restore matches the part after the last '/'.
       {{"-o", "plain", "/src/sub/*b.txt", "/src/*none.txt"}, {"/sel/b.txt"}, {"/sel/a.txt"}, {"/src/*none.txt"}},
+      // A file that no relocation pair takes is not included, yet its
+      // selection did meet a data set of the saveset.
+      {{"/src/sub/*b.txt", "/src/a.txt"},
+       {"/sel/b.txt"},
+       {"/sel/a.txt", "/sel/deep/big.bin"},
+       {},
+       "/src/sub/==::==/sel/"},
   };
   for (const Case &c : cases) {
     BackupJob job;
     MakeTree(job.data());
     BackupSrc(job);
-    std::vector<std::string> args{"-R", "/sel"};
+    std::vector<std::string> args{"-R", c.target};
     args.insert(args.end(), c.items.begin(), c.items.end());
     Result r = Restore(job, args);
     const std::string &row = c.items[0] == "-o" ? c.items[2] : c.items[0];

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -228,6 +229,78 @@ TEST(SavesetE2E, AnInterruptEndsALocalBackupAtItsNextWrite) {
     EXPECT_LT(r.out.size(), before.size() / 4);
     EXPECT_TRUE(vrktest::ReadFile(job.saveset()) == before) << "the saveset changed";
     EXPECT_EQ("", Temporaries(job.path()));
+  }
+}
+
+// True once the client waits in a poll (the kernel names its wait so);
+// true also where the kernel does not tell.
+bool WaitsInPoll(pid_t pid) {
+  std::string wchan = vrktest::ReadFile("/proc/" + std::to_string(pid) + "/wchan");
+  return wchan.empty() || wchan == "0" || wchan.find("poll") != std::string::npos;
+}
+
+// Ctrl-C while the client waits on a stalled pipe (standard output that
+// nobody reads, standard input that nobody writes): the job ends by the
+// signal at once, not when the data wait runs out.
+TEST(SavesetE2E, AnInterruptEndsTheWaitOnAStalledPipe) {
+  struct Case {
+    const char *name;
+    bool restore;
+  } cases[] = {{"backup to standard output", false}, {"restore from standard input", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    BackupJob job;
+    // A data wait long enough to tell the signal's end from the timeout's.
+    vrktest::WriteFile(job.file("korva.ini"), vrktest::ReadFile(job.file("korva.ini")) + "VRK_DATA_WAIT=20\n");
+    const std::string src = job.data() + "/src";
+    mkdir(src.c_str(), 0755);
+    for (int i = 0; i < 8; ++i) Write(src + "/f" + std::to_string(i), Bytes(256 * 1024, i));
+    Result good = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    ASSERT_EQ(0, good.exitCode()) << good.err;
+    const std::string saveset = vrktest::ReadFile(job.saveset());
+
+    int stall[2];
+    ASSERT_EQ(0, pipe2(stall, O_CLOEXEC));
+    std::vector<std::string> args;
+    int stdinFd = -1;
+    if (c.restore) {
+      // The first part of the saveset, then a writer that says no more.
+      ASSERT_EQ(30000, write(stall[1], saveset.data(), 30000));
+      stdinFd = dup(stall[0]);
+      args = {"-r", "-N", kLogin, "-s", "-", "-R", "/restored"};
+    } else {
+      // A reader that never reads: the pipe fills and the client waits.
+      const int out = stall[1];
+      job.SetChildSetup([out] { dup2(out, STDOUT_FILENO); });
+      args = {"-b", "-j", "job", "-N", kLogin, "-l", "FULL", "-s", "-", "/src"};
+    }
+    const int capacity = fcntl(stall[0], F_GETPIPE_SZ);
+    ASSERT_GT(capacity, 0);
+    bool interrupted = false;
+    Result r = job.Run(
+        args,
+        [&](pid_t pid, const std::string &) {
+          int queued = 0;
+          if (ioctl(stall[0], FIONREAD, &queued) != 0) return false;
+          // Full up to less than a page (a write fills whole pages), or drained.
+          if ((c.restore ? queued != 0 : queued < capacity / 2) || !WaitsInPoll(pid)) return false;
+          kill(pid, SIGINT);
+          interrupted = true;
+          return true;
+        },
+        stdinFd);
+    close(stall[0]);
+    close(stall[1]);
+    ASSERT_TRUE(interrupted) << r.err;
+    EXPECT_EQ(3, r.exitCode()) << r.err;
+    EXPECT_TRUE(Has(r.err, "Termination signal received!")) << r.err;
+    EXPECT_FALSE(Has(r.err, "timed out after")) << r.err;
+    EXPECT_FALSE(Has(r.err, "Operation successful")) << r.err;
+    if (c.restore) {
+      // Stopped by the signal: the saveset itself is not taken for cut off.
+      EXPECT_TRUE(Has(r.err, "Restore: stopped by a termination signal")) << r.err;
+      EXPECT_FALSE(Has(r.err, "it is incomplete")) << r.err;
+    }
   }
 }
 

@@ -249,6 +249,16 @@ TEST(PasswordForms, NamesThatLookLikeCredentialsAreShownWhole) {
     EXPECT_TRUE(e2e::Has(r.err, "Item [/src/" + n + "] already exists. Skipping overwrite...")) << n << "\n" << r.err;
   EXPECT_EQ(Count(r.err, "/src/Nsecret23"), Count(r.err, "Nsecret23")) << r.err;
 
+  // The scan's trace lines name each data set by itself, whole too.
+  r = job.Run({"-b", "-j", "job", "-v", "4", "-N", login, "-l", "FULL", "-s", "@" + job.file("traced.ss"), "/src"});
+  ASSERT_EQ(0, r.exitCode()) << r.err;
+  for (const std::string &n : names) {
+    EXPECT_TRUE(e2e::Has(r.err, "primary nameSpace for [" + n + "] is 0X")) << n << "\n" << r.err;
+    EXPECT_TRUE(e2e::Has(r.err, "Reduce dataSetNameList to only nameSpace LONG [" + n + "]")) << n << "\n" << r.err;
+    EXPECT_TRUE(e2e::Has(r.err, "Item:   " + n + std::string(58 - n.size(), ' ') + "\n")) << n << "\n" << r.err;
+  }
+  EXPECT_EQ(std::string::npos, r.err.find("Item:   ****")) << r.err;
+
   // The stand-in stops the client at the second block of the file (read
   // call 3); the test changes the file and lets the client go on.
   job.SetWorld("stop NWSMTSReadDataSet = 3\n");
