@@ -178,7 +178,36 @@ struct RestoreHandle : DataHandle {
     return childDefaults;
   }
 
+  // The steps of Decide, each deciding one thing about the data set.
   CCODE Decide(Connection &conn);
+  // The target's resource and components: beneath the parent handle's
+  // directory (parent set to it), or from the name given at the open.
+  CCODE FindTarget(RestoreHandle *&parent);
+  CCODE TargetBeneath(RestoreHandle *&parent);
+  CCODE TargetByName();
+  // The full name set; declined where the selection excludes the data set
+  // or it is in use.
+  CCODE Admit(Connection &conn);
+  void LeaveEarlierDirs();
+  // A directory: the resource's top opened, or one made or entered beneath
+  // its parent and taken for its stream's metadata.
+  CCODE DecideDirectory(RestoreHandle *parent);
+  CCODE OpenTop();
+  // What stands in the directory's place, if anything, may be entered;
+  // pfd is closed where it may not.
+  CCODE JudgeExistingDir(int pfd, const char *last, bool &exists);
+  // Makes the directory where none is there and opens it; pfd is closed.
+  CCODE MakeOrEnterDir(int pfd, const char *last, bool exists, bool &made);
+  // The opened directory: declined, refused, or watched until its metadata
+  // is set.
+  CCODE TakeDir(bool made);
+  // A file or link: its directory entered, what stands in its place judged,
+  // and a file's road chosen (metadata only, an unnamed file or a temporary
+  // name).
+  CCODE DecideFile(RestoreHandle *parent);
+  CCODE EnterFileDir(RestoreHandle *parent);
+  CCODE JudgeExistingFile(struct stat &st, bool &exists);
+  CCODE ChooseFileRoad(const struct stat &st, bool exists);
   bool OpenUnnamed();
   CCODE OpenNamedTemp();
   CCODE Write(Connection &conn, const uint8_t *p, size_t n);
@@ -208,109 +237,157 @@ bool ParentExcluded(const std::vector<NameEntry> &sel, const std::string &full) 
 }
 
 CCODE RestoreHandle::Decide(Connection &conn) {
+  RestoreHandle *parent = nullptr;
+  if (CCODE rc = FindTarget(parent)) return rc;
+  if (CCODE rc = Admit(conn)) return rc;
+  LeaveEarlierDirs();
+  return IsDir() ? DecideDirectory(parent) : DecideFile(parent);
+}
+
+CCODE RestoreHandle::FindTarget(RestoreHandle *&parent) {
   // The place is the name given at the open, and only that: the name inside
   // the stream is never used for it (a stored object may carry any).
-  RestoreHandle *parent = nullptr;
   if (!haveListName) {
     listName = "(a data set opened without a name)";
     return CannotCreate("no name was given to place it");
   }
-  if (parentHandle) {
-    parent = FindHandle<RestoreHandle>(parentHandle, connection);
-    if (!parent || !parent->IsDir() || parent->selfFd < 0) {
-      if (parent && !parent->fullName.empty()) listName = parent->fullName + listName;
-      return CannotCreate("its directory was not restored");
-    }
-    if (!ValidComponent(listName)) return CannotCreate("a terminal name must be one component");
-    res = parent->res;
-    comps = parent->comps;
-    comps.push_back(listName);
-  } else {
-    Target t;
-    if (CCODE rc = ResolveName(*tsa, listName, t))
-      return CannotCreate(rc == NWSMTS_INVALID_PATH ? "no resource of the TSA holds the name"
-                                                    : "an empty, \".\" or \"..\" component");
-    if (!IsDir() && (t.parentForm || t.comps.empty())) return CannotCreate("a file named like a directory");
-    res = t.res;
-    comps = t.comps;
+  if (parentHandle) return TargetBeneath(parent);
+  return TargetByName();
+}
+
+CCODE RestoreHandle::TargetBeneath(RestoreHandle *&parent) {
+  parent = FindHandle<RestoreHandle>(parentHandle, connection);
+  if (!parent || !parent->IsDir() || parent->selfFd < 0) {
+    if (parent && !parent->fullName.empty()) listName = parent->fullName + listName;
+    return CannotCreate("its directory was not restored");
   }
+  if (!ValidComponent(listName)) return CannotCreate("a terminal name must be one component");
+  res = parent->res;
+  comps = parent->comps;
+  comps.push_back(listName);
+  return 0;
+}
+
+CCODE RestoreHandle::TargetByName() {
+  Target t;
+  if (CCODE rc = ResolveName(*tsa, listName, t))
+    return CannotCreate(rc == NWSMTS_INVALID_PATH ? "no resource of the TSA holds the name"
+                                                  : "an empty, \".\" or \"..\" component");
+  if (!IsDir() && (t.parentForm || t.comps.empty())) return CannotCreate("a file named like a directory");
+  res = t.res;
+  comps = t.comps;
+  return 0;
+}
+
+CCODE RestoreHandle::Admit(Connection &conn) {
   fullName = IsDir() ? ParentName(*tsa, *res, comps) : ParentName(*tsa, *res, comps, comps.size() - 1) + comps.back();
   if (IsDir() ? ParentExcluded(conn.restoreSelection, fullName)
               : ChildExcluded(conn.restoreSelection, comps.back(), fullName))
     return Decline(NWSMTS_DATA_SET_EXCLUDED);
   if (G().world.inUse.count(fullName)) return Decline(NWSMTS_DATA_SET_IN_USE);
+  return 0;
+}
+
+void RestoreHandle::LeaveEarlierDirs() {
   // Directories restored before whose subtree this data set leaves get
   // their metadata now.
   if (IsDir()) LeaveDirsFor(connection, res, comps);
   else LeaveDirsFor(connection, res, std::vector<std::string>(comps.begin(), comps.end() - 1));
+}
 
-  if (IsDir()) {
-    if (comps.empty()) {
-      // The resource's top keeps its mode, owner and times whatever the
-      // mode: the handle is good for its children only.
-      selfFd = OpenDirBeneath(*res, comps, 0, false);
-      if (selfFd < 0) return NoDirectory(0);
-      RemoveLeftTemps(selfFd);
-      return Decline(NWSMTS_VALID_PARENT_HANDLE);
-    }
-    int pfd = OpenParent(parent);
-    if (pfd < 0) return NoDirectory(comps.size() - 1);
-    ReenterDir(connection, pfd);
-    const char *last = comps.back().c_str();
-    FileMeta m;
-    bool exists = StatEntry(pfd, last, m);
-    struct stat st;
-    if (!exists && fstatat(pfd, last, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      close(pfd);
-      return CannotCreate("a FIFO, device or socket stands in its place");
-    }
-    if (exists && m.kind != kSidfDirectory) {
-      close(pfd);
-      return CannotCreate(m.kind == kSidfSymlink ? "a symbolic link stands in its place, which a restore never follows"
-                                                 : "a file stands in its place");
-    }
-    bool made = false;
-    {
-      // Made and marked as unfinished with no signal in between.
-      std::optional<SignalsHeld> held;
-      if (!exists) held.emplace();
-      if (!exists) {
-        if (mkdirat(pfd, last, 0700) != 0) {
-          int err = errno;
-          close(pfd);
-          return CannotCreate(std::string("cannot make the directory: ") + strerror(err));
-        }
-        made = true;
-      }
-      selfFd = WithDescriptors([&] { return openat(pfd, last, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
+CCODE RestoreHandle::DecideDirectory(RestoreHandle *parent) {
+  if (comps.empty()) return OpenTop();
+  int pfd = OpenParent(parent);
+  if (pfd < 0) return NoDirectory(comps.size() - 1);
+  ReenterDir(connection, pfd);
+  const char *last = comps.back().c_str();
+  bool exists = false;
+  if (CCODE rc = JudgeExistingDir(pfd, last, exists)) return rc;
+  bool made = false;
+  if (CCODE rc = MakeOrEnterDir(pfd, last, exists, made)) return rc;
+  return TakeDir(made);
+}
+
+CCODE RestoreHandle::OpenTop() {
+  // The resource's top keeps its mode, owner and times whatever the
+  // mode: the handle is good for its children only.
+  selfFd = OpenDirBeneath(*res, comps, 0, false);
+  if (selfFd < 0) return NoDirectory(0);
+  RemoveLeftTemps(selfFd);
+  return Decline(NWSMTS_VALID_PARENT_HANDLE);
+}
+
+CCODE RestoreHandle::JudgeExistingDir(int pfd, const char *last, bool &exists) {
+  FileMeta m;
+  exists = StatEntry(pfd, last, m);
+  struct stat st;
+  if (!exists && fstatat(pfd, last, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    close(pfd);
+    return CannotCreate("a FIFO, device or socket stands in its place");
+  }
+  if (exists && m.kind != kSidfDirectory) {
+    close(pfd);
+    return CannotCreate(m.kind == kSidfSymlink ? "a symbolic link stands in its place, which a restore never follows"
+                                               : "a file stands in its place");
+  }
+  return 0;
+}
+
+CCODE RestoreHandle::MakeOrEnterDir(int pfd, const char *last, bool exists, bool &made) {
+  // Made and marked as unfinished with no signal in between.
+  std::optional<SignalsHeld> held;
+  if (!exists) held.emplace();
+  if (!exists) {
+    if (mkdirat(pfd, last, 0700) != 0) {
       int err = errno;
       close(pfd);
-      if (selfFd < 0) return CannotCreate(std::string("cannot open the directory: ") + strerror(err));
-      if (made && NoteUnfinished(selfFd)) note = UnfinishedNote();
+      return CannotCreate(std::string("cannot make the directory: ") + strerror(err));
     }
-    // A directory that was there may hold what a killed restore left: one
-    // it made and did not finish is finished now, as one made now.
-    if (!made) RemoveLeftTemps(selfFd, &note);
-    // A note counts only in a directory that may take the stream's owner and
-    // mode: one that another user owns (a note moved there from a directory
-    // given to that user) is theirs, not one this restore made.
-    if (!note.empty() && (fstat(selfFd, &st) != 0 || !WhyNotGivenInPlace(st, h).empty())) note.clear();
-    if (!made && note.empty() && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
-    // Overwritten in place: never another user's directory given away. Its
-    // children are still restored into it.
-    if (!made && note.empty() && fstat(selfFd, &st) == 0 && NotGiven(st)) return declined;
-    // A directory of the user's that is there read-only (an earlier restore
-    // of the same tree) takes its children first: its own owner, mode and
-    // times are set once they are in place.
-    if (!made && geteuid() != 0 && fstat(selfFd, &st) == 0 && st.st_uid == geteuid() &&
-        (st.st_mode & S_IRWXU) != S_IRWXU)
-      fchmod(selfFd, (st.st_mode & 07777) | S_IRWXU);
-    applyDirMeta = true;
-    WatchDir(dirOnSignal, selfFd, Meta());
-    RememberUnfinished(dirOnSignal);
-    return 0;
+    made = true;
   }
+  selfFd = WithDescriptors([&] { return openat(pfd, last, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
+  int err = errno;
+  close(pfd);
+  if (selfFd < 0) return CannotCreate(std::string("cannot open the directory: ") + strerror(err));
+  if (made && NoteUnfinished(selfFd)) note = UnfinishedNote();
+  return 0;
+}
 
+CCODE RestoreHandle::TakeDir(bool made) {
+  struct stat st;
+  // A directory that was there may hold what a killed restore left: one
+  // it made and did not finish is finished now, as one made now.
+  if (!made) RemoveLeftTemps(selfFd, &note);
+  // A note counts only in a directory that may take the stream's owner and
+  // mode: one that another user owns (a note moved there from a directory
+  // given to that user) is theirs, not one this restore made.
+  if (!note.empty() && (fstat(selfFd, &st) != 0 || !WhyNotGivenInPlace(st, h).empty())) note.clear();
+  if (!made && note.empty() && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
+  // Overwritten in place: never another user's directory given away. Its
+  // children are still restored into it.
+  if (!made && note.empty() && fstat(selfFd, &st) == 0 && NotGiven(st)) return declined;
+  // A directory of the user's that is there read-only (an earlier restore
+  // of the same tree) takes its children first: its own owner, mode and
+  // times are set once they are in place.
+  if (!made && geteuid() != 0 && fstat(selfFd, &st) == 0 && st.st_uid == geteuid() &&
+      (st.st_mode & S_IRWXU) != S_IRWXU)
+    fchmod(selfFd, (st.st_mode & 07777) | S_IRWXU);
+  applyDirMeta = true;
+  WatchDir(dirOnSignal, selfFd, Meta());
+  RememberUnfinished(dirOnSignal);
+  return 0;
+}
+
+CCODE RestoreHandle::DecideFile(RestoreHandle *parent) {
+  if (CCODE rc = EnterFileDir(parent)) return rc;
+  struct stat st;
+  bool exists = false;
+  if (CCODE rc = JudgeExistingFile(st, exists)) return rc;
+  if (h.kind == kSidfFile) return ChooseFileRoad(st, exists);
+  return 0;
+}
+
+CCODE RestoreHandle::EnterFileDir(RestoreHandle *parent) {
   dirFd = OpenParent(parent);
   if (dirFd < 0) return NoDirectory(comps.size() - 1);
   defaults = parent ? parent->ChildDefaults() : CreateDefaultsOf(dirFd);
@@ -318,26 +395,30 @@ CCODE RestoreHandle::Decide(Connection &conn) {
   else ReenterDir(connection, dirFd);
   // Without a parent handle no directory restore has looked at this one.
   if (!parent) RemoveLeftTemps(dirFd);
+  return 0;
+}
+
+CCODE RestoreHandle::JudgeExistingFile(struct stat &st, bool &exists) {
   name = comps.back();
-  struct stat st;
-  bool exists = fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  exists = fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   if (exists && S_ISDIR(st.st_mode)) return CannotCreate("a directory stands in its place");
   if (exists && !Overwrite()) return Decline(NWSMTS_DATA_SET_ALREADY_EXISTS);
   if (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
     return CannotCreate("a FIFO, device or socket stands in its place");
-  if (h.kind == kSidfFile) {
-    if ((mode & NWSM_NO_DATA_STREAMS) && exists && S_ISREG(st.st_mode)) {
-      // Mode and owner would be set on the file's inode in place: one with
-      // other links is also a file elsewhere, perhaps outside the target.
-      if (st.st_nlink != 1) return CannotCreate("the file has other links, whose metadata would change too");
-      if (NotGiven(st)) return declined;
-      metadataOnly = true;
-      return 0;
-    }
-    if (!exists && OpenUnnamed()) return 0;
-    return OpenNamedTemp();
-  }
   return 0;
+}
+
+CCODE RestoreHandle::ChooseFileRoad(const struct stat &st, bool exists) {
+  if ((mode & NWSM_NO_DATA_STREAMS) && exists && S_ISREG(st.st_mode)) {
+    // Mode and owner would be set on the file's inode in place: one with
+    // other links is also a file elsewhere, perhaps outside the target.
+    if (st.st_nlink != 1) return CannotCreate("the file has other links, whose metadata would change too");
+    if (NotGiven(st)) return declined;
+    metadataOnly = true;
+    return 0;
+  }
+  if (!exists && OpenUnnamed()) return 0;
+  return OpenNamedTemp();
 }
 
 // A new file is written unnamed: no name stands for it until it is whole,
