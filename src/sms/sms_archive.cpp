@@ -15,6 +15,7 @@
 
 #include <charconv>
 #include <map>
+#include <unordered_set>
 
 #include "sms/sms_archive_records.h"
 #include "sms/sms_state.h"
@@ -49,6 +50,11 @@ struct Table {
   int out = -1;
   std::string pending;
   bool failed = false;  // a gathered write failed: reported at the next store
+  // Names a scan found gone (directories with all beneath them), dropped
+  // from the records at the end of the scan and from the file at its next
+  // rewrite.
+  std::unordered_set<std::string> goneKeys, goneDirs;
+  bool goneNew = false;  // some not yet dropped from the records in memory
 };
 
 std::map<std::string, Table> &Tables() {
@@ -245,6 +251,7 @@ void Compact(const std::string &file, Table &t) {
     free(line);
     ReadRecords(f, records);
     fclose(f);
+    records.Drop(t.goneKeys, t.goneDirs);
     std::string tmp = file + ".new";
     int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool ok = out >= 0;
@@ -263,6 +270,8 @@ void Compact(const std::string &file, Table &t) {
       t.records.swap(records);
       ++gGeneration;
       t.lines = t.records.size();
+      t.goneKeys.clear();
+      t.goneDirs.clear();
     } else if (out >= 0) {
       unlink(tmp.c_str());
     }
@@ -328,6 +337,7 @@ bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, c
     t.failed = false;
     return false;
   }
+  if (!t.goneKeys.empty()) t.goneKeys.erase(key);
   AppendLine(t.pending, rec, key);
   ++t.lines;
   t.records.Set(key, rec);
@@ -345,6 +355,13 @@ bool MarkFailed(const Tsa &tsa, const Resource &res, const std::string &key) {
   return StoreArchive(tsa, res, key, rec);
 }
 
+void ForgetArchive(const Tsa &tsa, const Resource &res, const std::string &key) {
+  Table &t = TableFor(tsa, res, nullptr);
+  if (!key.empty() && key.back() == '/') t.goneDirs.insert(key);
+  else t.goneKeys.insert(key);
+  t.goneNew = true;
+}
+
 void FlushArchive() {
   for (auto &kv : Tables())
     if (kv.second.out >= 0 && !kv.second.pending.empty()) WritePending(kv.second);
@@ -353,6 +370,10 @@ void FlushArchive() {
 void CompactArchive() {
   for (auto &kv : Tables()) {
     Table &t = kv.second;
+    if (t.goneNew) {
+      t.goneNew = false;
+      if (t.records.Drop(t.goneKeys, t.goneDirs) > 0) ++gGeneration;
+    }
     if (t.lines <= kCompactFloor || t.lines <= kCompactFactor * t.records.size()) continue;
     if (t.out >= 0 && !t.pending.empty() && !WritePending(t)) continue;
     Compact(kv.first, t);

@@ -44,6 +44,12 @@ uint64_t ArchiveGeneration();
 
 // Marks the data set as failed, keeping its archive date.
 bool MarkFailed(const Tsa &tsa, const Resource &res, const std::string &key);
+// The name key (a directory's with "/" after it) is no longer there: a scan
+// read its directory whole without it. Its record, and those of all beneath
+// a directory, are dropped at the end of the scan and at the next rewrite,
+// so that names made and deleted day by day do not stay in the state for
+// good. A name that comes back only counts as new.
+void ForgetArchive(const Tsa &tsa, const Resource &res, const std::string &key);
 // Writes the appended records that still wait.
 void FlushArchive();
 // Rewrites every state file whose lines exceed its live records by far

@@ -3,6 +3,7 @@
 #include "sms/sms_archive_records.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace vrksms {
 
@@ -79,6 +80,44 @@ void ArchiveRecords::Finish() {
     }
     size_ += d.list.size();
   }
+}
+
+size_t ArchiveRecords::Drop(const std::unordered_set<std::string> &keys, const std::unordered_set<std::string> &dirs) {
+  size_t dropped = 0;
+  std::string key;
+  auto gone = [&](const std::string &k) { return keys.count(k) != 0 || dirs.count(k) != 0; };
+  for (auto it = dirs_.begin(); it != dirs_.end();) {
+    const std::string &dir = it->first;
+    // Beneath a gone directory: one of its ancestors (or itself) is named.
+    bool beneath = false;
+    for (size_t p = dir.find('/'); p != std::string::npos && !beneath; p = dir.find('/', p + 1))
+      beneath = dirs.count(dir.substr(0, p + 1)) != 0;
+    if (beneath) {
+      dropped += it->second.list.size();
+      it = dirs_.erase(it);
+      continue;
+    }
+    auto &list = it->second.list;
+    size_t out = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+      const std::string &leaf = list[i].first;
+      // Only a directory's own record can be named when no key is.
+      if (!keys.empty() || (!leaf.empty() && leaf.back() == '/')) {
+        key.assign(dir);
+        key += leaf;
+        if (gone(key)) {
+          ++dropped;
+          continue;
+        }
+      }
+      if (out != i) list[out] = std::move(list[i]);
+      ++out;
+    }
+    list.resize(out);
+    it = list.empty() ? dirs_.erase(it) : std::next(it);
+  }
+  size_ -= dropped;
+  return dropped;
 }
 
 }  // namespace vrksms

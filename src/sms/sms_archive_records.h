@@ -7,6 +7,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,9 @@ class ArchiveRecords {
   // Lines as read: in any order, a later one of a key winning; Finish sorts.
   void Add(const std::string &key, const ArchiveRecord &rec);
   void Finish();
+  // Drops the records of keys and those beneath the directories of dirs (keys
+  // "a/b/"); the number dropped.
+  size_t Drop(const std::unordered_set<std::string> &keys, const std::unordered_set<std::string> &dirs);
   size_t size() const { return size_; }
   template <typename F>
   void ForEach(F f) const {

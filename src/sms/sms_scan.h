@@ -126,6 +126,10 @@ class Scan : public HandleObject {
   };
 
   void Load(Frame &f);
+  // The directory of f was read whole (others: its entries that the scan
+  // does not return, special files and excluded directories, a directory's
+  // with "/"): the records of names it no longer holds are let go.
+  void ForgetGone(const Frame &f, const std::vector<std::string> &others) const;
   // Opens the subdirectory name of the deepest frame (comps_ ends in name):
   // beneath it, or by path from the nearest held directory; -1 with errno.
   int OpenSub(const std::string &name);

@@ -15,6 +15,7 @@
 
 #include "runtime/printable.h"
 #include "sms/sms_archive.h"
+#include "sms/sms_archive_records.h"
 #include "sms/sms_path.h"
 #include "sms/sms_scan.h"
 #include "sms/sms_sidf.h"
@@ -90,6 +91,7 @@ void Scan::Load(Frame &f) {
     return;
   }
   std::string parent = ParentName(*tsa, *sources[si_].res, comps_);
+  std::vector<std::string> others;  // entries there but not returned from here
   for (;;) {
     errno = 0;
     struct dirent *de = readdir(d);
@@ -110,10 +112,14 @@ void Scan::Load(Frame &f) {
       // FIFOs, devices and sockets have no data-set kind: they are left out,
       // and said so, so that a backup without them is not taken as whole.
       NoticeSpecial(f, parent, e);
+      others.push_back(std::move(e.name));
       continue;
     }
     if (e.meta.kind == kSidfDirectory) {
-      if (ParentExcluded(parent + e.name + "/")) continue;
+      if (ParentExcluded(parent + e.name + "/")) {
+        others.push_back(e.name + "/");
+        continue;
+      }
       f.dirs.push_back(std::move(e));
     } else {
       f.files.push_back(std::move(e));
@@ -124,6 +130,31 @@ void Scan::Load(Frame &f) {
   auto byName = [](const Entry &a, const Entry &b) { return a.name < b.name; };
   std::sort(f.files.begin(), f.files.end(), byName);
   std::sort(f.dirs.begin(), f.dirs.end(), byName);
+  ForgetGone(f, others);
+}
+
+void Scan::ForgetGone(const Frame &f, const std::vector<std::string> &others) const {
+  if (!tsa->archive) return;
+  const ArchiveDir *records = FindArchiveDir(*tsa, *sources[si_].res, f.keyPrefix);
+  if (!records) return;
+  auto there = [](const std::vector<Entry> &list, const char *name, size_t len) {
+    auto it = std::lower_bound(list.begin(), list.end(), std::make_pair(name, len),
+                               [](const Entry &e, const std::pair<const char *, size_t> &n) {
+                                 return e.name.compare(0, std::string::npos, n.first, n.second) < 0;
+                               });
+    return it != list.end() && it->name.compare(0, std::string::npos, name, len) == 0;
+  };
+  std::vector<std::string> gone;
+  for (const auto &rec : records->list) {
+    const std::string &leaf = rec.first;
+    const bool dir = !leaf.empty() && leaf.back() == '/';
+    const size_t len = leaf.size() - (dir ? 1 : 0);
+    if (len == 0) continue;  // the top of the resource's own record
+    if (there(dir ? f.dirs : f.files, leaf.data(), len)) continue;
+    if (std::find(others.begin(), others.end(), leaf) != others.end()) continue;
+    gone.push_back(f.keyPrefix + leaf);
+  }
+  for (const std::string &key : gone) ForgetArchive(*tsa, *sources[si_].res, key);
 }
 
 int Scan::OpenSub(const std::string &name) {

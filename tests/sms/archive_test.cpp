@@ -6,6 +6,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "sms/sms_time.h"
 #include "sms_test_util.h"
 
@@ -27,8 +29,8 @@ class ArchiveState : public ::testing::Test {
 
   // A FULL of /d as the engine makes it: every data set read whole and its
   // modify flag cleared.
-  void Full() {
-    NWSM_DATA_SET_NAME_LIST *src = OneName("/d");
+  void Full(const char *source = "/d") {
+    NWSM_DATA_SET_NAME_LIST *src = OneName(source);
     NWSM_SCAN_CONTROL ctl = Control();
     UINT32 seq = 0;
     NWSM_SCAN_INFORMATION *info = nullptr;
@@ -70,8 +72,8 @@ class ArchiveState : public ::testing::Test {
   }
   // Children of /d whose modify flag is clear are left out: none is, when
   // every record came through.
-  std::vector<std::string> Unarchived() {
-    NWSM_DATA_SET_NAME_LIST *src = OneName("/d");
+  std::vector<std::string> Unarchived(const char *source = "/d") {
+    NWSM_DATA_SET_NAME_LIST *src = OneName(source);
     NWSM_SCAN_CONTROL ctl = Control();
     ctl.scanType |= NWSM_EXCLUDE_ARCHIVED_CHILDREN;
     std::vector<std::string> out = ScanNames(conn, src, ctl);
@@ -116,6 +118,38 @@ TEST_F(ArchiveState, IsLeftAsItIsWhileAnotherBackupHoldsIt) {
   EXPECT_NE(before, Inode());
   EXPECT_LE(Lines(), 2 * 41 + 1u);
   EXPECT_EQ(std::vector<std::string>{"/d/"}, Unarchived());
+}
+
+// Dated logs and a dated directory made and deleted day by day: the records
+// of names a scan no longer finds are let go, so that the state stays near
+// the size one FULL leaves; those of names still there stay, also beside the
+// FULL's source, and what changed is still told apart after a new world.
+TEST_F(ArchiveState, LetsGoOfNamesThatAreGone) {
+  MakeDirs(root + "/e/sub");
+  Touch(root + "/e/sub/kept", "kept", 1600000000);
+  Full("/e");
+  size_t one = 0;
+  for (int day = 0; day < 20; ++day) {
+    const std::string yesterday = std::to_string(day - 1), today = std::to_string(day);
+    for (int k = 0; k < 30; ++k) std::filesystem::remove(root + "/d/log-" + yesterday + "-" + std::to_string(k));
+    std::filesystem::remove_all(root + "/d/day" + yesterday);
+    for (int k = 0; k < 30; ++k) Touch(root + "/d/log-" + today + "-" + std::to_string(k), "log", 1600000000);
+    MakeDirs(root + "/d/day" + today + "/in");
+    for (int k = 0; k < 5; ++k) Touch(root + "/d/day" + today + "/in/f" + std::to_string(k), "f", 1600000000);
+    Full();
+    if (day == 0) one = Lines();
+    EXPECT_LE(Lines(), 2 * one) << "after FULL " << day + 1 << " of " << one << " lines";
+  }
+  Logout(conn);
+  PathWorld(tmp, root);
+  conn = Login();
+  EXPECT_EQ((std::vector<std::string>{"/d/", "/d/day19/", "/d/day19/in/"}), Unarchived());
+  EXPECT_EQ((std::vector<std::string>{"/e/", "/e/sub/"}), Unarchived("/e"));
+  // A name that comes back counts as new.
+  Touch(root + "/d/log-3-3", "log", 1600000000);
+  Touch(root + "/d/day19/in/f0", "changed", 1600000000);
+  EXPECT_EQ((std::vector<std::string>{"/d/", "  log-3-3", "/d/day19/", "/d/day19/in/", "  f0"}),
+            Unarchived());
 }
 
 // A rewrite killed before its rename leaves its temporary beside the state,
