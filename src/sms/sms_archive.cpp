@@ -338,6 +338,14 @@ bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, c
     return false;
   }
   if (!t.goneKeys.empty()) t.goneKeys.erase(key);
+  // A name with a line break would split its line, and what follows the
+  // break, chosen by whoever named the file, would read as a record of
+  // another data set: such a name is kept in memory only, and counts as
+  // modified at the next backup.
+  if (key.find('\n') != std::string::npos) {
+    t.records.Set(key, rec);
+    return true;
+  }
   AppendLine(t.pending, rec, key);
   ++t.lines;
   t.records.Set(key, rec);

@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "sms/sms_time.h"
@@ -150,6 +151,27 @@ TEST_F(ArchiveState, LetsGoOfNamesThatAreGone) {
   Touch(root + "/d/day19/in/f0", "changed", 1600000000);
   EXPECT_EQ((std::vector<std::string>{"/d/", "  log-3-3", "/d/day19/", "/d/day19/in/", "  f0"}),
             Unarchived());
+}
+
+// A name holding a line break cannot forge a record of another data set: a
+// user's file named "x<newline>P ... 7:top.txt" with the change time of
+// root's top.txt, made private since its last save, does not make top.txt
+// count as saved as it is now.
+TEST_F(ArchiveState, ANameWithALineBreakForgesNoRecord) {
+  Touch(root + "/top.txt", "top", 1600000000);
+  Full("/");
+  ASSERT_EQ(0, chmod((root + "/top.txt").c_str(), 0600));
+  struct stat st;
+  ASSERT_EQ(0, stat((root + "/top.txt").c_str(), &st));
+  const std::string forged = "x\nP 00000000 0 0 " + std::to_string(st.st_ctim.tv_sec) + " " +
+                             std::to_string(st.st_ctim.tv_nsec) + " 7:top.txt";
+  Touch(root + "/d/" + forged, "m", 1600000000);
+  Full();
+  Logout(conn);
+  PathWorld(tmp, root);
+  conn = Login();
+  std::vector<std::string> left = Unarchived("/");
+  EXPECT_NE(left.end(), std::find(left.begin(), left.end(), "  top.txt")) << ReadFile(StateFile());
 }
 
 // A rewrite killed before its rename leaves its temporary beside the state,
