@@ -17,6 +17,7 @@
 #include <map>
 #include <unordered_set>
 
+#include "runtime/printable.h"
 #include "sms/sms_archive_records.h"
 #include "sms/sms_state.h"
 
@@ -187,12 +188,41 @@ size_t ReadRecords(FILE *f, ArchiveRecords &records) {
   return lines;
 }
 
+// A state file is taken only when it is a regular file of this user that
+// no one else may write: another user's lines could make a change look
+// saved, and the file names what this user backs up.
+bool Trusted(int fd, const std::string &file, bool say) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  const char *why = !S_ISREG(st.st_mode)         ? "it is not a regular file"
+                    : st.st_uid != geteuid()     ? "it belongs to another user"
+                    : (st.st_mode & 022) != 0    ? "others may write it"
+                                                 : nullptr;
+  if (!why) return true;
+  if (say)
+    fprintf(stderr, "%s\n",
+            vrk_printable("vrk_sms: archive state " + file + " not used, every data set counts as modified: " + why +
+                          Format(" (uid %u, mode %04o)", static_cast<unsigned>(st.st_uid),
+                                 static_cast<unsigned>(st.st_mode & 07777)))
+                .c_str());
+  return false;
+}
+
 Table &Load(const std::string &file) {
   Table &t = Tables()[file];
   if (t.loaded) return t;
   t.loaded = true;
-  FILE *f = fopen(file.c_str(), "re");
-  if (!f) return t;
+  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return t;
+  if (!Trusted(fd, file, true)) {
+    close(fd);
+    return t;
+  }
+  FILE *f = fdopen(fd, "r");
+  if (!f) {
+    close(fd);
+    return t;
+  }
   t.lines = ReadRecords(f, t.records);
   fclose(f);
   return t;
@@ -212,7 +242,11 @@ int OpenForAppend(const std::string &file) {
     int rc;
     while ((rc = flock(fd, LOCK_SH)) != 0 && errno == EINTR) {
     }
-    if (rc == 0 && SameFile(fd, file)) return fd;
+    if (rc == 0 && SameFile(fd, file)) {
+      if (Trusted(fd, file, false)) return fd;
+      close(fd);
+      return -1;
+    }
     close(fd);
     if (rc != 0) return -1;
   }
@@ -229,7 +263,7 @@ void Compact(const std::string &file, Table &t) {
   if (fd < 0) return;
   // Converting a shared lock may let go of it first: once this fails the
   // appends go on under a shared lock taken again, on the current file.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !SameFile(fd, file)) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !SameFile(fd, file) || !Trusted(fd, file, false)) {
     if (fd != t.out) {
       close(fd);
     } else {
@@ -253,7 +287,10 @@ void Compact(const std::string &file, Table &t) {
     fclose(f);
     records.Drop(t.goneKeys, t.goneDirs);
     std::string tmp = file + ".new";
-    int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Made anew: whatever stands at the name (a killed rewrite's leftover,
+    // or a link someone put there) is removed, never written through.
+    unlink(tmp.c_str());
+    int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool ok = out >= 0;
     auto put = [&]() {
       if (ok && !body.empty()) ok = write(out, body.data(), body.size()) == static_cast<ssize_t>(body.size());

@@ -174,6 +174,34 @@ TEST_F(ArchiveState, ANameWithALineBreakForgesNoRecord) {
   EXPECT_NE(left.end(), std::find(left.begin(), left.end(), "  top.txt")) << ReadFile(StateFile());
 }
 
+// A state file that others may write, or that another user owns, is not
+// taken: a line put in it cannot make a file made private since its save
+// count as saved as it is now.
+TEST_F(ArchiveState, AFileOthersMayWriteIsNotTaken) {
+  Full();
+  ASSERT_EQ(0, chmod((root + "/d/f0").c_str(), 0600));
+  struct stat st;
+  ASSERT_EQ(0, stat((root + "/d/f0").c_str(), &st));
+  const std::string file = StateFile();
+  WriteFile(file, ReadFile(file) + "P 00000000 0 0 " + std::to_string(st.st_ctim.tv_sec) + " " +
+                      std::to_string(st.st_ctim.tv_nsec) + " 4:d/f0\n");
+  for (bool otherOwner : {false, true}) {
+    SCOPED_TRACE(otherOwner ? "another user's" : "writable by others");
+    if (otherOwner) {
+      if (geteuid() != 0) continue;
+      ASSERT_EQ(0, chmod(file.c_str(), 0600));
+      ASSERT_EQ(0, chown(file.c_str(), 65534, 65534));
+    } else {
+      ASSERT_EQ(0, chmod(file.c_str(), 0666));
+    }
+    Logout(conn);
+    PathWorld(tmp, root);
+    conn = Login();
+    std::vector<std::string> left = Unarchived();
+    EXPECT_NE(left.end(), std::find(left.begin(), left.end(), "  f0"));
+  }
+}
+
 // A rewrite killed before its rename leaves its temporary beside the state,
 // which stays as it was; the next rewrite replaces the temporary.
 TEST_F(ArchiveState, ALeftoverOfAnInterruptedRewriteChangesNothing) {
