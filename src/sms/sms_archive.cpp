@@ -417,7 +417,8 @@ void CompactArchive() {
     Table &t = kv.second;
     if (t.goneNew) {
       t.goneNew = false;
-      if (t.records.Drop(t.goneKeys, t.goneDirs) > 0) ++gGeneration;
+      t.records.Drop(t.goneKeys, t.goneDirs);
+      ++gGeneration;  // directory lists handed out may be gone
     }
     if (t.lines <= kCompactFloor || t.lines <= kCompactFactor * t.records.size()) continue;
     if (t.out >= 0 && !t.pending.empty() && !WritePending(t)) continue;
