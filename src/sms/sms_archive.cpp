@@ -237,7 +237,7 @@ bool SameFile(int fd, const std::string &file) {
 // by a rewrite while this waited for the lock is opened again.
 int OpenForAppend(const std::string &file) {
   for (int tries = 0; tries < 8; ++tries) {
-    int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) return -1;
     int rc;
     while ((rc = flock(fd, LOCK_SH)) != 0 && errno == EINTR) {
@@ -259,7 +259,7 @@ int OpenForAppend(const std::string &file) {
 // file whole. Another backup that holds the file open leaves it as it is.
 void Compact(const std::string &file, Table &t) {
   int fd = t.out;
-  if (fd < 0) fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return;
   // Converting a shared lock may let go of it first: once this fails the
   // appends go on under a shared lock taken again, on the current file.

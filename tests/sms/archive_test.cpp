@@ -30,7 +30,8 @@ class ArchiveState : public ::testing::Test {
 
   // A FULL of /d as the engine makes it: every data set read whole and its
   // modify flag cleared.
-  void Full(const char *source = "/d") {
+  // want: what clearing the modify flag answers.
+  void Full(const char *source = "/d", CCODE want = 0) {
     NWSM_DATA_SET_NAME_LIST *src = OneName(source);
     NWSM_SCAN_CONTROL ctl = Control();
     UINT32 seq = 0;
@@ -40,8 +41,8 @@ class ArchiveState : public ::testing::Test {
     while (rc == 0) {
       UINT32 h = 0;
       ASSERT_EQ(0u, NWSMTSOpenDataSetForBackup(conn, seq, NWSM_OPEN_READ_ONLY, &h));
-      EXPECT_EQ(0u, NWSMTSSetArchiveStatus(conn, h, NWSM_CLEAR_MODIFY_FLAG | NWSM_SET_ARCHIVE_DATE_AND_TIME,
-                                           NWSMPackDateTime(2026, 1, 4, 12, 0, 0)));
+      EXPECT_EQ(want, NWSMTSSetArchiveStatus(conn, h, NWSM_CLEAR_MODIFY_FLAG | NWSM_SET_ARCHIVE_DATE_AND_TIME,
+                                             NWSMPackDateTime(2026, 1, 4, 12, 0, 0)));
       NWSMTSCloseDataSet(conn, &h);
       rc = NWSMTSScanNextDataSet(conn, &seq, &info, &names);
     }
@@ -200,6 +201,21 @@ TEST_F(ArchiveState, AFileOthersMayWriteIsNotTaken) {
     std::vector<std::string> left = Unarchived();
     EXPECT_NE(left.end(), std::find(left.begin(), left.end(), "  f0"));
   }
+}
+
+// A FIFO put at the state's name (by whoever may write the state directory)
+// is not taken, and no backup waits on it for a writer or a reader.
+TEST_F(ArchiveState, AFifoAtItsNameIsNotWaitedOn) {
+  Full();
+  const std::string file = StateFile();
+  ASSERT_EQ(0, unlink(file.c_str()));
+  ASSERT_EQ(0, mkfifo(file.c_str(), 0600));
+  Logout(conn);
+  PathWorld(tmp, root);
+  conn = Login();
+  EXPECT_EQ(41u, Unarchived().size());  // /d/ and every file
+  Full("/d", NWSMTS_SET_ARCHIVE_STATUS_ERR);
+  EXPECT_EQ(41u, Unarchived().size());
 }
 
 // A rewrite killed before its rename leaves its temporary beside the state,
