@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "client/vrk_global.h"
 #include "runtime/password_mask.h"
@@ -40,6 +42,31 @@ bool shows_names(int code) {
   for (int r : kRows)
     if (r == code) return true;
   return false;
+}
+
+// The format of a row that shows names, with each name marked: made once a
+// row, as a job logs the same few rows for every data set.
+const char *named_format(const _sMessage *row) {
+  static std::vector<std::pair<const _sMessage *, std::string>> made;
+  for (const auto &m : made)
+    if (m.first == row) return m.second.c_str();
+  made.emplace_back(row, vrk_name_row_format(row->cpMsgText));
+  return made.back().second.c_str();
+}
+
+// "YYYY-MM-DD hh:mm:ss" of local time, worked out once a second.
+const char *stamp_of(time_t now) {
+  static time_t last = (time_t)-1;
+  static char stamp[64];
+  if (now != last) {
+    struct tm tmNow;
+    localtime_r(&now, &tmNow);
+    g_cached_gmtoff = tmNow.tm_gmtoff;
+    snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", tmNow.tm_year + 1900, tmNow.tm_mon + 1,
+             tmNow.tm_mday, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec);
+    last = now;
+  }
+  return stamp;
 }
 
 // Writes all of buf to fd, retrying short writes; errors are ignored.
@@ -114,16 +141,8 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
   char level[64];
   level_word_and_status(row, level, sizeof(level));
 
-  time_t now = time(nullptr);
-  struct tm tmNow;
-  localtime_r(&now, &tmNow);
-  g_cached_gmtoff = tmNow.tm_gmtoff;
-  char stamp[64];
-  snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", tmNow.tm_year + 1900,
-           tmNow.tm_mon + 1, tmNow.tm_mday, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec);
-
   char header[160];
-  snprintf(header, sizeof(header), "%s: vrk-%04d: %s ", stamp, iMessageCode, level);
+  snprintf(header, sizeof(header), "%s: vrk-%04d: %s ", stamp_of(time(nullptr)), iMessageCode, level);
 
   char text[16384];
   text[0] = '\0';
@@ -141,10 +160,10 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
     const char *fmt = va_arg(args, const char *);
     if (fmt != nullptr) vsnprintf(text + pre, kTextBuf - pre, fmt, args);
   } else if (row->iMsgID != VRK_MSG_END_CODE) {
-    const std::string named = shows_names(row->iMsgID) ? vrk_name_row_format(row->cpMsgText) : row->cpMsgText;
+    const char *named = shows_names(row->iMsgID) ? named_format(row) : row->cpMsgText;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    vsnprintf(text, kTextBuf, named.c_str(), args);
+    vsnprintf(text, kTextBuf, named, args);
   } else {
     snprintf(text, kTextBuf, row->cpMsgText, iMessageCode);
 #pragma GCC diagnostic pop
