@@ -155,6 +155,7 @@ bool may_hold_secret(const std::string &s) {
   const char *c = s.c_str();
   const size_t n = s.size();
   for (size_t p = 0; p < n; ++p) {
+    if ((c[p] | 0x20) < 'a') continue;  // no letter that starts a keyword
     switch (c[p] | 0x20) {
       case 'p':
         if (n - p >= 4 && strncasecmp(c + p, "pass", 4) == 0) return true;
@@ -215,6 +216,13 @@ const std::string &name_close() {
   return m;
 }
 
+// Whether a remembered password holds a mark's first byte.
+bool marks_in_passwords() {
+  for (const std::string &pw : remembered())
+    if (pw.find_first_of("\x0e\x0f") != std::string::npos) return true;
+  return false;
+}
+
 std::string without_marks(const std::string &text) {
   std::string s = text;
   for (const std::string *m : {&name_open(), &name_close()})
@@ -237,6 +245,28 @@ std::string vrk_log_name(const char *cpName) { return vrk_log_name(std::string(c
 std::string vrk_mask_secrets(const std::string &text) {
   const std::string &open = name_open(), &close = name_close();
   if (text.find(open) == std::string::npos && text.find(close) == std::string::npos) return mask_own_text(text);
+  // A text that holds no credential form even with its names in it, and
+  // whose marks pair up, is the text without its marks. (Taking the names
+  // out can make no form that the text lacks: the closing mark ends in the
+  // same word as the opening one, and no form holds a mark's first byte.)
+  if (!may_hold_secret(text) && !marks_in_passwords()) {
+    std::string plain;
+    plain.reserve(text.size());
+    size_t p = 0;
+    for (;;) {
+      size_t o = text.find(open, p);
+      if (o == std::string::npos) {
+        if (text.find(close, p) != std::string::npos) break;
+        plain.append(text, p, std::string::npos);
+        return plain;
+      }
+      size_t c = text.find(close, o + open.size());
+      if (c == std::string::npos || text.find(open, o + open.size()) < c || text.find(close, p) < o) break;
+      plain.append(text, p, o - p);
+      plain.append(text, o + open.size(), c - o - open.size());
+      p = c + close.size();
+    }
+  }
   // The client's own text is masked with each name held aside (its place
   // kept by the opening mark); the names come back as they are.
   std::string own, plain;

@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,26 +80,33 @@ void write_all(int fd, const char *buf, size_t len) {
   }
 }
 
+void copy_word(char *word, size_t size, const char *what) {
+  size_t n = strlen(what);
+  if (n >= size) n = size - 1;
+  memcpy(word, what, n);
+  word[n] = '\0';
+}
+
 // Level word padded to 9 characters, and the status rule of the level.
 void level_word_and_status(const _sMessage *row, char *word, size_t size) {
   _sVRKObject *obj = &spGlobal->sVRKObject;
   switch (row->eMsgLevel) {
     case E_ERROR:
-      snprintf(word, size, "%-9s", "Error:");
+      copy_word(word, size, "Error:   ");
       if (spGlobal->iErrorSet == 0)
         obj->eOperStatus = STATUS_ERR_BEF_SAV;
       else if (spGlobal->iErrorSet == 1)
         obj->eOperStatus = STATUS_ERR_BROK_STR;
       break;
     case E_WARNING:
-      snprintf(word, size, "%-9s", "Warning:");
+      copy_word(word, size, "Warning: ");
       if (obj->eOperStatus == STATUS_OK) obj->eOperStatus = STATUS_WARNING;
       break;
     case E_INFO:
-      snprintf(word, size, "%-9s", "Info:");
+      copy_word(word, size, "Info:    ");
       break;
     case E_TRACE:
-      snprintf(word, size, "%-9s", "Trace:");
+      copy_word(word, size, "Trace:   ");
       break;
     default:
       snprintf(word, size, "Unknown Level [%d]", (int)row->eMsgLevel);
@@ -141,8 +149,9 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
   char level[64];
   level_word_and_status(row, level, sizeof(level));
 
-  char header[160];
-  snprintf(header, sizeof(header), "%s: vrk-%04d: %s ", stamp_of(time(nullptr)), iMessageCode, level);
+  char line[kLineBuf];
+  int h = snprintf(line, 160, "%s: vrk-%04d: %s ", stamp_of(time(nullptr)), iMessageCode, level);
+  size_t len = h < 0 ? 0 : std::min((size_t)h, (size_t)159);
 
   char text[16384];
   text[0] = '\0';
@@ -178,14 +187,11 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
   char shown[kTextBuf];
   vrk_printable(vrk_mask_secrets(unmasked).c_str(), shown, sizeof(shown), keepBreaks);
 
-  char line[kLineBuf];
-  int n = snprintf(line, sizeof(line), "%s%s\n", header, shown);
-  size_t len = n < 0 ? 0 : (size_t)n;
-  if (len >= sizeof(line)) {
-    // Cut text: keep the line ending so the next line starts on its own.
-    len = sizeof(line) - 1;
-    line[len - 1] = '\n';
-  }
+  // Cut text keeps the line ending, so that the next line starts on its own.
+  const size_t n = std::min(strlen(shown), sizeof(line) - 2 - len);
+  memcpy(line + len, shown, n);
+  len += n;
+  line[len++] = '\n';
   emit_line(line, len);
 }
 
