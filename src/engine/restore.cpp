@@ -442,7 +442,7 @@ struct RestoreRun {
       *subject = recordName;
       return true;
     }
-    trace("%l4 got file [%s]", vrk_log_name(recordName).c_str());
+    if (level() >= 4) trace("%l4 got file [%s]", vrk_log_name(recordName).c_str());
     if (parentNotPlaced) {
       // Its parent has no place: neither has the child. The selection it
       // matches did meet a data set of the saveset all the same.

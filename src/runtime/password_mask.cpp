@@ -144,8 +144,38 @@ bool vrk_url_password_span(const std::string &text, size_t from, size_t *pPos, s
 
 namespace {
 
+// Whether any of the forms below can occur in s: a remembered password, a
+// URL's "://", or (in any case) "pass", "encrypt" or "authorization", which
+// every keyword holds. Where none occurs, masking leaves s as it is; most
+// lines (one for each file restored) hold none.
+bool may_hold_secret(const std::string &s) {
+  if (s.find("://") != std::string::npos) return true;
+  for (const std::string &pw : remembered())
+    if (s.find(pw) != std::string::npos) return true;
+  const char *c = s.c_str();
+  const size_t n = s.size();
+  for (size_t p = 0; p < n; ++p) {
+    if ((c[p] | 0x20) < 'a') continue;  // no letter that starts a keyword
+    switch (c[p] | 0x20) {
+      case 'p':
+        if (n - p >= 4 && strncasecmp(c + p, "pass", 4) == 0) return true;
+        break;
+      case 'e':
+        if (n - p >= 7 && strncasecmp(c + p, "encrypt", 7) == 0) return true;
+        break;
+      case 'a':
+        if (n - p >= 13 && strncasecmp(c + p, "authorization", 13) == 0) return true;
+        break;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
 // The client's own text: every credential form where it stands.
 std::string mask_own_text(const std::string &text) {
+  if (!may_hold_secret(text)) return text;
   std::string s = text;
   mask_remembered(s);
   mask_urls(s);
@@ -186,6 +216,13 @@ const std::string &name_close() {
   return m;
 }
 
+// Whether a remembered password holds a mark's first byte.
+bool marks_in_passwords() {
+  for (const std::string &pw : remembered())
+    if (pw.find_first_of("\x0e\x0f") != std::string::npos) return true;
+  return false;
+}
+
 std::string without_marks(const std::string &text) {
   std::string s = text;
   for (const std::string *m : {&name_open(), &name_close()})
@@ -208,15 +245,38 @@ std::string vrk_log_name(const char *cpName) { return vrk_log_name(std::string(c
 std::string vrk_mask_secrets(const std::string &text) {
   const std::string &open = name_open(), &close = name_close();
   if (text.find(open) == std::string::npos && text.find(close) == std::string::npos) return mask_own_text(text);
+  // A text that holds no credential form even with its names in it, and
+  // whose marks pair up, is the text without its marks. (Taking the names
+  // out can make no form that the text lacks: the closing mark ends in the
+  // same word as the opening one, and no form holds a mark's first byte.)
+  if (!may_hold_secret(text) && !marks_in_passwords()) {
+    std::string plain;
+    plain.reserve(text.size());
+    size_t p = 0;
+    for (;;) {
+      size_t o = text.find(open, p);
+      if (o == std::string::npos) {
+        if (text.find(close, p) != std::string::npos) break;
+        plain.append(text, p, std::string::npos);
+        return plain;
+      }
+      size_t c = text.find(close, o + open.size());
+      if (c == std::string::npos || text.find(open, o + open.size()) < c || text.find(close, p) < o) break;
+      plain.append(text, p, o - p);
+      plain.append(text, o + open.size(), c - o - open.size());
+      p = c + close.size();
+    }
+  }
   // The client's own text is masked with each name held aside (its place
   // kept by the opening mark); the names come back as they are.
-  std::string own;
+  std::string own, plain;
   std::vector<std::string> names;
   size_t p = 0;
   for (;;) {
     size_t o = text.find(open, p), c = text.find(close, p);
     if (o == std::string::npos && c == std::string::npos) {
       own.append(text, p, std::string::npos);
+      plain.append(text, p, std::string::npos);
       break;
     }
     size_t next = o == std::string::npos ? std::string::npos : text.find(open, o + open.size());
@@ -226,8 +286,13 @@ std::string vrk_mask_secrets(const std::string &text) {
     own.append(text, p, o - p);
     own += open;
     names.push_back(text.substr(o + open.size(), c - o - open.size()));
+    plain.append(text, p, o - p);
+    plain += names.back();
     p = c + close.size();
   }
+  // Nothing to mask in the client's own text: the names go back in as they
+  // are, which is the text without its marks.
+  if (!may_hold_secret(own)) return plain;
   std::string masked = mask_own_text(own);
   // A mask that took a name's place along leaves the whole text masked.
   if (count_of(masked, open) != names.size()) return mask_own_text(without_marks(text));

@@ -9,7 +9,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "client/vrk_global.h"
 #include "runtime/password_mask.h"
@@ -42,6 +45,31 @@ bool shows_names(int code) {
   return false;
 }
 
+// The format of a row that shows names, with each name marked: made once a
+// row, as a job logs the same few rows for every data set.
+const char *named_format(const _sMessage *row) {
+  static std::vector<std::pair<const _sMessage *, std::string>> made;
+  for (const auto &m : made)
+    if (m.first == row) return m.second.c_str();
+  made.emplace_back(row, vrk_name_row_format(row->cpMsgText));
+  return made.back().second.c_str();
+}
+
+// "YYYY-MM-DD hh:mm:ss" of local time, worked out once a second.
+const char *stamp_of(time_t now) {
+  static time_t last = (time_t)-1;
+  static char stamp[64];
+  if (now != last) {
+    struct tm tmNow;
+    localtime_r(&now, &tmNow);
+    g_cached_gmtoff = tmNow.tm_gmtoff;
+    snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", tmNow.tm_year + 1900, tmNow.tm_mon + 1,
+             tmNow.tm_mday, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec);
+    last = now;
+  }
+  return stamp;
+}
+
 // Writes all of buf to fd, retrying short writes; errors are ignored.
 void write_all(int fd, const char *buf, size_t len) {
   while (len > 0) {
@@ -52,26 +80,33 @@ void write_all(int fd, const char *buf, size_t len) {
   }
 }
 
+void copy_word(char *word, size_t size, const char *what) {
+  size_t n = strlen(what);
+  if (n >= size) n = size - 1;
+  memcpy(word, what, n);
+  word[n] = '\0';
+}
+
 // Level word padded to 9 characters, and the status rule of the level.
 void level_word_and_status(const _sMessage *row, char *word, size_t size) {
   _sVRKObject *obj = &spGlobal->sVRKObject;
   switch (row->eMsgLevel) {
     case E_ERROR:
-      snprintf(word, size, "%-9s", "Error:");
+      copy_word(word, size, "Error:   ");
       if (spGlobal->iErrorSet == 0)
         obj->eOperStatus = STATUS_ERR_BEF_SAV;
       else if (spGlobal->iErrorSet == 1)
         obj->eOperStatus = STATUS_ERR_BROK_STR;
       break;
     case E_WARNING:
-      snprintf(word, size, "%-9s", "Warning:");
+      copy_word(word, size, "Warning: ");
       if (obj->eOperStatus == STATUS_OK) obj->eOperStatus = STATUS_WARNING;
       break;
     case E_INFO:
-      snprintf(word, size, "%-9s", "Info:");
+      copy_word(word, size, "Info:    ");
       break;
     case E_TRACE:
-      snprintf(word, size, "%-9s", "Trace:");
+      copy_word(word, size, "Trace:   ");
       break;
     default:
       snprintf(word, size, "Unknown Level [%d]", (int)row->eMsgLevel);
@@ -114,16 +149,9 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
   char level[64];
   level_word_and_status(row, level, sizeof(level));
 
-  time_t now = time(nullptr);
-  struct tm tmNow;
-  localtime_r(&now, &tmNow);
-  g_cached_gmtoff = tmNow.tm_gmtoff;
-  char stamp[64];
-  snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", tmNow.tm_year + 1900,
-           tmNow.tm_mon + 1, tmNow.tm_mday, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec);
-
-  char header[160];
-  snprintf(header, sizeof(header), "%s: vrk-%04d: %s ", stamp, iMessageCode, level);
+  char line[kLineBuf];
+  int h = snprintf(line, 160, "%s: vrk-%04d: %s ", stamp_of(time(nullptr)), iMessageCode, level);
+  size_t len = h < 0 ? 0 : std::min((size_t)h, (size_t)159);
 
   char text[16384];
   text[0] = '\0';
@@ -141,10 +169,10 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
     const char *fmt = va_arg(args, const char *);
     if (fmt != nullptr) vsnprintf(text + pre, kTextBuf - pre, fmt, args);
   } else if (row->iMsgID != VRK_MSG_END_CODE) {
-    const std::string named = shows_names(row->iMsgID) ? vrk_name_row_format(row->cpMsgText) : row->cpMsgText;
+    const char *named = shows_names(row->iMsgID) ? named_format(row) : row->cpMsgText;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    vsnprintf(text, kTextBuf, named.c_str(), args);
+    vsnprintf(text, kTextBuf, named, args);
   } else {
     snprintf(text, kTextBuf, row->cpMsgText, iMessageCode);
 #pragma GCC diagnostic pop
@@ -159,14 +187,11 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
   char shown[kTextBuf];
   vrk_printable(vrk_mask_secrets(unmasked).c_str(), shown, sizeof(shown), keepBreaks);
 
-  char line[kLineBuf];
-  int n = snprintf(line, sizeof(line), "%s%s\n", header, shown);
-  size_t len = n < 0 ? 0 : (size_t)n;
-  if (len >= sizeof(line)) {
-    // Cut text: keep the line ending so the next line starts on its own.
-    len = sizeof(line) - 1;
-    line[len - 1] = '\n';
-  }
+  // Cut text keeps the line ending, so that the next line starts on its own.
+  const size_t n = std::min(strlen(shown), sizeof(line) - 2 - len);
+  memcpy(line + len, shown, n);
+  len += n;
+  line[len++] = '\n';
   emit_line(line, len);
 }
 

@@ -1,6 +1,8 @@
 // The message catalogue: every numbered message with its level and format,
-// ascending by code; the lookup scans from the first row to the end row 9999.
+// ascending by code; the lookup searches them by halves, the end row 9999 for a code not there.
 #include "runtime/vrk_msg.h"
+
+#include <algorithm>
 
 const _sMessage sMessage[] = {
     {1001, E_ERROR, "Option -%c requires an argument."},
@@ -703,8 +705,10 @@ const _sMessage sMessage[] = {
 
 const size_t sMessageCount = sizeof(sMessage) / sizeof(sMessage[0]);
 
+// The rows ascend by code: a binary search, taking the first of equal rows.
 const _sMessage *vrk_msg_lookup(int iMessageCode) {
-  const _sMessage *row = sMessage;
-  while (row->iMsgID != iMessageCode && row->iMsgID != VRK_MSG_END_CODE) ++row;
-  return row;
+  const _sMessage *end = sMessage + sMessageCount - 1;
+  const _sMessage *row =
+      std::lower_bound(sMessage, end, iMessageCode, [](const _sMessage &r, int code) { return r.iMsgID < code; });
+  return row != end && row->iMsgID == iMessageCode ? row : end;
 }

@@ -91,6 +91,8 @@ struct RestoreHandle : DataHandle {
   std::string fullName;
   int selfFd = -1;  // a directory: the directory itself (its children are made beneath it)
   int dirFd = -1;   // a file or link: the directory that holds it
+  RestoreHandle *lender = nullptr;         // dirFd is this open directory's selfFd, not ours to close
+  std::vector<RestoreHandle *> borrowers;  // a directory: the open children whose dirFd is selfFd
   std::string name; // a file or link: its name in dirFd
   bool applyDirMeta = false;
   UnfinishedDir dirOnSignal;  // selfFd and the stream's metadata, for a signal handler
@@ -124,14 +126,42 @@ struct RestoreHandle : DataHandle {
     tmpName.clear();
     tmpLinked = false;
     unnamed = false;
-    if (dirFd >= 0) {
-      close(dirFd);
-      dirFd = -1;
+    if (dirFd >= 0 && !lender) close(dirFd);
+    dirFd = -1;
+    if (lender) {
+      auto &b = lender->borrowers;
+      b.erase(std::remove(b.begin(), b.end(), this), b.end());
+      lender = nullptr;
     }
+    LendNoLonger();
     if (selfFd >= 0) {
       close(selfFd);
       selfFd = -1;
     }
+  }
+
+  // The directory a file or link is made in. Beneath a directory handle
+  // still open: that directory's own descriptor, used without a copy of
+  // its own (a file a restore makes costs no descriptor of its own).
+  int BorrowParent(RestoreHandle *parent) {
+    if (!parent) return OpenParent(nullptr);
+    lender = parent;
+    parent->borrowers.push_back(this);
+    return parent->selfFd;
+  }
+  // selfFd is about to be closed or given away: every child still open
+  // beneath it gets a descriptor of its own for the same directory, and a
+  // temporary name it has in the signal handler's list moves along.
+  void LendNoLonger() {
+    for (RestoreHandle *b : borrowers) {
+      SignalsHeld held;
+      const bool listed = b->unfinished.listed;
+      if (listed) ForgetUnfinished(b->unfinished);
+      b->dirFd = selfFd >= 0 ? WithDescriptors([&] { return fcntl(selfFd, F_DUPFD_CLOEXEC, 0); }) : -1;
+      if (listed && b->dirFd >= 0) RememberUnfinished(b->unfinished, b->dirFd, b->tmpName);
+      b->lender = nullptr;
+    }
+    borrowers.clear();
   }
 
   bool Overwrite() const { return (mode & NWSM_OPEN_MODE_MASK) == NWSM_OVERWRITE_DATA_SET; }
@@ -388,7 +418,7 @@ CCODE RestoreHandle::DecideFile(RestoreHandle *parent) {
 }
 
 CCODE RestoreHandle::EnterFileDir(RestoreHandle *parent) {
-  dirFd = OpenParent(parent);
+  dirFd = BorrowParent(parent);
   if (dirFd < 0) return NoDirectory(comps.size() - 1);
   defaults = parent ? parent->ChildDefaults() : CreateDefaultsOf(dirFd);
   if (defaults.known) ReenterDirKnown(connection, dirFd, defaults.dev, defaults.ino);
@@ -576,6 +606,7 @@ CCODE RestoreHandle::Close() {
     if (applyDirMeta && selfFd >= 0) {
       // Owner, mode and times once its subtree is in place: a read-only
       // directory still takes its children, and they do not move its time.
+      LendNoLonger();
       DeferDirMeta(connection, res, comps, fullName, selfFd, Meta(), note, dirOnSignal);
       selfFd = -1;
     }

@@ -89,6 +89,12 @@ TEST(PasswordMask, AMarkedNameIsShownWholeAndTheTextAroundItMasked) {
       {"[" + vrk_log_name("PASS x") + "] [" + vrk_log_name("Authorization: y") + "]", "[PASS x] [Authorization: y]"},
       {"Send command: PASS " + vrk_log_name("n"), "Send command: PASS ****"},
       {vrk_log_name("http://u:pw@h/x") + " http://u:pw@h/x", "http://u:pw@h/x http://u:****@h/x"},
+      // No credential anywhere: the text without its marks, as it came;
+      // a keyword in any case beside a name is still found.
+      {"Processing item: [" + vrk_log_name("/r/d 1/f.dat") + "]...", "Processing item: [/r/d 1/f.dat]..."},
+      {"[" + vrk_log_name("n") + "] eNcRyPt=k xBsA-pAsS: v", "[n] eNcRyPt=**** xBsA-pAsS: ****"},
+      // A closing mark alone is taken out before the search: what it split is found.
+      {"PA" + vrk_log_name("").substr(vrk_log_name("").size() / 2) + "SS=x", "PASS=****"},
       // A name that holds a mark's first byte, and a mark cut off: the first
       // stays a name, the second masks the whole text.
       {vrk_log_name("a\x0e PASS b") + " c", "a\x0e PASS b c"},

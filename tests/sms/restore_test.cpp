@@ -135,6 +135,53 @@ TEST_F(RestoreTest, CutOrCorruptStreamNeverReplacesTheTarget) {
   EXPECT_EQ(2u, after.size());
 }
 
+// A file goes on being written after the handle of its directory was
+// closed, and the descriptors that closing freed are taken by another
+// directory meanwhile: the file still lands in its own directory, whole,
+// on the unnamed road (a new file), the named one (a new file where the
+// world allows no unnamed files) and as an overwrite, and no temporary
+// name is left.
+TEST_F(RestoreTest, AFileWhoseDirectoryHandleClosedFirstStillLandsInItsDirectory) {
+  struct Row {
+    const char *what;
+    const char *world;
+    bool existing;
+    const char *elsewhere;
+  } rows[] = {{"unnamed new file", "", false, "e1"},
+              {"named new file", "unnamed_new_files = no\n", false, "e2"},
+              {"overwrite", "", true, "e3"}};
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.what);
+    Load(r.world);
+    std::vector<DataSet> sets = BackupAll(conn, "/src/sub");
+    ASSERT_EQ(2u, sets.size());
+    if (r.existing) Touch(root + "/src/sub/b.bin", "previous");
+    else unlink((root + "/src/sub/b.bin").c_str());
+    const std::string &full = sets[1].stream;
+    UINT32 parent = 0, h = 0, other = 0;
+    ASSERT_EQ(0u, Open(0, "/src/sub/", NWSM_OVERWRITE_DATA_SET, &parent));
+    ASSERT_EQ(0u, WriteAll(parent, sets[0].stream));
+    ASSERT_EQ(0u, Open(parent, "b.bin", NWSM_OVERWRITE_DATA_SET, &h));
+    ASSERT_EQ(0u, WriteAll(h, full.substr(0, full.size() / 2)));
+    EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &parent));
+    // Another directory outside: the closed one's metadata is set and its
+    // descriptor closed; the freed numbers go to other directories.
+    const std::string elsewhere = root + "/" + r.elsewhere;
+    ASSERT_EQ(0u, Open(0, std::string("/") + r.elsewhere + "/", NWSM_OVERWRITE_DATA_SET, &other));
+    EXPECT_EQ(0u, WriteAll(other, sets[0].stream));
+    std::vector<int> taken;
+    for (int i = 0; i < 8; ++i) taken.push_back(open(elsewhere.c_str(), O_RDONLY | O_DIRECTORY));
+    EXPECT_EQ(0u, WriteAll(h, full.substr(full.size() / 2)));
+    EXPECT_EQ(0u, NWSMTSCloseDataSet(conn, &h));
+    for (int fd : taken) close(fd);
+    NWSMTSCloseDataSet(conn, &other);
+    EXPECT_EQ(std::string(200000, 'b'), ReadFile(root + "/src/sub/b.bin"));
+    struct stat st;
+    EXPECT_NE(0, lstat((elsewhere + "/b.bin").c_str(), &st));
+    EXPECT_EQ(2u, BackupAll(conn, "/src/sub").size());  // no temporary name beside it
+  }
+}
+
 TEST_F(RestoreTest, ExcludedChildrenAndParents) {
   std::vector<DataSet> sets = BackupAll(conn, "/src");
   NWSM_SELECTION_LIST *sel = nullptr;
