@@ -92,12 +92,13 @@ CreateDefaults CreateDefaultsOf(int dirFd) {
   errno = 0;
   ssize_t acl = fgetxattr(dirFd, "system.posix_acl_default", nullptr, 0);
   d.plainMode = acl < 0 && (errno == ENODATA || errno == EOPNOTSUPP);
+  d.steady = st.st_uid == Me().euid || st.st_uid == 0;
   d.known = true;
   return d;
 }
 
 bool CreateGivesMode(const CreateDefaults &d, mode_t mode) {
-  return d.known && d.plainMode && (mode & 07777) == (mode & 0777 & ~Me().umask);
+  return d.known && d.steady && d.plainMode && (mode & 07777) == (mode & 0777 & ~Me().umask);
 }
 
 }  // namespace vrksms

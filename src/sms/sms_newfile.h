@@ -31,6 +31,10 @@ struct CreateDefaults {
   ino_t ino = 0;
   gid_t gid = 0;
   bool plainMode = false;
+  // The directory is the restoring user's or root's: no one else may change
+  // its group, set-group ID or default ACL while files are made in it, so
+  // what was read once holds for all of them.
+  bool steady = false;
 };
 CreateDefaults CreateDefaultsOf(int dirFd);
 

@@ -687,7 +687,7 @@ CCODE RestoreHandle::Close() {
 void RestoreHandle::SetFileMeta(const struct timespec ts[2], CCODE &rc) {
   const bool root = ProcessEuid() == 0;
   if (holeSkipped && ftruncate(tmpFd, static_cast<off_t>(h.dataSize)) != 0) rc = NWSMTS_WRITE_ERROR;
-  const bool ownerGiven = unnamed && defaults.known && h.uid == ProcessEuid() && h.gid == defaults.gid;
+  const bool ownerGiven = unnamed && defaults.known && defaults.steady && h.uid == ProcessEuid() && h.gid == defaults.gid;
   if (root && !ownerGiven && fchown(tmpFd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
   // A change of owner clears the set-id bits: the mode comes after it.
   const bool modeGiven = unnamed && CreateGivesMode(defaults, h.mode);

@@ -3,6 +3,7 @@
 // files switched off) through a temporary name; killed in the middle, or
 // with a link planted at the name before the last step.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 
 #include "backup_job.h"
 #include "e2e_files.h"
+#include "test_user.h"
 
 namespace {
 
@@ -255,6 +257,62 @@ TEST(RestoreNewFileE2E, ModesAndGroupsComeBackWhateverTheCreationGives) {
       EXPECT_EQ(f.mode, st.st_mode & 07777) << f.name;
       EXPECT_EQ(getgid(), st.st_gid) << f.name;
     }
+  }
+}
+
+// Root restores into a directory another user owns, who makes it hand down
+// his group while the restore works in it: a file made after that still
+// comes back with the group it was stored with, never readable by his.
+TEST(RestoreNewFileE2E, AGroupHandedDownMidwayInAnotherUsersDirectoryIsNotKept) {
+  e2e::TestUser bob;
+  std::string why;
+  if (!e2e::MakeTestUser("vrk-t-a", &bob, &why)) GTEST_SKIP() << why;
+  if (bob.gid == getgid()) GTEST_SKIP() << "the test user's group is root's";
+  struct Row {
+    const char *what;
+    const char *world;
+  } rows[] = {
+      {"unnamed", ""},
+      {"named road", "unnamed_new_files = no\n"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    BackupJob job;
+    ASSERT_EQ(0, mkdir((job.data() + "/src").c_str(), 0755));
+    for (const char *f : {"a.txt", "secret.txt"}) {
+      std::string path = job.data() + "/src/" + f;
+      vrktest::WriteFile(path, "only root and its group\n");
+      ASSERT_EQ(0, chmod(path.c_str(), 0640));
+    }
+    Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+    ASSERT_EQ(0, r.exitCode()) << r.err;
+    const std::string dir = job.data() + "/r/src";
+    ASSERT_EQ(0, system(("mkdir -p '" + dir + "'").c_str()));
+    ASSERT_TRUE(e2e::GiveTree(dir, bob));
+    job.SetWorld(row.world);
+    r = Restore(job, {});
+    ASSERT_EQ(0, r.exitCode()) << r.err;
+    std::vector<int> writes = CallsNaming(job, "NWSMTSWriteDataSet", "secret.txt");
+    ASSERT_FALSE(writes.empty());
+    ASSERT_EQ(0, system(("rm -f '" + dir + "'/*").c_str()));
+
+    job.SetWorld(std::string(row.world) + "stop NWSMTSWriteDataSet = " + std::to_string(writes[0]) + "\n");
+    bool handedDown = false;
+    r = Restore(job, {}, [&](pid_t pid, const std::string &) {
+      if (!Stopped(pid)) return false;
+      // Opened here: the job's directory above it is not the user's to pass.
+      int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      handedDown = fd >= 0 && e2e::AsUser(bob, [&] { return fchmod(fd, 02755) == 0; });
+      if (fd >= 0) close(fd);
+      kill(-pid, SIGCONT);
+      return true;
+    });
+    ASSERT_TRUE(handedDown);
+    EXPECT_EQ(0, r.exitCode()) << r.err;
+    struct stat st;
+    ASSERT_EQ(0, lstat((dir + "/secret.txt").c_str(), &st));
+    EXPECT_EQ(getgid(), st.st_gid);
+    EXPECT_EQ(0640u, st.st_mode & 07777);
   }
 }
 
