@@ -99,7 +99,11 @@ struct RestoreHandle : DataHandle {
   std::string note;           // the note of an unfinished restore in selfFd
   bool metadataOnly = false;  // no data streams over an existing file
   int tmpFd = -1;
-  bool unnamed = false;       // tmpFd is an unnamed file, linked in at close
+  bool unnamed = false;       // tmpFd is an unnamed file, linked in once whole
+  bool checkAtLink = false;   // a small new file: its name is first looked at by the link
+  bool placed = false;        // linked in at its last write; the close only closes it
+  bool metaSet = false;       // its size, owner, mode and times are set
+  CCODE placeRc = 0;          // what putting it in place met, reported at the close
   CreateDefaults defaults;    // of dirFd: what a new file in it gets
   CreateDefaults childDefaults;  // a directory: of selfFd, for its children
   bool holeSkipped = false;  // zero blocks left as a hole: the size is set at close
@@ -238,7 +242,11 @@ struct RestoreHandle : DataHandle {
   CCODE EnterFileDir(RestoreHandle *parent);
   CCODE JudgeExistingFile(struct stat &st, bool &exists);
   CCODE ChooseFileRoad(const struct stat &st, bool exists);
+  bool MayCheckAtLink() const;
   bool OpenUnnamed();
+  CCODE WriteFailed();
+  CCODE Place();
+  void Unplace();
   CCODE OpenNamedTemp();
   CCODE Write(Connection &conn, const uint8_t *p, size_t n);
   void SetFileMeta(const struct timespec ts[2], CCODE &rc);
@@ -410,6 +418,15 @@ CCODE RestoreHandle::TakeDir(bool made) {
 
 CCODE RestoreHandle::DecideFile(RestoreHandle *parent) {
   if (CCODE rc = EnterFileDir(parent)) return rc;
+  name = comps.back();
+  // A small file is written unnamed before anything looks at its name:
+  // linking it in is the look, and what stands there is judged then as it
+  // would have been now (Place). Most restored files are new, and a look
+  // that finds nothing costs about as much as making the file.
+  if (MayCheckAtLink() && OpenUnnamed()) {
+    checkAtLink = true;
+    return 0;
+  }
   struct stat st;
   bool exists = false;
   if (CCODE rc = JudgeExistingFile(st, exists)) return rc;
@@ -451,6 +468,15 @@ CCODE RestoreHandle::ChooseFileRoad(const struct stat &st, bool exists) {
   return OpenNamedTemp();
 }
 
+// Files up to this size are written before their name is looked at: one
+// that is refused there (it exists, without overwrite) has cost a write of
+// at most this much.
+constexpr uint64_t kCheckAtLinkMax = 16 * 1024;
+
+bool RestoreHandle::MayCheckAtLink() const {
+  return h.kind == kSidfFile && !(mode & NWSM_NO_DATA_STREAMS) && h.dataSize <= kCheckAtLinkMax;
+}
+
 // A new file is written unnamed: no name stands for it until it is whole,
 // and a killed restore leaves nothing behind. False where the file system
 // (or the world's switch) allows no unnamed files.
@@ -482,6 +508,13 @@ CCODE RestoreHandle::OpenNamedTemp() {
     return CannotCreate(std::string("cannot make its temporary file: ") + strerror(err));
   }
   return 0;
+}
+
+void Times(const SidfHeader &h, struct timespec ts[2]) {
+  ts[0].tv_sec = static_cast<time_t>(h.atimeSec);
+  ts[0].tv_nsec = h.atimeNsec;
+  ts[1].tv_sec = static_cast<time_t>(h.mtimeSec);
+  ts[1].tv_nsec = h.mtimeNsec;
 }
 
 // Writes n bytes that belong at offset `at` of a new file; zeros are skipped
@@ -538,7 +571,7 @@ CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
         if (h.kind == kSidfSymlink) {
           linkTarget.append(reinterpret_cast<const char *>(p + pos), k);
         } else if (!(mode & NWSM_NO_DATA_STREAMS) && tmpFd >= 0) {
-          if (!WriteKeepingHoles(tmpFd, p + pos, k, dataDone, holeSkipped)) return Bad(NWSMTS_WRITE_ERROR);
+          if (!WriteKeepingHoles(tmpFd, p + pos, k, dataDone, holeSkipped)) return WriteFailed();
         }
         pos += k;
         dataDone += k;
@@ -560,17 +593,64 @@ CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
         break;
       }
       default:
+        Unplace();
         return Bad(NWSMTS_INVALID_DATA);  // bytes after the trailer
     }
+  }
+  if (phase == kDone && checkAtLink) return Place();
+  return 0;
+}
+
+// A write into a file whose name was not looked at yet failed (a full
+// disk): what stands at the name answers as it would have before the data.
+CCODE RestoreHandle::WriteFailed() {
+  if (checkAtLink) {
+    struct stat st;
+    bool exists = false;
+    if (CCODE rc = JudgeExistingFile(st, exists)) return rc;
+  }
+  return Bad(NWSMTS_WRITE_ERROR);
+}
+
+// The whole small file gets its metadata and its name at its last write.
+// Where the name is taken, it is judged as the look before the data would
+// have judged it: a directory, FIFO, device or socket refuses the data set,
+// and an existing file or link without overwrite declines it (never
+// followed); with overwrite the close puts the file in its place through a
+// temporary name. Other failures are reported at the close, as there.
+CCODE RestoreHandle::Place() {
+  checkAtLink = false;
+  struct timespec ts[2];
+  Times(h, ts);
+  SetFileMeta(ts, placeRc);
+  metaSet = true;
+  if (placeRc) return 0;
+  for (int tries = 0; tries < 2; ++tries) {
+    if (LinkUnnamedFile(tmpFd, dirFd, name.c_str()) == 0) {
+      placed = true;
+      return 0;
+    }
+    if (errno != EEXIST) {
+      placeRc = NWSMTS_WRITE_ERROR;
+      return 0;
+    }
+    struct stat st;
+    bool exists = false;
+    if (CCODE rc = JudgeExistingFile(st, exists)) return rc;
+    if (exists) return 0;  // replaced at the close
   }
   return 0;
 }
 
-void Times(const SidfHeader &h, struct timespec ts[2]) {
-  ts[0].tv_sec = static_cast<time_t>(h.atimeSec);
-  ts[0].tv_nsec = h.atimeNsec;
-  ts[1].tv_sec = static_cast<time_t>(h.mtimeSec);
-  ts[1].tv_nsec = h.mtimeNsec;
+// Bytes after the trailer of a file already linked in: the name it took is
+// given up again, if it still leads to that file.
+void RestoreHandle::Unplace() {
+  if (!placed) return;
+  placed = false;
+  struct stat mine, there;
+  if (fstat(tmpFd, &mine) == 0 && fstatat(dirFd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
+    unlinkat(dirFd, name.c_str(), 0);
 }
 
 DirMeta RestoreHandle::Meta() const {
@@ -651,7 +731,8 @@ CCODE RestoreHandle::Close() {
     Discard();
     return rc;
   } else if (unnamed) {
-    SetFileMeta(ts, rc);
+    if (placeRc) rc = placeRc;
+    else if (!metaSet) SetFileMeta(ts, rc);
     if (rc) {
       Discard();
       return rc;
@@ -699,7 +780,7 @@ void RestoreHandle::SetFileMeta(const struct timespec ts[2], CCODE &rc) {
 // since the first write is never followed: without overwrite the data set
 // is not restored; with it the file takes a temporary name and replaces it.
 CCODE RestoreHandle::LinkInPlace() {
-  if (LinkUnnamedFile(tmpFd, dirFd, name.c_str()) != 0) {
+  if (!placed && LinkUnnamedFile(tmpFd, dirFd, name.c_str()) != 0) {
     if (errno != EEXIST) return NWSMTS_WRITE_ERROR;
     if (!Overwrite()) return NWSMTS_DATA_SET_ALREADY_EXISTS;
     {

@@ -336,6 +336,23 @@ TEST(RestoreHostileE2E, NothingOutsideTheTargetChanges) {
        [&](const BackupJob &job, const Result &) {
          EXPECT_EQ(evil, vrktest::ReadFile(job.data() + "/restored/sample/ok.txt"));
        }},
+      {"bytes after a small file's trailer, in the same record",
+       [&](const BackupJob &) {
+         return Dir(Object().Marker(), "/sample/")
+             .Record(false, true, ssw::NameList("ok.txt"), Stream(ssw::kFile, "ok.txt", evil) + "more")
+             .Marker();
+       },
+       {"-R", "/restored"}, "restored", 3, {"Not processed or incorrectly processed items: [1]."},
+       [&](const BackupJob &job, const Result &) { EXPECT_FALSE(Exists(job.data() + "/restored/sample/ok.txt")); }},
+      {"bytes after a small file's trailer, in a record of their own",
+       [&](const BackupJob &) {
+         return Dir(Object().Marker(), "/sample/")
+             .Record(false, true, ssw::NameList("ok.txt"), Stream(ssw::kFile, "ok.txt", evil))
+             .Record(false, true, ssw::NameList("ok.txt"), "more")
+             .Marker();
+       },
+       {"-R", "/restored"}, "restored", 3, {"Not processed or incorrectly processed items: [1]."},
+       [&](const BackupJob &job, const Result &) { EXPECT_FALSE(Exists(job.data() + "/restored/sample/ok.txt")); }},
       {"a parent named only in a name space the rename list cannot read",
        [&](const BackupJob &) {
          return Object()

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -207,6 +208,101 @@ TEST(RestoreNewFileE2E, ALinkPlantedBeforeTheLastStepIsNotFollowed) {
       EXPECT_TRUE(IsLink(dir + "/big.bin"));
     }
     EXPECT_EQ("last\n", vrktest::ReadFile(dir + "/z.txt"));
+    EXPECT_EQ("", Leftovers(job.data()));
+  }
+}
+
+// A small file is written before anything looks at its name (linking it in
+// is the look), a big one only after the look: whatever stands at the name,
+// both are answered alike, with the same messages, the same status and the
+// same entry left there, and nothing is written through a link.
+TEST(RestoreNewFileE2E, WhatStandsAtTheNameIsAnsweredAlikeForSmallAndBigFiles) {
+  enum Kind { kNone, kFile, kLinkOut, kDangling, kDir, kFifo };
+  struct Row {
+    const char *what;
+    Kind kind;
+    bool overwrite;
+    int exit;
+    const char *left;      // what stands at the name afterwards
+    bool full = false;     // every write of more than 1,000 bytes fails
+  } rows[] = {
+      {"a file, kept", kFile, false, 0, "the old one"},
+      {"a file, replaced", kFile, true, 0, "restored"},
+      {"a link to a file outside, kept", kLinkOut, false, 0, "link"},
+      {"a link to a file outside, replaced", kLinkOut, true, 0, "restored"},
+      {"a dangling link, kept", kDangling, false, 0, "link"},
+      {"a dangling link, replaced", kDangling, true, 0, "restored"},
+      {"a directory", kDir, false, 3, "directory"},
+      {"a directory, with overwrite", kDir, true, 3, "directory"},
+      {"a FIFO", kFifo, false, 0, "fifo"},
+      {"a FIFO, with overwrite", kFifo, true, 3, "fifo"},
+      {"a file, kept, where no file can be written", kFile, false, 0, "the old one", true},
+      {"nothing, where no file can be written", kNone, false, 3, "nothing", true},
+  };
+  BackupJob job;
+  ASSERT_EQ(0, mkdir((job.data() + "/src").c_str(), 0755));
+  const std::string small = vrktest::Pattern(3000, 3), big = vrktest::Pattern(40 * 1024 + 7, 5);
+  vrktest::WriteFile(job.data() + "/src/small.dat", small);
+  vrktest::WriteFile(job.data() + "/src/big.dat", big);
+  Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
+  ASSERT_EQ(0, r.exitCode()) << r.err;
+  const std::string dir = job.data() + "/r/src", outside = job.data() + "/outside.txt";
+
+  // The lines that name the file, without their time and with the name
+  // made one word, so that the two files' lines compare.
+  auto linesOf = [](const std::string &err, const std::string &file) {
+    std::vector<std::string> out;
+    std::istringstream in(err);
+    std::string line;
+    while (std::getline(in, line)) {
+      size_t at = line.find(file);
+      if (at == std::string::npos) continue;
+      line.replace(at, file.size(), "FILE");
+      size_t vrk = line.find("vrk");
+      out.push_back(vrk == std::string::npos ? line : line.substr(vrk));
+    }
+    return out;
+  };
+  auto what = [](const std::string &path, const std::string &restored) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return std::string("nothing");
+    if (S_ISLNK(st.st_mode)) return std::string("link");
+    if (S_ISDIR(st.st_mode)) return std::string("directory");
+    if (S_ISFIFO(st.st_mode)) return std::string("fifo");
+    std::string bytes = vrktest::ReadFile(path);
+    return bytes == restored ? std::string("restored") : bytes;
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_EQ(0, system(("rm -rf '" + job.data() + "/r'").c_str()));
+    ASSERT_EQ(0, system(("mkdir -p '" + dir + "'").c_str()));
+    vrktest::WriteFile(outside, "not the restore's\n");
+    for (const char *name : {"small.dat", "big.dat"}) {
+      const std::string at = dir + "/" + name;
+      switch (row.kind) {
+        case kNone: break;
+        case kFile: vrktest::WriteFile(at, "the old one"); break;
+        case kLinkOut: ASSERT_EQ(0, symlink(outside.c_str(), at.c_str())); break;
+        case kDangling: ASSERT_EQ(0, symlink((job.data() + "/none").c_str(), at.c_str())); break;
+        case kDir: ASSERT_EQ(0, mkdir(at.c_str(), 0755)); break;
+        case kFifo: ASSERT_EQ(0, mkfifo(at.c_str(), 0644)); break;
+      }
+    }
+    std::vector<std::string> more;
+    if (row.overwrite) more = {"-o", "overwrite"};
+    job.SetChildSetup([full = row.full] {
+      if (!full) return;
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit rl = {1000, 1000};
+      setrlimit(RLIMIT_FSIZE, &rl);
+    });
+    r = Restore(job, more);
+    EXPECT_EQ(row.exit, r.exitCode()) << r.err;
+    EXPECT_EQ(row.left, what(dir + "/small.dat", small));
+    EXPECT_EQ(row.left, what(dir + "/big.dat", big));
+    EXPECT_EQ(linesOf(r.err, "big.dat"), linesOf(r.err, "small.dat")) << r.err;
+    EXPECT_FALSE(Exists(job.data() + "/none"));
+    EXPECT_EQ("not the restore's\n", vrktest::ReadFile(outside));
     EXPECT_EQ("", Leftovers(job.data()));
   }
 }
