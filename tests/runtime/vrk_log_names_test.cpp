@@ -60,15 +60,20 @@ class LineCatcher {
 
   // The line of code with args, made the general way or not, without its
   // time stamp (two calls may fall into two seconds).
-  std::string Line(int code, const std::vector<const char *> &a, bool general) {
+  // With keepBreaks, the one argument goes through vrk_log_text.
+  std::string Line(int code, const std::vector<const char *> &a, bool general, bool keepBreaks = false) {
     vrk_log_general_only(general);
     fflush(log_);
     const size_t from = size_;
-    switch (a.size()) {
-      case 1: vrk_log(code, a[0]); break;
-      case 2: vrk_log(code, a[0], a[1]); break;
-      case 3: vrk_log(code, a[0], a[1], a[2]); break;
-      default: vrk_log(code, a[0], a[1], a[2], a[3]); break;
+    if (keepBreaks) {
+      vrk_log_text(code, a[0]);
+    } else {
+      switch (a.size()) {
+        case 1: vrk_log(code, a[0]); break;
+        case 2: vrk_log(code, a[0], a[1]); break;
+        case 3: vrk_log(code, a[0], a[1], a[2]); break;
+        default: vrk_log(code, a[0], a[1], a[2], a[3]); break;
+      }
     }
     fflush(log_);
     std::string line(buf_ + from, size_ - from);
@@ -168,6 +173,11 @@ void ExpectBothWaysAgree(LineCatcher &c, const char *stage) {
         const std::string quick = c.Line(row.iMsgID, args, false);
         ASSERT_EQ(general, quick) << stage << ": row " << row.iMsgID << ", name " << at << " ["
                                   << vrk_printable(name).substr(0, 200) << "]";
+        if (k == 1) {
+          ASSERT_EQ(c.Line(row.iMsgID, args, true, true), c.Line(row.iMsgID, args, false, true))
+              << stage << ": row " << row.iMsgID << " with its line breaks [" << vrk_printable(name).substr(0, 200)
+              << "]";
+        }
       }
     }
   }
