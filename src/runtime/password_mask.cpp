@@ -324,6 +324,20 @@ std::string vrk_name_row_format(const char *cpFormat) {
   return out;
 }
 
+bool vrk_names_only_masked_away(const std::vector<std::string> &pieces) {
+  // What vrk_mask_secrets masks of such a text is its own text: the pieces,
+  // each name's place kept by the opening mark.
+  std::string own;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (pieces[i].find_first_of("\x0e\x0f") != std::string::npos) return false;
+    if (i > 0) own += name_open();
+    own += pieces[i];
+  }
+  return !may_hold_secret(own);
+}
+
+size_t vrk_remembered_passwords() { return remembered().size(); }
+
 std::string vrk_mask_secrets(const char *cpText) { return vrk_mask_secrets(std::string(cpText ? cpText : "")); }
 
 const char *vrk_masked(const char *cpPassword) {

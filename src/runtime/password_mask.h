@@ -6,6 +6,7 @@
 #include <stddef.h>
 
 #include <string>
+#include <vector>
 
 // What stands for a password in every message, whatever its length.
 #define VRK_PASSWORD_MASK "****"
@@ -47,6 +48,14 @@ std::string vrk_log_name(const char *cpName);
 // A catalogue format whose every "%s" shows a name: the same format with each
 // "%s" marked as vrk_log_name marks a name.
 std::string vrk_name_row_format(const char *cpFormat);
+
+// For the logger's quick way with rows that show names: whether masking a
+// text made of these fixed pieces with a marked name between each two (no
+// name holding a mark's first byte) only takes the marks away, whatever the
+// names hold. The answer holds until another password is remembered.
+bool vrk_names_only_masked_away(const std::vector<std::string> &pieces);
+// How many passwords are remembered; it only grows.
+size_t vrk_remembered_passwords();
 
 // The mask for a non-empty password, an empty text for an empty one.
 const char *vrk_masked(const char *cpPassword);

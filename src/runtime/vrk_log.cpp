@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,14 +46,94 @@ bool shows_names(int code) {
   return false;
 }
 
-// The format of a row that shows names, with each name marked: made once a
-// row, as a job logs the same few rows for every data set.
-const char *named_format(const _sMessage *row) {
-  static std::vector<std::pair<const _sMessage *, std::string>> made;
-  for (const auto &m : made)
-    if (m.first == row) return m.second.c_str();
-  made.emplace_back(row, vrk_name_row_format(row->cpMsgText));
-  return made.back().second.c_str();
+// Set by tests: every line goes the general way (format, mask, escape).
+bool g_general_only = false;
+
+constexpr size_t kMaxNames = 4;
+
+// A row that shows names, made once a row, as a job logs the same few rows
+// for every data set: its format with each name marked, and for rows whose
+// every conversion is a "%s" the fixed text between the names.
+struct NamedRow {
+  const _sMessage *row;
+  std::string marked;
+  std::vector<std::string> pieces;  // empty where the row has other conversions
+  size_t fixed = 0;                 // bytes of the pieces
+  size_t marks = 0;                 // bytes the marks of one name add
+  size_t remembered = (size_t)-1;   // passwords known when plain was decided
+  bool plain = false;               // masking only takes the marks away
+};
+
+NamedRow &named_row(const _sMessage *row) {
+  static std::deque<NamedRow> made;
+  for (NamedRow &m : made)
+    if (m.row == row) return m;
+  NamedRow r;
+  r.row = row;
+  r.marked = vrk_name_row_format(row->cpMsgText);
+  r.marks = vrk_name_row_format("%s").size() - 2;
+  std::string piece;
+  bool simple = true;
+  for (const char *q = row->cpMsgText; *q != '\0'; ++q) {
+    if (*q != '%') {
+      piece += *q;
+    } else if (q[1] == 's') {
+      r.pieces.push_back(piece);
+      piece.clear();
+      ++q;
+    } else {
+      simple = false;
+      break;
+    }
+  }
+  r.pieces.push_back(piece);
+  // The general way drops a line break that ends the formatted text.
+  if (!simple || r.pieces.size() < 2 || r.pieces.size() > kMaxNames + 1 || (!piece.empty() && piece.back() == '\n'))
+    r.pieces.clear();
+  for (const std::string &p : r.pieces) r.fixed += p.size();
+  made.push_back(std::move(r));
+  return made.back();
+}
+
+// The text of a row that shows names put at line[*pLen] on as the general
+// way shows it: each name in its place, escaped, nothing masked. The general
+// way's text is the row's with each name marked, cut at kTextBuf - 1 bytes,
+// masked and escaped; where its fixed text could be masked, or a name holds
+// a mark's first byte or would have the text cut, or an argument is NULL,
+// only the general way gives the line: false.
+bool put_names_directly(NamedRow &r, bool keepBreaks, va_list vlArgs, char *line, size_t *pLen) {
+  if (g_general_only || r.pieces.empty()) return false;
+  const size_t known = vrk_remembered_passwords();
+  if (r.remembered != known) {
+    r.plain = vrk_names_only_masked_away(r.pieces);
+    r.remembered = known;
+  }
+  if (!r.plain) return false;
+  const size_t k = r.pieces.size() - 1;
+  const char *names[kMaxNames];
+  size_t lens[kMaxNames];
+  size_t total = r.fixed;
+  va_list args;
+  va_copy(args, vlArgs);
+  for (size_t i = 0; i < k; ++i) names[i] = va_arg(args, const char *);
+  va_end(args);
+  for (size_t i = 0; i < k; ++i) {
+    if (names[i] == nullptr) return false;
+    lens[i] = strcspn(names[i], "\x0e\x0f");
+    if (names[i][lens[i]] != '\0') return false;
+    total += lens[i] + r.marks;
+  }
+  if (total >= kTextBuf) return false;
+  // Bounded as the general way's escaped text is; the line has room for it.
+  static_assert(kLineBuf - 2 - 159 >= kTextBuf - 1, "the line holds a whole text");
+  char *text = line + *pLen;
+  size_t n = 0;
+  bool whole = vrk_printable_append(r.pieces[0].data(), r.pieces[0].size(), text, &n, kTextBuf, keepBreaks);
+  for (size_t i = 0; i < k && whole; ++i)
+    whole = vrk_printable_append(names[i], lens[i], text, &n, kTextBuf, keepBreaks) &&
+            vrk_printable_append(r.pieces[i + 1].data(), r.pieces[i + 1].size(), text, &n, kTextBuf, keepBreaks);
+  *pLen += std::min(n, kLineBuf - 2 - *pLen);
+  return true;
 }
 
 // "YYYY-MM-DD hh:mm:ss" of local time, worked out once a second.
@@ -68,6 +149,30 @@ const char *stamp_of(time_t now) {
     last = now;
   }
   return stamp;
+}
+
+// "<stamp>: vrk-NNNN: <level> " at line (which has room for it), cut at 159
+// bytes; its length. Put together by hand, as every line starts so.
+size_t head_of(char *line, const char *stamp, int code, const char *level) {
+  if (code < 0 || code > 9999) {
+    int h = snprintf(line, 160, "%s: vrk-%04d: %s ", stamp, code, level);
+    return h < 0 ? 0 : std::min((size_t)h, (size_t)159);
+  }
+  size_t n = strlen(stamp);
+  memcpy(line, stamp, n);
+  memcpy(line + n, ": vrk-", 6);
+  n += 6;
+  line[n++] = (char)('0' + code / 1000);
+  line[n++] = (char)('0' + code / 100 % 10);
+  line[n++] = (char)('0' + code / 10 % 10);
+  line[n++] = (char)('0' + code % 10);
+  line[n++] = ':';
+  line[n++] = ' ';
+  const size_t w = strlen(level);
+  memcpy(line + n, level, w);
+  n += w;
+  line[n++] = ' ';
+  return std::min(n, (size_t)159);
 }
 
 // Writes all of buf to fd, retrying short writes; errors are ignored.
@@ -150,8 +255,14 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
   level_word_and_status(row, level, sizeof(level));
 
   char line[kLineBuf];
-  int h = snprintf(line, 160, "%s: vrk-%04d: %s ", stamp_of(time(nullptr)), iMessageCode, level);
-  size_t len = h < 0 ? 0 : std::min((size_t)h, (size_t)159);
+  size_t len = head_of(line, stamp_of(time(nullptr)), iMessageCode, level);
+
+  const bool named = shows_names(row->iMsgID);
+  if (named && put_names_directly(named_row(row), keepBreaks, vlArgs, line, &len)) {
+    line[len++] = '\n';
+    emit_line(line, len);
+    return;
+  }
 
   char text[16384];
   text[0] = '\0';
@@ -169,10 +280,10 @@ void log_message(bool keepBreaks, int iMessageCode, va_list vlArgs) {
     const char *fmt = va_arg(args, const char *);
     if (fmt != nullptr) vsnprintf(text + pre, kTextBuf - pre, fmt, args);
   } else if (row->iMsgID != VRK_MSG_END_CODE) {
-    const char *named = shows_names(row->iMsgID) ? named_format(row) : row->cpMsgText;
+    const char *format = named ? named_row(row).marked.c_str() : row->cpMsgText;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    vsnprintf(text, kTextBuf, named, args);
+    vsnprintf(text, kTextBuf, format, args);
   } else {
     snprintf(text, kTextBuf, row->cpMsgText, iMessageCode);
 #pragma GCC diagnostic pop
@@ -276,6 +387,8 @@ void vtrace(const char *cpFormat, va_list vlParams) {
 }
 
 void SetRelocLog(RELOC_LOG_FUNC reloc_log) { g_kv_log_ptr = reloc_log; }
+
+void vrk_log_general_only(bool bOn) { g_general_only = bOn; }
 
 // ---- async-signal-safe path -------------------------------------------------
 

@@ -20,6 +20,11 @@ void trace_ln(const char *cpTraceLine);
 void vtrace(const char *cpFormat, va_list vlParams);
 void SetRelocLog(RELOC_LOG_FUNC reloc_log);
 
+// For tests only: with bOn, every line is made the general way (formatted,
+// masked, escaped), also where rows that show names have a quicker way to
+// the same line, so that a test can hold the two side by side.
+void vrk_log_general_only(bool bOn);
+
 // Async-signal-safe logging for the signal handler: formats nothing itself,
 // takes the finished text, builds the line on the stack and writes it with
 // write(2) to standard error and the job log's descriptor.
