@@ -181,15 +181,8 @@ CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
   SidfHeader hd;
   CCODE rc = 0;
   if (it.isParent) {
-    struct stat st;
-    if (fstat(dirfd, &st) != 0) rc = NWSMTS_OPEN_ERROR;
-    m.kind = kSidfDirectory;
-    m.mode = st.st_mode & 07777;
-    m.uid = st.st_uid;
-    m.gid = st.st_gid;
-    m.mtime = st.st_mtim;
-    m.atime = st.st_atim;
-    m.ctime = st.st_ctim;
+    m = OpenDirMeta(dirfd);
+    if (m.kind != kSidfDirectory) rc = NWSMTS_OPEN_ERROR;
     // The scan read the directory before returning it, which may have moved
     // its access time: the one it had before that is kept, and set back.
     if (it.meta.kind == kSidfDirectory) m.atime = it.meta.atime;

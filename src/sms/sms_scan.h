@@ -31,6 +31,10 @@ struct FileMeta {
 // false for special files or errors.
 bool StatEntry(int dirfd, const char *name, FileMeta &out);
 
+// The metadata of the open directory fd as a parent's data set carries it;
+// kind stays 0 when the directory cannot be asked.
+FileMeta OpenDirMeta(int fd);
+
 // A directory the scan opened beneath its resource (every component without
 // following links), shared by the frame that reads it and the items it returns.
 struct DirFd {

@@ -386,11 +386,7 @@ void Scan::Passed() {
   if (ResumeActive()) resume = false;
 }
 
-namespace {
-
-// The metadata of an open directory as the scan returns it for a parent; left
-// empty when the directory cannot be read.
-FileMeta DirMeta(int fd) {
+FileMeta OpenDirMeta(int fd) {
   FileMeta m;
   struct stat st;
   if (fstat(fd, &st) == 0) {
@@ -405,8 +401,6 @@ FileMeta DirMeta(int fd) {
   }
   return m;
 }
-
-}  // namespace
 
 bool Scan::AfterResume(size_t depth, int isDir, const std::string &name) const {
   OrderKey k = KeyOf(depth);
@@ -479,7 +473,7 @@ void Scan::StartSource() {
   auto f = std::make_unique<Frame>();
   f->Own(fd);
   f->depth = comps_.size();
-  f->self = DirMeta(fd);
+  f->self = OpenDirMeta(fd);
   // The top parent is always returned (once: not again after a resume).
   f->emitted = true;
   Enter(*f, nullptr);
