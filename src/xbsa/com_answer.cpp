@@ -175,7 +175,7 @@ bool apply(Keyword kw, const std::string &line, const std::string &value, STUCT_
       if (!ParseCLIHostSpec(value.c_str(), sms.szHostName, sizeof sms.szHostName, szPort, sizeof szPort,
                             sms.szUser, sizeof sms.szUser, sms.szPass, sizeof sms.szPass) ||
           !parse_port(szPort, &sms.iPort)) {
-        xbsatrace("parse_com_answer: Parsing CLI Host specification failed: [%s].",
+        xbsatrace("parse_com_answer: Parsing the CLI host entry failed: [%s].",
                   com_mask_answer("tape_server=" + value).c_str() + strlen("tape_server="));
         return false;
       }
