@@ -92,49 +92,56 @@ long bf_random(void) {
 }
 
 int vrk_decrypt_password(char *cpPlainPassword, char *cpEncPassword, char *cpPassword) {
-  if (cpPlainPassword == NULL) return -1;
+  if (cpPlainPassword == NULL) return 0;
   memset(cpPlainPassword, 0, VRK_CRYPT_PLAIN_SIZE);
-  if (cpEncPassword == NULL) return -1;
+  if (cpEncPassword == NULL) return 0;
 
-  // The text may still end where its closing brace was.
+  // The text may still end where its closing brace was; an odd last digit
+  // is ignored.
   size_t digits = strlen(cpEncPassword);
   if (digits > 0 && cpEncPassword[digits - 1] == '}') digits--;
-  if (digits % 2 != 0) return -1;
   size_t count = digits / 2;
-  if (count <= CBC_IV_SIZE) return -1;
-  size_t cipherLen = count - CBC_IV_SIZE;
-  if (cipherLen % kBfBlock != 0 || cipherLen > VRK_CRYPT_MAX_BLOCK) return -1;
+  // Longer texts than the largest clear block are no password of ours.
+  if (count <= CBC_IV_SIZE || count - CBC_IV_SIZE > VRK_CRYPT_MAX_BLOCK) return 0;
 
+  // Byte i comes from the pair at 2i, blanks at its start skipped; a pair
+  // that is not hex gives 0xFF.
   WipedBytes bytes(count);
   for (size_t i = 0; i < count; i++) {
-    int hi = hex_digit(cpEncPassword[2 * i]);
-    int lo = hex_digit(cpEncPassword[2 * i + 1]);
-    if (hi < 0 || lo < 0) return -1;
-    bytes.data()[i] = (unsigned char)(hi * 16 + lo);
+    char pair[3] = {cpEncPassword[2 * i], cpEncPassword[2 * i + 1], '\0'};
+    char *cp = pair;
+    while (*cp == ' ') cp++;
+    bytes.data()[i] = (unsigned char)(HexToDec(cp) & 0xFF);
   }
 
   BF_KEY key;
-  if (!set_key(&key, cpPassword)) return -1;
+  if (!set_key(&key, cpPassword)) return 0;
   unsigned char iv[CBC_IV_SIZE];
   memcpy(iv, bytes.data(), CBC_IV_SIZE);
+  size_t cipherLen = count - CBC_IV_SIZE;
+  if (cipherLen % kBfBlock != 0) {
+    OPENSSL_cleanse(&key, sizeof(key));
+    return 0;  // not whole Blowfish blocks: no clear block comes out
+  }
   WipedBytes clear(cipherLen);
   BF_cbc_encrypt(bytes.data() + CBC_IV_SIZE, clear.data(), (long)cipherLen, &key, iv, BF_DECRYPT);
   OPENSSL_cleanse(&key, sizeof(key));
 
   // The clear block: 2 bytes per character, p pad bytes of value p, the last
-  // of them enciphered as 0.
+  // of them enciphered as 0. Anything else (a wrong passphrase, a damaged
+  // text) gives no password rather than a wrong one.
   const unsigned char *b = clear.data();
   size_t L = cipherLen;
-  if (b[L - 1] != 0) return -1;
+  if (b[L - 1] != 0) return 0;
   unsigned p = b[L - 2];
-  if (p != 2 && p != 4 && p != 6 && p != 8) return -1;
+  if (p != 2 && p != 4 && p != 6 && p != 8) return 0;
   for (size_t i = L - p; i < L - 1; i++)
-    if (b[i] != p) return -1;
+    if (b[i] != p) return 0;
   size_t n = (L - p) / 2;
-  if (n > VRK_CRYPT_MAX_PASSWORD) return -1;
+  if (n > VRK_CRYPT_MAX_PASSWORD) return 0;
   for (size_t i = 0; i < n; i++) {
     unsigned char high = b[2 * i], ch = b[2 * i + 1];
-    if (ch == 0 || high != (ch >= 0x80 ? 0xFF : 0x00)) return -1;
+    if (ch == 0 || high != (ch >= 0x80 ? 0xFF : 0x00)) return 0;
   }
   for (size_t i = 0; i < n; i++) cpPlainPassword[i] = (char)b[2 * i + 1];
   cpPlainPassword[n] = '\0';

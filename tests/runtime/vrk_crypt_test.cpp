@@ -98,6 +98,45 @@ TEST_F(CryptTest, RoundTripsEveryLength) {
   EXPECT_NE(0, vrk_encrypt_password(out, &tooLong[0], 0, (char *)"Bkey"));
 }
 
+// The text with its first non-zero digit at an even position (in the cipher
+// text) replaced by a blank: that byte then loses its high digit.
+std::string BlankAtEvenDigit(std::string hex) {
+  for (size_t i = 16; i < hex.size(); i += 2)
+    if (hex[i] != '0') {
+      hex[i] = ' ';
+      break;
+    }
+  return hex;
+}
+
+// An odd last digit is ignored, and a blank at the start of a pair is
+// skipped, so a blank standing for a leading 0 digit reads as that digit.
+TEST_F(CryptTest, IgnoresOddDigitAndSkipsLeadingBlanks) {
+  struct Case {
+    std::string hex, phrase, password;
+  };
+  std::string good = Encrypt("secret-pw", "Bkey");
+  const Case cases[] = {
+      {good + "7", "Bkey", "secret-pw"},
+      {good + "f}", "Bkey", "secret-pw"},
+      {" 0 1 2 3 4 5 6 751a1194b97d426d4", "Bsecret", "abc"},
+      {" 0 1 2 3 4 5 6 751a1194b97d426d4e", "Bsecret", "abc"},
+      {"000102030405060751a1194b97d426d", "Bsecret", ""},  // the last byte is cut
+  };
+  for (const Case &c : cases) EXPECT_EQ(c.password, Decrypt(c.hex, c.phrase)) << c.hex;
+
+  // The function always answers 0: a text that gives no password leaves the
+  // clear buffer empty.
+  char plain[VRK_CRYPT_PLAIN_SIZE + 1];
+  const char *texts[] = {"", "zz", "0001020304050607", "000102030405060751a1194b97d426d4"};
+  for (const char *t : texts) {
+    std::string h = t;
+    memset(plain, 'x', sizeof(plain));
+    EXPECT_EQ(0, vrk_decrypt_password(plain, &h[0], (char *)"Bwrong")) << t;
+    EXPECT_EQ("", std::string(plain)) << t;
+  }
+}
+
 TEST_F(CryptTest, RefusesMalformedOrWrongKey) {
   std::string good = Encrypt("secret-pw", "Bkey");
   const std::string bad[] = {
@@ -106,7 +145,7 @@ TEST_F(CryptTest, RefusesMalformedOrWrongKey) {
       good.substr(0, good.size() - 16),  // whole blocks, but cut
       good.substr(0, 16),                // vector only
       "zz" + good.substr(2),             // not hex
-      good.substr(0, 20) + " " + good.substr(21),
+      BlankAtEvenDigit(good),            // a blank for a digit that is not 0
       good + good.substr(16, 16),  // a block too many
       std::string(16 + 2 * 256, '0'),
   };
@@ -135,6 +174,14 @@ TEST_F(CryptTest, CheckEncryptionDeciphersInPlace) {
   EXPECT_EQ(1, vrk_check_encryption(RESTORE, (char *)"host1", buf, sizeof(buf)));
   GetCapturedStderr();
   EXPECT_EQ("other", std::string(buf));
+
+  // An extra digit before the closing brace is ignored.
+  snprintf(buf, sizeof(buf), "{%s0}", hex.c_str());
+  CaptureStderr();
+  EXPECT_EQ(1, vrk_check_encryption(RESTORE, (char *)"host1", buf, sizeof(buf)));
+  err = GetCapturedStderr();
+  EXPECT_EQ("other", std::string(buf));
+  EXPECT_EQ(std::string::npos, err.find("vrk-1149")) << err;
 
   // A buffer just large enough for the enciphered text holds the clear one.
   snprintf(buf, sizeof(buf), "{%s}", hex.c_str());
