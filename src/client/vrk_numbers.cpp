@@ -1,5 +1,5 @@
-// Checked decimal conversions for option, environment and ini values: whole
-// text a number within given bounds, or a refusal.
+// Decimal conversions for option, environment and ini values: a whole text
+// checked against bounds, or the leading number as the C library reads it.
 #include "client/vrk_numbers.h"
 
 #include <ctype.h>
@@ -20,9 +20,9 @@ bool vrk_decimal(const char *cpText, long long llMin, long long llMax, long long
 }
 
 bool vrk_positive_number(const char *cpText, int *piOut) {
-  long long v;
-  if (!vrk_decimal(cpText, 1, INT_MAX, &v)) return false;
-  *piOut = (int)v;
+  int v = vrk_atoi(cpText);
+  if (v < 1) return false;
+  *piOut = v;
   return true;
 }
 
@@ -33,4 +33,9 @@ int vrk_atoi(const char *cpText) {
   if (v > INT_MAX) return INT_MAX;
   if (v < INT_MIN) return INT_MIN;
   return (int)v;
+}
+
+long long vrk_atoll(const char *cpText) {
+  if (cpText == nullptr) return 0;
+  return strtoll(cpText, nullptr, 10);  // clamped to the range on overflow
 }

@@ -2,6 +2,7 @@
 // with its depth bound and cycle check, pipes, long lines, CRLF and invalid numbers.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -81,9 +82,34 @@ TEST_F(Env, UnknownFormatAndUnsetHome) {
   EXPECT_STREQ(".", spGlobal->szVRKDir);
 }
 
+// The leading decimal number counts, as the C library reads it; only a value
+// of 0 or less, which would break the waits, keeps the default.
+TEST_F(Env, WaitsAndBufferTakeTheirDecimalValue) {
+  setenv("KV_INI", "", 1);
+  struct Case {
+    const char *text;
+    int value;
+  };
+  const Case cases[] = {{"30s", 30}, {"12x", 12}, {" 45", 45}, {"+7", 7}, {"99999999999", INT_MAX}};
+  for (const Case &c : cases) {
+    spGlobal->iDataWait = spGlobal->iGenWait = 900;
+    spGlobal->iDataBuf = 32768;
+    spGlobal->sVRKObject.eOperStatus = STATUS_OK;
+    setenv("VRK_DATA_WAIT", c.text, 1);
+    setenv("VRK_GEN_WAIT", c.text, 1);
+    setenv("VRK_DATABUF", c.text, 1);
+    std::string err = Run();
+    EXPECT_EQ(c.value, spGlobal->iDataWait) << c.text;
+    EXPECT_EQ(c.value, spGlobal->iGenWait) << c.text;
+    EXPECT_EQ(c.value, spGlobal->iDataBuf) << c.text;
+    EXPECT_EQ(std::string::npos, err.find("Warning:")) << c.text << err;
+    EXPECT_EQ(STATUS_OK, spGlobal->sVRKObject.eOperStatus) << c.text;
+  }
+}
+
 TEST_F(Env, WaitsAndBufferMustBePositive) {
   setenv("KV_INI", "", 1);
-  const char *bad[] = {"0", "-5", "abc", "12x", "99999999999"};
+  const char *bad[] = {"0", "-5", "abc", "-0", "x30"};
   for (const char *b : bad) {
     spGlobal->iDataWait = 900;
     spGlobal->iDataBuf = 32768;
@@ -275,6 +301,15 @@ TEST_F(Env, IniWaitsMustBePositive) {
   EXPECT_EQ(900, spGlobal->iDataWait);
   EXPECT_EQ(900, spGlobal->iGenWait);
   EXPECT_NE(std::string::npos, err.find("Warning:"));
+
+  // A unit after the number is no fault: the number counts.
+  WriteFile(ini, "VRK_DATA_WAIT=30s\nVRK_GEN_WAIT 45sec\n");
+  spGlobal->sVRKObject.eOperStatus = STATUS_OK;
+  err = Run();
+  EXPECT_EQ(30, spGlobal->iDataWait);
+  EXPECT_EQ(45, spGlobal->iGenWait);
+  EXPECT_EQ(std::string::npos, err.find("Warning:")) << err;
+  EXPECT_EQ(STATUS_OK, spGlobal->sVRKObject.eOperStatus);
 }
 
 TEST(GetValues, SplitsAtBlanksAndEquals) {
