@@ -22,15 +22,12 @@ const char *protocol_word(eConnectionProtocol e) {
   return "unknown";
 }
 
-// A decimal number of at most 65535 (ports) or of at most 9 digits.
-bool parse_number(const std::string &s, long lMax, int *piOut) {
-  if (s.empty() || s.size() > 9) return false;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-  }
-  long l = atol(s.c_str());
-  if (l > lMax) return false;
-  *piOut = (int)l;
+// A local port number as atoi reads it ("12x" is 12); a value above 65535
+// would bind another port than the one named.
+bool parse_local_port(const std::string &s, int *piOut) {
+  int v = atoi(s.c_str());
+  if (v < 0 || v > 65535) return false;
+  *piOut = v;
   return true;
 }
 
@@ -60,8 +57,8 @@ int apply_port_range(_sSession *sp, const char *cpValue) {
   std::string first = v.substr(0, dash);
   std::string second = dash == std::string::npos ? std::string() : v.substr(dash + 1);
   int iStart = sp->iPortStart, iEnd = sp->iPortEnd;
-  bool ok = (first.empty() || parse_number(first, 65535, &iStart)) &&
-            (second.empty() || parse_number(second, 65535, &iEnd));
+  bool ok = (first.empty() || parse_local_port(first, &iStart)) &&
+            (second.empty() || parse_local_port(second, &iEnd));
   if (!ok) {
     SysErrorTxt(0, 0, "BSAInit: invalid local port range: BSA_LOCAL_PORTRANGE=%s", cpValue);
     xbsalog("BSAInit: invalid local port range: BSA_LOCAL_PORTRANGE=%s", cpValue);
@@ -72,15 +69,10 @@ int apply_port_range(_sSession *sp, const char *cpValue) {
   return BSA_RC_SUCCESS;
 }
 
-int apply_timeout(const char *cpValue) {
-  int iTimeOut = 0;
-  if (!parse_number(cpValue, 999999999L, &iTimeOut)) {
-    SysErrorTxt(0, 0, "BSAInit: invalid time-out: BSA_TIMEOUT=%s", cpValue);
-    xbsalog("BSAInit: invalid time-out: BSA_TIMEOUT=%s", cpValue);
-    return BSA_RC_INVALID_ENV;
-  }
-  sGlobal.ulTimeOut = (unsigned long)iTimeOut;
-  return BSA_RC_SUCCESS;
+void apply_timeout(const char *cpValue) {
+  // The number as atoi reads it; 0 or less leaves the transport's own wait.
+  int iTimeOut = atoi(cpValue);
+  sGlobal.ulTimeOut = iTimeOut > 0 ? (unsigned long)iTimeOut : 0;
 }
 
 int walk_environment(_sSession *sp, char **environmentPtr) {
@@ -107,7 +99,7 @@ int walk_environment(_sSession *sp, char **environmentPtr) {
     }
     if (iRc == 0 && (cpValue = xbsa_env_value(cpEntry, "BSA_TIMEOUT")) != NULL) {
       xbsatrace("BSAInit: got %s", cpEntry);
-      iRc = apply_timeout(cpValue);
+      apply_timeout(cpValue);
     }
     if (iRc != 0) return iRc;
   }

@@ -1,6 +1,5 @@
 // Service URL of the storage node ("BSA_SERVICE_HOST"): an ftp, http or
 // https URI, or a host name with a colon and a port, split for BSAInit.
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -19,12 +18,10 @@ std::string range_text(const UriTextRangeA &r) {
   return std::string(r.first, (size_t)(r.afterLast - r.first));
 }
 
+// The port is read as atoi reads it ("11001x" is 11001); the client
+// connects there, so it must be a port from 1 to 65535.
 bool valid_port(const std::string &port) {
   if (port.empty()) return true;
-  if (port.size() > 5) return false;
-  for (char c : port) {
-    if (!isdigit((unsigned char)c)) return false;
-  }
   long l = atol(port.c_str());
   return l >= 1 && l <= 65535;
 }

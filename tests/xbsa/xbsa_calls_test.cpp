@@ -177,11 +177,18 @@ TEST_F(XbsaCallsTest, EnvironmentEntries) {
       {{"BSA_SERVICE_HOST=node:11001", "BSA_API_VERSION=2.0", "BSA_TIMEOUT=9"}, 75, 0, 0, 0},
       {{"BSA_API_VERSION=1.1.1", "BSA_TIMEOUT=9"}, 0, 9, 0, 0},
       {{"BSA_SERVICE_HOST="}, 80, 0, 0, 0},
+      // Numbers are read as atoi reads them.
+      {{"BSA_LOCAL_PORTRANGE=abc-1"}, 0, 0, 0, 1},
+      {{"BSA_LOCAL_PORTRANGE=40000x-40010y"}, 0, 0, 40000, 40010},
+      {{"BSA_TIMEOUT=30s"}, 0, 30, 0, 0},
+      {{"BSA_TIMEOUT=ten"}, 0, 0, 0, 0},
+      // A time-out of 0 or less leaves the transport's own wait.
+      {{"BSA_TIMEOUT=-1"}, 0, 0, 0, 0},
+      // The client connects to the node's port and binds the local ones: a
+      // number that names no port is refused.
       {{"BSA_SERVICE_HOST=node:port"}, 80, 0, 0, 0},
-      {{"BSA_LOCAL_PORTRANGE=abc-1"}, 80, 0, 0, 0},
+      {{"BSA_SERVICE_HOST=node:70000"}, 80, 0, 0, 0},
       {{"BSA_LOCAL_PORTRANGE=1-70000"}, 80, 0, 0, 0},
-      {{"BSA_TIMEOUT=-1"}, 80, 0, 0, 0},
-      {{"BSA_TIMEOUT=ten"}, 80, 0, 0, 0},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.env.back());
@@ -212,6 +219,8 @@ TEST_F(XbsaCallsTest, ServiceHostThroughInit) {
       {"ftp://node", eFTP, "node", 21},
       {"ftp://node:2121/dir", eFTP, "node", 2121},
       {"node:11001", eFTP, "node", 11001},
+      {"node:11001x", eFTP, "node", 11001},
+      {"node:2121:extra", eFTP, "node", 2121},
       {"node", eFTP, "node", 21},
       {"HTTPS://node:8443/xbsa", eHTTP, "HTTPS://node:8443/xbsa", 0},
       {"http://node/xbsa", eHTTP, "http://node/xbsa", 0},
