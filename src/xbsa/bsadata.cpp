@@ -246,6 +246,8 @@ extern "C" int BSAEndData(long bsaHandle) {
   } else {
     sp->iLastCall |= XBSA_CALL_ENDDATA;
     if (sp->eProtocol == eFTP) {
+      // False once the node let a whole wait pass without a word.
+      bool bNodeAnswers = true;
       if (sp->SData < 0) {
         // No transfer was opened: nothing to end on the control connection.
         SysErrorTxt(0, 0, "BSAEndData: no data connection is open.");
@@ -275,6 +277,7 @@ extern "C" int BSAEndData(long bsaHandle) {
                     ? stpc_reply(sp->SControl, szReply, (int)sizeof szReply, &bNegative, "BSAEndData")
                     : -1;
         if (n <= 0) {
+          if (n < 0) bNodeAnswers = false;
           if (n == 0) SysErrorTxt(0, 0, "BSAEndData: the storage node closed the connection without a final reply.");
           iRc = BSA_RC_ABORT_SYSTEM_ERROR;
         } else {
@@ -289,11 +292,17 @@ extern "C" int BSAEndData(long bsaHandle) {
             iRc = BSA_RC_ABORT_SYSTEM_ERROR;
           }
         }
-        if (sp->SControl >= 0 && n > 0) {
-          stpc_send(sp->SControl, "QUIT\r\n", 6, 0);
-          if (stpc_recv(sp->SControl, szReply, (int)sizeof szReply, 0) > 0) {
-            xbsatrace("BSAEndData: Received message: %s ", szReply);
-          }
+      }
+      // Whatever the result, an open control connection is ended with QUIT
+      // and its one answer line; after a stalled data connection or a final
+      // reply that never came that line is not awaited (another whole wait
+      // on a node that stopped).
+      if (sp->bDataStalled) bNodeAnswers = false;
+      if (sp->SControl >= 0) {
+        char szReply[XBSA_LINE_SIZE] = "";
+        stpc_send(sp->SControl, "QUIT\r\n", 6, 0);
+        if (bNodeAnswers && stpc_recv(sp->SControl, szReply, (int)sizeof szReply, 0) > 0) {
+          xbsatrace("BSAEndData: Received message: %s ", szReply);
         }
       }
       if (sp->SControl >= 0) close(sp->SControl);

@@ -28,8 +28,11 @@ int stpc_recv(int SControl, char *szMessage, int iMsgLen, int iRecvOpt);
 // All bytes; the count of the last send, or -1.
 int stpc_send(int SControl, const char *szMessage, int iMsgLen, int iSendOpt);
 // A complete (possibly multi-line) reply; its first line is left in
-// szMessage. > 0, 0 (closed) or -1; *pbNegative tells a 4xx/5xx reply.
-int stpc_reply(int SControl, char *szMessage, int iMsgLen, BOOL *pbNegative, const char *cpCaller);
+// szMessage. > 0, 0 (closed) or -1; *pbNegative tells a 4xx/5xx reply, which
+// becomes the last error: a greeting as it came, any other reply named as a
+// negative reply.
+int stpc_reply(int SControl, char *szMessage, int iMsgLen, BOOL *pbNegative, const char *cpCaller,
+               bool bGreeting = false);
 
 int stpc_port(int SControl);
 int stpc_stor(const char *cpRemoteTarget, int SControl);

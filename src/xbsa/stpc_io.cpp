@@ -188,7 +188,7 @@ int stpc_send(int SControl, const char *szMessage, int iMsgLen, int iSendOpt) {
   }
 }
 
-int stpc_reply(int SControl, char *szMessage, int iMsgLen, BOOL *pbNegative, const char *cpCaller) {
+int stpc_reply(int SControl, char *szMessage, int iMsgLen, BOOL *pbNegative, const char *cpCaller, bool bGreeting) {
   char szLine[XBSA_LINE_SIZE];
   char szPending[4] = "";
   bool bFirst = true;
@@ -204,7 +204,11 @@ int stpc_reply(int SControl, char *szMessage, int iMsgLen, BOOL *pbNegative, con
       strlcpy(szMessage, szLine, (size_t)iMsgLen);
       if (szLine[0] == '4' || szLine[0] == '5') {
         *pbNegative = TRUE;
-        xbsalogtrace("%s: %s", cpCaller, SysErrorTxt(0, 0, "TRANSIENT or PERMANENT NEGATIVE reply: %s ", szLine));
+        // A refused greeting is recorded as the node sent it.
+        if (bGreeting)
+          xbsalogtrace("%s: %s", cpCaller, SysErrorTxt(0, 0, "%s ", szLine));
+        else
+          xbsalogtrace("%s: %s", cpCaller, SysErrorTxt(0, 0, "TRANSIENT or PERMANENT NEGATIVE reply: %s ", szLine));
       }
       bFirst = false;
       // Only the reply's first line opens a multi-line reply.

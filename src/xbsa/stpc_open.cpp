@@ -101,7 +101,7 @@ int xbsa_ftp_open(long bsaHandle, int iMode) {
     xbsatrace("xbsa_open: Calling stpc_recv()");
     char szGreeting[XBSA_LINE_SIZE];
     BOOL bNegative = FALSE;
-    int n = stpc_reply(SControl, szGreeting, (int)sizeof szGreeting, &bNegative, "xbsa_open");
+    int n = stpc_reply(SControl, szGreeting, (int)sizeof szGreeting, &bNegative, "xbsa_open", true);
     if (n <= 0) {
       if (n == 0) SysErrorTxt(0, 0, "xbsa_open: the storage node closed the connection before its greeting.");
       xbsalog("xbsa_open: stpc_recv() failed.");

@@ -155,9 +155,28 @@ TEST_F(XbsaFtpTest, MissingDirectoryQuitsInsteadOfStoring) {
   EXPECT_NE(cmds.find("CWD no/such/dir\nQUIT\n"), std::string::npos) << cmds;
   EXPECT_EQ(cmds.find("STOR"), std::string::npos);
   EXPECT_EQ(cmds.find("PORT"), std::string::npos);
-  // BSAEndData after the failed open did no I/O: one QUIT only.
+  // BSAEndData ends the open control connection with QUIT of its own and
+  // reads one line: the node's answer to the first QUIT, after which it
+  // closed (so only one QUIT reached it).
   EXPECT_EQ(cmds.find("QUIT"), cmds.rfind("QUIT"));
+  EXPECT_TRUE(TraceHas("BSAEndData: Received message: 221 Goodbye. "));
   EXPECT_NE(LastError().find("TRANSIENT or PERMANENT NEGATIVE reply: 550"), std::string::npos);
+}
+
+// A refused greeting is the last error as the node sent it.
+TEST_F(XbsaFtpTest, RefusedGreetingIsTheLastErrorAsSent) {
+  for (const char *greeting : {"421 Too many users", "530 Not allowed"}) {
+    SCOPED_TRACE(greeting);
+    ResetXbsa(3);
+    FtpPeer peer(std::string(R"({"greeting": [")") + greeting + "\"]}");
+    ASSERT_GT(peer.port(), 0);
+    StoreCodes c = Store(FtpEnv(peer.port()), "obj", "x");
+    EXPECT_EQ(c.open.open, 77);
+    std::string err = LastError();
+    EXPECT_EQ(err.compare(0, strlen(greeting) + 1, std::string(greeting) + " "), 0) << err;
+    EXPECT_EQ(err.find("NEGATIVE"), std::string::npos) << err;
+    EXPECT_TRUE(TraceHas(std::string("xbsa_open: ") + greeting));
+  }
 }
 
 struct FaultCase {
