@@ -39,15 +39,16 @@ void PrintCode(NWBOOLEAN bError, CCODE ccode, const char *routine, UINT16 line,
     UINT32 connection = sessionInfo != nullptr ? sessionInfo->connection : 0;
     CCODE conv = NWSMConvertError(connection, ccode, text);
     text[sizeof(text) - 1] = '\0';
+    // Without a text the SMDR's manual is named; any other failure of the
+    // conversion keeps what it left in the text.
     if (conv == NWSMDR_NO_TEXT) {
       vrk_log(3500, "Didn't get message for code 0X%lX bcs. not yet connected to a SMDR",
               (unsigned long)ccode);
-    } else if (conv != 0) {
-      vrk_log(iLevel, "NWSMConvertError returned 0X%X for ccode 0X%lX", (unsigned int)conv,
-              (unsigned long)ccode);
+      snprintf(text, sizeof(text), "Please check code 0X%lX in sms_docs.pdf", (unsigned long)ccode);
     }
     if (conv != 0)
-      snprintf(text, sizeof(text), "Please check code 0X%lX in sms_docs.pdf", (unsigned long)ccode);
+      vrk_log(iLevel, "NWSMConvertError returned 0X%X for ccode 0X%lX", (unsigned int)conv,
+              (unsigned long)ccode);
   }
 
   if (line != 0)

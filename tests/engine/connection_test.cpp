@@ -8,6 +8,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/connection.h"
 #include "engine/delay.h"
@@ -334,17 +335,54 @@ TEST(PrintCodeTest, TextsAndAMissingSession) {
     NWBOOLEAN bError;
     CCODE code;
     UINT16 line;
-    const char *expect;
+    std::vector<std::string> expect;  // in this order
+    const char *absent;
   } cases[] = {
-      {1, 0xFFFDFFD7u, 0, "Error:    R: (0XFFFDFFD7) \"Login denied\""},
-      {0, 0xFFFDFFBAu, 12, "Info:     R: (0XFFFDFFBA in line = 12) \"Invalid or inactive TSA specified\""},
-      {0, 0x12345678u, 0, "\"Please check code 0X12345678 in sms_docs.pdf\""},
+      {1, 0xFFFDFFD7u, 0, {"Error:    R: (0XFFFDFFD7) \"Login denied\""}, "NWSMConvertError"},
+      {0, 0xFFFDFFBAu, 12, {"Info:     R: (0XFFFDFFBA in line = 12) \"Invalid or inactive TSA specified\""},
+       "NWSMConvertError"},
+      // The SMDR's own text.
+      {1, NWSMUT_LIST_EMPTY, 0, {"Error:    R: (0XFFFBFFFD) \"The name list is empty\""}, "NWSMConvertError"},
+      // No text: both lines, then the manual is named.
+      {0, 0x12345678u, 0,
+       {"Info:     Didn't get message for code 0X12345678 bcs. not yet connected to a SMDR",
+        "Info:     NWSMConvertError returned 0XFFFEFFFF for ccode 0X12345678",
+        "Info:     R: (0X12345678) \"Please check code 0X12345678 in sms_docs.pdf\""},
+       nullptr},
+      {1, 0x12345678u, 7,
+       {"Error:    NWSMConvertError returned 0XFFFEFFFF for ccode 0X12345678",
+        "Error:    R: (0X12345678 in line = 7) \"Please check code 0X12345678 in sms_docs.pdf\""},
+       nullptr},
   };
   for (const Case &c : cases) {
     Capture cap;
     PrintCode(c.bError, c.code, "R", c.line, nullptr);
-    EXPECT_NE(cap.err().find(c.expect), std::string::npos) << cap.err();
+    std::string err = cap.err();
+    size_t at = 0;
+    for (const std::string &e : c.expect) {
+      at = err.find(e, at);
+      EXPECT_NE(at, std::string::npos) << e << "\n" << err;
+    }
+    if (c.absent) {
+      EXPECT_EQ(err.find(c.absent), std::string::npos) << err;
+    }
   }
+}
+
+// A conversion that fails for another reason is logged at the line's level,
+// and the text is what the conversion left: no manual is named.
+TEST(PrintCodeTest, FailedConversionKeepsItsText) {
+  enginetest::FreshState();
+  World w(OneTsa("[faults]\nfault NWSMConvertError = 1 0xFFFDFFE1\n"));
+  ASSERT_TRUE(w.loaded());
+  Capture cap;
+  PrintCode(1, 0x12345678u, "R", 0, nullptr);
+  std::string err = cap.err();
+  EXPECT_NE(err.find("Error:    NWSMConvertError returned 0XFFFDFFE1 for ccode 0X12345678"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Error:    R: (0X12345678) \"\""), std::string::npos) << err;
+  EXPECT_EQ(err.find("Please check code"), std::string::npos) << err;
+  EXPECT_EQ(err.find("Didn't get message"), std::string::npos) << err;
 }
 
 TEST(RandomDelayTest, StaysWithinItsBounds) {
