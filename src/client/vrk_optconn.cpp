@@ -167,13 +167,9 @@ bool vrk_opt_control_host(char *cpArg, int argc, char **argv) {
   } else {
     for (int i = 0; i < n && ok; ++i)
       if (strlen(field[i]) >= VRK_PATH_MAX) ok = vrk_opt_invalid(masked.c_str(), 'C');
-    long long v;
-    if (ok && n > 1 && field[1][0] != '\0') {
-      if (vrk_decimal(field[1], 0, kMaxPort, &v))
-        iPort = (int)v;
-      else
-        ok = vrk_opt_invalid(masked.c_str(), 'C');
-    }
+    // The port is only shown (the client does not connect to the control
+    // host): its decimal value is taken as it reads.
+    if (ok && n > 1 && field[1][0] != '\0') iPort = vrk_atoi(field[1]);
   }
   if (ok) {
     if (n > 0 && field[0][0] != '\0') strlcpy(m->szHostName, field[0], sizeof(m->szHostName));

@@ -54,17 +54,18 @@ bool starts_with(const char *s, const char *prefix) {
 }
 
 bool opt_buffer_size(const char *a) {
+  // The leading number, times 1024 when the text ends in k or K ("12x" is
+  // 12, "64k" 65536).
   errno = 0;
-  char *end = nullptr;
-  long long v = strtoll(a, &end, 10);
-  bool ok = end != a && errno != ERANGE;
-  if (ok && (*end == 'k' || *end == 'K')) {
-    ++end;
+  long long v = strtoll(a, nullptr, 10);
+  bool ok = errno != ERANGE;
+  size_t len = strlen(a);
+  if (ok && len > 0 && (a[len - 1] == 'k' || a[len - 1] == 'K')) {
     if (v > LLONG_MAX / 1024 || v < LLONG_MIN / 1024) ok = false;
     else v *= 1024;
   }
   // A block must hold at least one byte and fit the DE record's 32-bit size.
-  if (!ok || *end != '\0' || v < 1 || v > INT32_MAX) return vrk_opt_invalid(a, 'B');
+  if (!ok || v < 1 || v > INT32_MAX) return vrk_opt_invalid(a, 'B');
   spGlobal->lBufferSize = (int32_t)v;
   vrk_log(3500, "Got BufferSize %d", (int)spGlobal->lBufferSize);
   return true;
@@ -345,9 +346,8 @@ bool opt_tape(const char *a) {
   long long id = 0;
   if (!ok) {
     vrk_opt_missing('t');
-  } else if (!vrk_decimal(field[1], 0, LLONG_MAX, &id)) {
-    ok = vrk_opt_invalid(a, 't');
   } else {
+    id = vrk_atoll(field[1]);
     ok = vrk_opt_set_heap(&spGlobal->sSMS.cpTapeLabel, field[0]);
     if (ok) spGlobal->sSMS.ulTapeID = (uint64_t)id;
   }
@@ -370,9 +370,7 @@ bool opt_excludes(const char *a) {
 
 bool opt_segment(const char *a) {
   if (!vrk_opt_dash_ok(a, 'n')) return false;
-  long long v;
-  if (!vrk_decimal(a, 0, LLONG_MAX, &v)) return vrk_opt_invalid(a, 'n');
-  spGlobal->sSMS.ulSegmentNumber = (uint64_t)v;
+  spGlobal->sSMS.ulSegmentNumber = (uint64_t)vrk_atoll(a);
   return true;
 }
 

@@ -71,7 +71,9 @@ int list_resources(int argc, char **argv, int iFirst) {
   return 0;
 }
 
-// Writes the one local file name of PUT into "%s/PUT.IN" in the tmp directory.
+// Writes the one local file name of PUT into "%s/PUT.IN" in the tmp directory;
+// 0 to go on, -1 to stop with a failure, 1 when the file could not be
+// written (the parser then ends at once with 0: the PUT saves nothing).
 int put_list(int argc, char **argv, int iFirst) {
   _sVRKGlobal *g = spGlobal;
   if (iFirst >= argc) {
@@ -96,7 +98,7 @@ int put_list(int argc, char **argv, int iFirst) {
     vrk_banner();
     vrk_log(1011, path.c_str(), why.empty() ? strerror(err) : why.c_str());
     vrk_log(2025);
-    return -1;
+    return 1;
   }
   if (!vrk_opt_set_heap(&g->sSMS.cpSaveset, iFirst + 1 < argc ? argv[iFirst + 1] : argv[iFirst]))
     return -1;
@@ -330,9 +332,11 @@ int vrk_after_options(int argc, char **argv, int iFirst, const OptState *st) {
       vrk_log(3030, "KILL", " ");
       print_os_info();
       return -1;
-    case PUT:
-      if (put_list(argc, argv, iFirst) != 0) return -1;
+    case PUT: {
+      int r = put_list(argc, argv, iFirst);
+      if (r != 0) return r < 0 ? -1 : 0;
       break;
+    }
     case GET:
       if (get_args(argc, argv, iFirst) != 0) return -1;
       break;
@@ -364,7 +368,6 @@ int vrk_after_options(int argc, char **argv, int iFirst, const OptState *st) {
   if (failed) return -1;
 
   if (g->eOPERATION == OPERATION_NOT_INITIALIZED || g->eOPERATION > DIRLIST) {
-    vrk_log(1004);  // no option at all: say why the help follows
     vrk_print_help();
     return -1;
   }

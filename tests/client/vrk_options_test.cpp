@@ -163,7 +163,15 @@ INSTANTIATE_TEST_SUITE_P(
         OptCase{{"-b", "-B", "-5", "/a"}, -1, [] { return G().lBufferSize == 65536; }, {"-B."}},
         OptCase{{"-b", "-B", "4194304k", "/a"}, -1, [] { return G().lBufferSize == 65536; },
                 {"-B."}},
-        OptCase{{"-b", "-B", "12x", "/a"}, -1, [] { return true; }, {"-B."}},
+        // The number as it reads; a k or K at the end counts kilobytes.
+        OptCase{{"-b", "-B", "12x", "-s", "x", "/a"}, 0, [] { return G().lBufferSize == 12; },
+                {"Got BufferSize 12", "!for switch -B."}},
+        OptCase{{"-b", "-B", "2 K", "-s", "x", "/a"}, 0, [] { return G().lBufferSize == 2048; }, {}},
+        OptCase{{"-b", "-B", "3kx", "-s", "x", "/a"}, 0, [] { return G().lBufferSize == 3; }, {}},
+        // A block size of 0 would read nothing: refused.
+        OptCase{{"-b", "-B", "k", "/a"}, -1, [] { return G().lBufferSize == 65536; },
+                {"Invalid argument [k] for switch -B."}},
+        OptCase{{"-b", "-B", "abc", "/a"}, -1, [] { return G().lBufferSize == 65536; }, {"-B."}},
         OptCase{{"-b", "-V", "0", "-s", "x", "/a"}, 0,
                 [] { return G().iVerbose == 0 && G().iAlarmIntervall == 0; }, {}},
         OptCase{{"-b", "-V", "60", "-s", "x", "/a"}, 0,
@@ -190,7 +198,11 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Tracing switched ON", "Ending vrk_analyze_opt 0"}},
         OptCase{{"-b", "-n", "7", "-s", "x", "/a"}, 0,
                 [] { return G().sSMS.ulSegmentNumber == 7; }, {}},
-        OptCase{{"-b", "-n", "seven", "/a"}, -1, [] { return true; }, {"-n."}},
+        OptCase{{"-b", "-n", "seven", "-s", "x", "/a"}, 0,
+                [] { return G().sSMS.ulSegmentNumber == 0; }, {"!-n."}},
+        OptCase{{"-r", "-d", "SMS:tape0", "-t", "LAB:1", "-n", "7x", "-s", "set", "/a"}, 0,
+                [] { return G().sSMS.ulSegmentNumber == 7 && std::string(G().szDATAarg) == "set:0:ft:1:7:none"; },
+                {}},
         OptCase{{"-b", "-i", "info", "-a", "find", "-c", "x", "-I", "y", "-m", "z", "-s", "x", "/a"},
                 0,
                 [] {
@@ -208,8 +220,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The empty text is the beginning of FULL.
         OptCase{{"-b", "-j", "job", "-l", "", "-s", "x", "/a"}, 0,
                 [] { return G().eBackupType == FULL; }, {"Operation:        BACKUP, Level: FULL"}},
+        // No operation at all: the help, without a message before it.
         OptCase{{"/vol/a"}, -1, [] { return G().eOPERATION == OPERATION_NOT_INITIALIZED; },
-                {"vrk-1004: Error:    Invalid function.", kHelp, kEnd}},
+                {"!vrk-1004", kHelp, kEnd}},
         // A -f list that begins with a dash is standard input, as "@-j" is.
         OptCase{{"-b", "-f", "-j", "job", "-s", "x", "/a"}, 0,
                 [] {
@@ -286,6 +299,14 @@ INSTANTIATE_TEST_SUITE_P(
                 [] { return S(G().sSMS.cpRemoteDir) == "remote"; }, {}},
         OptCase{{"-b", "-t", "LAB", "/a"}, -1, [] { return true; },
                 {"Option -t requires an argument."}},
+        OptCase{{"-b", "-d", "SMS:tape0", "-t", "LAB:abc", "-s", "set", "/a"}, 0,
+                [] {
+                  return S(G().sSMS.cpTapeLabel) == "LAB" && G().sSMS.ulTapeID == 0 &&
+                         std::string(G().szDATAarg) == "set::none:0:LAB:32";
+                },
+                {"!for switch -t."}},
+        OptCase{{"-b", "-d", "SMS:tape0", "-t", "LAB:12x", "-s", "set", "/a"}, 0,
+                [] { return G().sSMS.ulTapeID == 12; }, {}},
         OptCase{{"-b", "-d", "SMS", "-s", "x", "/a"}, -1, [] { return true; },
                 {"vrk -b|r|g|p|k|h", "ERR: -1"}}));
 
@@ -342,8 +363,14 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Netware argument: a:b:c:d:****:7", "!Secr3t"}},
         OptCase{{"-b", "-C", "a:1:b:c:d", "/a"}, -1, [] { return true; },
                 {"Option -C requires an argument."}},
-        OptCase{{"-b", "-C", "a:99999", "/a"}, -1,
-                [] { return G().sVRKMsgTarget.szHostName[0] == '\0'; }, {"-C."}}));
+        // The control host's port is only shown: taken as it reads.
+        OptCase{{"-b", "-C", "a:99999", "-s", "x", "/a"}, 0,
+                [] { return std::string(G().sVRKMsgTarget.szHostName) == "a" && G().sVRKMsgTarget.iPort == 99999; },
+                {"Control Host:     a:99999::", "!-C."}},
+        OptCase{{"-b", "-C", "ctl:abc", "-s", "x", "/a"}, 0,
+                [] { return G().sVRKMsgTarget.iPort == 0; }, {"Control Host:     ctl:0::", "!-C."}},
+        OptCase{{"-b", "-C", "ctl:2000x", "-s", "x", "/a"}, 0,
+                [] { return G().sVRKMsgTarget.iPort == 2000; }, {}}));
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, OptionTable,
@@ -675,15 +702,21 @@ TEST_F(Options, PutWritesTheListFile) {
   EXPECT_STREQ("/only", spGlobal->sSMS.cpSaveset);
 }
 
-TEST_F(Options, PutListThatCannotBeWrittenStopsTheParser) {
+// The parser ends at once with 0: the PUT goes on without a list, saves
+// nothing, and the error line makes its status 3.
+TEST_F(Options, PutListThatCannotBeWrittenEndsTheParserWithZero) {
   Argv a({"-p", "/local/file"});
   vrktest::FreshGlobal();
   free(spGlobal->sDirs.cpTmp);
   spGlobal->sDirs.cpTmp = strdup(dir_.file("no/such/dir").c_str());
   ParseRun r = vrktest::RunParser(a, false);
-  EXPECT_EQ(-1, r.rc);
+  EXPECT_EQ(0, r.rc);
   EXPECT_TRUE(Has(r.err, "Unable to open file [" + dir_.file("no/such/dir") + "/PUT.IN]"));
   EXPECT_TRUE(Has(r.err, "vrk-2025"));
+  EXPECT_FALSE(Has(r.err, "Ending vrk_analyze_opt -1")) << r.err;
+  EXPECT_FALSE(Has(r.err, "Operation:        PUT")) << r.err;
+  EXPECT_EQ(nullptr, spGlobal->sVRKObject.cpIncludeList);
+  EXPECT_EQ(STATUS_ERR_BEF_SAV, spGlobal->sVRKObject.eOperStatus);
 }
 
 TEST_F(Options, JobLogGoesToTheLogDirectory) {
