@@ -31,6 +31,17 @@ void fold_checksum(const void *cpBuf, size_t size) {
   spGlobal->lChkSum = vrk_adler32((uint32_t)spGlobal->lChkSum, static_cast<const uint8_t *>(cpBuf), size);
 }
 
+}  // namespace
+
+double vrk_throughput(double dMegabytes, unsigned long ulNowMs, unsigned long ulBeforeMs) {
+  // Whole seconds, truncated; within the first second the figure would not
+  // be finite, and 0 is shown instead.
+  unsigned long ulSeconds = (ulNowMs - ulBeforeMs) / 1000;
+  return ulSeconds > 0 ? dMegabytes / (double)ulSeconds * 3600 : 0.0;
+}
+
+namespace {
+
 // State of one direction's progress report; lives for the whole run.
 struct Progress {
   void *vpTimerHnd = nullptr;
@@ -54,12 +65,7 @@ struct Progress {
       }
       if (dTotalSize != 0.0) vrk_log(3259, (dBytes / 1024 / 1024) / dTotalSize * 100);
     }
-    double dMB = (dBytes - uTransfered) / 1024 / 1024;
-    // The rate uses the elapsed milliseconds, so a report within a second of
-    // the last one still gives a finite figure; no time at all gives 0.
-    double dSecs = (double)(t - lSeconds) / 1000.0;
-    double dRate = dSecs > 0 ? dMB / dSecs * 3600 : 0.0;
-    vrk_log(3250, dBytes / 1024 / 1024, dRate);
+    vrk_log(3250, dBytes / 1024 / 1024, vrk_throughput((dBytes - uTransfered) / 1024 / 1024, t, lSeconds));
     lSeconds = t;
     if (spGlobal->iLogLevel == 0 && spGlobal->sVRKObject.szItem[0] != '\0')
       vrk_log(3254, spGlobal->sVRKObject.szItem);

@@ -9,6 +9,11 @@
 // Bytes of the text that describes a failed storage-client call.
 #define VRK_BSA_ERRTXT_SIZE 1536
 
+// Megabytes per hour of a progress report: dMegabytes moved between the
+// stopwatch readings ulBeforeMs and ulNowMs (milliseconds), over the whole
+// seconds between them; 0 when less than a second passed.
+double vrk_throughput(double dMegabytes, unsigned long ulNowMs, unsigned long ulBeforeMs);
+
 // Writes one block of the stored object; sizeNbyte, or -1 (a short count
 // from the local road also means failure to the caller). A block of 0 bytes
 // is never handed to the storage client. The local road gathers blocks

@@ -359,6 +359,22 @@ TEST_F(IoTest, TraceHookWritesTraceLines) {
   }
 }
 
+// Megabytes per hour over the whole seconds since the last report: 1 MB
+// after 1.5 s counts one second; within the first second 0 is shown.
+TEST(Throughput, WholeSecondsTruncated) {
+  struct Case {
+    double mb;
+    unsigned long now, before;
+    double rate;
+  } cases[] = {
+      {1, 1500, 0, 3600},      {1, 2999, 0, 1800},     {2, 3000, 0, 2400},
+      {1, 10999, 10000, 0},    {1, 999, 0, 0},         {5, 0, 0, 0},
+      {0.5, 61000, 1000, 30},  {1, 4000500, 500, 0.9},
+  };
+  for (const Case &c : cases)
+    EXPECT_DOUBLE_EQ(c.rate, vrk_throughput(c.mb, c.now, c.before)) << c.mb << " " << c.now << " " << c.before;
+}
+
 TEST_F(IoTest, ProgressReportOnAlarm) {
   TempDir dir;
   int fd = open(dir.file("set").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
