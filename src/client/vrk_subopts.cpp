@@ -139,14 +139,17 @@ bool apply(Keyword key, const std::string &kw, const std::string &orig) {
       // The value is a password: it never appears in a message.
       std::string shown = kw.substr(0, kw.find('='));
       if (v != nullptr) shown += std::string("=") + VRK_PASSWORD_MASK;
-      if (v == nullptr || strlen(v) > VRK_SUBOPT_ENCRYPT_MAX) {
+      if (v == nullptr) {
         refuse(shown.c_str());
         return false;
       }
       o->iEncrypt = 1;
       if (kw.compare(0, 13, "ENCRYPT_PLAIN") == 0) o->iEncryptPlain = 1;
-      if (*v != '\0')
-        strlcpy(g->sVRKObject.szEnDecrPassword, v, sizeof(g->sVRKObject.szEnDecrPassword));
+      // A value longer than the field is cut to its first characters.
+      std::string value(v);
+      if (value.size() > VRK_SUBOPT_ENCRYPT_MAX) value.resize(VRK_SUBOPT_ENCRYPT_MAX - 1);
+      if (!value.empty())
+        strlcpy(g->sVRKObject.szEnDecrPassword, value.c_str(), sizeof(g->sVRKObject.szEnDecrPassword));
       return true;
     }
     case K_OPEN_READ_DENY_WRITE:

@@ -3,7 +3,8 @@
 #ifndef VRK_CLIENT_VRK_SUBOPTS_H
 #define VRK_CLIENT_VRK_SUBOPTS_H
 
-// Longest ENCRYPT= value and longest PATH= value that are taken whole.
+// Longest ENCRYPT= value taken whole (a longer one is cut to one character
+// less), and longest PATH= value (a longer one is refused).
 #define VRK_SUBOPT_ENCRYPT_MAX 156
 #define VRK_SUBOPT_PATH_MAX 4095
 // Longest relocation delimiter.
