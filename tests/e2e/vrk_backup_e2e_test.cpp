@@ -262,6 +262,23 @@ TEST(BackupE2E, LevelsFilterByTheReferenceTimeAndSetArchiveStatusWhereTheyShould
   }
 }
 
+// The second run of a level with a reference time starts whatever the first
+// run answered; the error of a failed first run ends the job with 3. The
+// second run's scan control is traced field by field.
+TEST(BackupE2E, TheSecondRunStartsAfterAFailedFirstRun) {
+  BackupJob job("fault NWSMTSScanNextDataSet = 1 0xFFFDFFDC\n");
+  MakeTree(job.data());
+  Result r = job.Backup({"-T", Stamp(time(nullptr) - 86400), "-s", "@" + job.saveset(), "-v", "4", "/"});
+  EXPECT_EQ(3, r.exitCode()) << r.err;
+  EXPECT_TRUE(Has(r.err, "NWSMTSScanNextDataSet: (0XFFFDFFDC)")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Call ScanAndReadDataSets() Second Run (created items)")) << r.err;
+  EXPECT_EQ(2u, job.Calls("NWSMTSScanDataSetBegin").size());
+  for (const char *field : {"firstModifiedDateAndTime == 0", "lastModifiedDateAndTime == ", "firstCreateDateAndTime == ",
+                            "lastCreateDateAndTime == 0", "firstAccessDateAndTime == ", "firstArchivedDateAndTime == ",
+                            "childrenOnly == 0"})
+    EXPECT_TRUE(Has(r.err, std::string("scanControl.") + field)) << field;
+}
+
 TEST(BackupE2E, AReferenceTimeBefore1980ScansNothing) {
   BackupJob job("", "scan_types = 0x806003\n");
   MakeTree(job.data());
