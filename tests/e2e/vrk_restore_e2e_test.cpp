@@ -373,9 +373,10 @@ TEST(RestoreE2E, ListLevelOpensNothing) {
 TEST(RestoreE2E, ASavesetWithOnlyTheLeadingMarkerRestoresNothing) {
   BackupJob job;
   vrktest::WriteFile(job.saveset(), std::string("\0\0\xff\xff\xff\xff\0\0", 8));
-  Result r = Restore(job, {"-R", "/x"});
+  Result r = Restore(job, {"-R", "/x", "-v", "4"});
   EXPECT_EQ(3, r.exitCode()) << r.err;
   EXPECT_TRUE(Has(r.err, "Number of resources restored: 0")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Restore: ReadDEFiles EOR MARKER >> break")) << r.err;
   EXPECT_EQ(0u, job.Calls("NWSMTSOpenDataSetForRestore").size());
 }
 
