@@ -433,7 +433,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
       run.restart.parent = run.parentName;
       run.restart.child = run.name;
     }
-    run.restart.namesSpace = run.nameSpaceOfName;
+    run.restart.nameSpaceOfNames = run.nameSpaceOfName;
   }
   if (ccRead != 0) {
     PrintCode(0, ccRead, "NWSMTSReadDataSet", 0, si);

@@ -9,12 +9,12 @@
 
 // The last data set read completely. The resumed scan is given its name in
 // the name space of the first data set's name space-0 name (CnameSpaceType);
-// a fresh scan that skips to it compares names in namesSpace, the name space
-// its names were read in.
+// a fresh scan that skips to it compares names in nameSpaceOfNames, the name
+// space its names were read in.
 struct RestartPoint {
   std::string parent;  // Cparent: the directory name
   std::string child;   // Cchild: the child's terminal name, empty for a parent
-  UINT32 namesSpace = 0;
+  UINT32 nameSpaceOfNames = 0;
   bool Empty() const { return parent.empty() && child.empty(); }
 };
 

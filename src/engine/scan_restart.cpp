@@ -26,7 +26,7 @@ CCODE Begin(ScanRun &run) {
 // The current data set's name in the restart point's name space.
 bool CurrentName(ScanRun &run, std::string &out) {
   NWSM_DATA_SET_NAME n{};
-  if (NWSMGetDataSetName(run.dataSetNameList, run.restart.namesSpace, &n) != 0) return false;
+  if (NWSMGetDataSetName(run.dataSetNameList, run.restart.nameSpaceOfNames, &n) != 0) return false;
   out = n.name != nullptr ? n.name : "";
   NWSMFreeDataSetName(&n);
   return true;
