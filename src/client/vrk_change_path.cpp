@@ -39,7 +39,8 @@ ERROR_CHANGE_PATH prepend_directory(char *cpFileName, const std::string &name,
   src.push_back('\0');
   PATH_CAT_ERROR rc = PathCatSpecialEx(dest.data(), dest.size(), src.data(), nullptr, 0,
                                        PATH_CAT_POLICY_PLAIN_CAT);
-  if (rc == PATH_CAT_ERROR_TOO_LONG) {
+  // Both paths are given: the join refuses them only when they do not fit.
+  if (rc == PATH_CAT_ERROR_INCORRECT_ARGS) {
     trace("%l0 ERROR: relocated path of [%s] is longer than %d characters", name.c_str(),
           VRK_CHG_PATH_MAX_NAME);
     return ERROR_CHG_PATH_ERROR;

@@ -108,6 +108,7 @@ ssize_t vrk_read(int iFildes, void *cpBuf, size_t sizeNbyte, int iTimeout) {
   }
   NonBlocking nb(iFildes);
   if (nb.Enter("vrk_read: fcntl() failed.") != 0) return -1;
+  if (iFildes < 0 || iFildes > 1023) FDIO_TRACE("vrk_read:iFildes invalid.");
 
   char *cp = static_cast<char *>(cpBuf);
   size_t total = 0;
@@ -173,6 +174,7 @@ ssize_t vrk_write(int iFildes, const void *cpBuf, size_t sizeNbyte, int iTimeout
   }
   NonBlocking nb(iFildes);
   if (nb.Enter("vrk_write:fcntl() failed.") != 0) return -1;
+  if (iFildes < 0 || iFildes > 1023) FDIO_TRACE("vrk_write: invalid iFildes.");
 
   const char *cp = static_cast<const char *>(cpBuf);
   size_t total = 0;

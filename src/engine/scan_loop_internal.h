@@ -7,14 +7,24 @@
 
 #include "engine/scan_loop.h"
 
-// The last data set read completely, in the name space of its own name.
+// The last data set read completely. The resumed scan is given its name in
+// the name space of the first data set's name space-0 name (CnameSpaceType);
+// a fresh scan that skips to it compares names in nameSpaceOfNames, the name
+// space its names were read in.
 struct RestartPoint {
   std::string parent;  // Cparent: the directory name
   std::string child;   // Cchild: the child's terminal name, empty for a parent
-  UINT32 nameSpaceType = 0;
-  NWBOOLEAN reverseOrder = 0;
-  std::string firstSep, nextSep;
+  UINT32 nameSpaceOfNames = 0;
   bool Empty() const { return parent.empty() && child.empty(); }
+};
+
+// The name space of the restart point's one-name list, with its order flag
+// and separators: set once a call, after the scan start, with cluster
+// parameters.
+struct ClusterNameSpace {
+  UINT32 CnameSpaceType = 0;
+  NWBOOLEAN CreverseOrder = 0;
+  std::string firstSep, nextSep;
 };
 
 // Where the loop stood when a recoverable error came.
@@ -34,6 +44,7 @@ struct ScanRun {
   bool scanOpen = false;
   NWSM_DATA_SET_NAME_LIST *dataSetNameList = nullptr;
   RestartPoint restart;
+  ClusterNameSpace clusterNameSpace;
   time_t tIntervalStart = 0;
   const char *pszInfo = "";
 
@@ -45,8 +56,6 @@ struct ScanRun {
   bool parentNotStored = false;
   std::string name;  // its name in DnameSpaceType (or the primary one)
   UINT32 nameSpaceOfName = 0;
-  NWBOOLEAN reverseOfName = 0;
-  std::string firstSepOfName, nextSepOfName;
   std::string parentName;  // the last directory's name, in the same name space
 };
 

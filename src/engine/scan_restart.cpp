@@ -26,7 +26,7 @@ CCODE Begin(ScanRun &run) {
 // The current data set's name in the restart point's name space.
 bool CurrentName(ScanRun &run, std::string &out) {
   NWSM_DATA_SET_NAME n{};
-  if (NWSMGetDataSetName(run.dataSetNameList, run.restart.nameSpaceType, &n) != 0) return false;
+  if (NWSMGetDataSetName(run.dataSetNameList, run.restart.nameSpaceOfNames, &n) != 0) return false;
   out = n.name != nullptr ? n.name : "";
   NWSMFreeDataSetName(&n);
   return true;
@@ -94,20 +94,17 @@ CCODE RecoverScan(ScanRun &run, FailPoint point, bool bWriteStarted, const std::
       fullPath = run.restart.parent + run.restart.child;
     }
     free(joined);
-    cc = 0xFFFFFFFFu;
     if (NWSMTSScanDataSetContinue != nullptr) {
+      const ClusterNameSpace &c = run.clusterNameSpace;
       NWSM_DATA_SET_NAME_LIST *resume = nullptr;
-      cc = NWSMPutOneName(&resume, run.restart.nameSpaceType, 0, run.restart.reverseOrder,
-                          run.restart.firstSep.c_str(), run.restart.nextSep.c_str(), fullPath.c_str());
+      cc = NWSMPutOneName(&resume, c.CnameSpaceType, 0, c.CreverseOrder, c.firstSep.c_str(), c.nextSep.c_str(),
+                          fullPath.c_str());
       if (cc == 0)
         cc = NWSMTSScanDataSetContinue(si->connection, run.resourceName, &si->scanControl, si->selectionList,
                                        resume, &run.sequence, &si->scanInfo, &run.dataSetNameList);
       free(resume);
       run.scanOpen = cc == 0;
-      if (cc != 0 && cc != NWSMTS_NO_MORE_DATA_SETS)
-        PrintCode(0, cc, "NWSMTSScanDataSetContinue", 0, si);
-    }
-    if (cc != 0 && cc != NWSMTS_NO_MORE_DATA_SETS) {
+    } else {
       // Without a resumable scan: begin again and skip to the restart point.
       vrk_log(3500, "Restart the scan and skip to [%s]", vrk_log_name(fullPath).c_str());
       cc = BeginAndSkip(run);

@@ -113,12 +113,7 @@ void EndSession(int screenHandle, SESSION_INFORMATION *sessionInfo) {
 namespace {
 
 void print_listing() {
-  char **cpItem = spGlobal->sVRKObject.cpItem;
   SESSION_STEP("list_resources");
-  if (cpItem[0] != nullptr && cpItem[0][0] != '\0') {
-    vrk_log(3500, "check cpItem[1] %s, cpItem[0] %s", cpItem[1] != nullptr ? cpItem[1] : "",
-            cpItem[0]);
-  }
   if (gdcGWHAconf != nullptr) {
     dictionary_del(gdcGWHAconf);
     gdcGWHAconf = nullptr;
@@ -142,6 +137,8 @@ void run_listing(SESSION_INFORMATION *sessionInfo, NWBOOLEAN bGotClusterTSA) {
   vrk_log(3500, "Function: LIST_RESOURCES");
   list_resources(sessionInfo, cpItem[0], bGotClusterTSA);
   if (cpItem[0] != nullptr && cpItem[0][0] != '\0') {
+    vrk_log(3500, "check cpItem[1] %s, cpItem[0] %s", cpItem[1] != nullptr ? cpItem[1] : "",
+            cpItem[0]);
     if (cpItem[1] == nullptr || strcmp(cpItem[1], "GroupWise System 2012") != 0) {
       Backup(sessionInfo);
       if (gLL_DirList != nullptr) SysSortLL(gLL_DirList, i_COMPARE_LINE);

@@ -25,25 +25,25 @@ std::string rw_tmp_dir() {
 }  // namespace
 
 int cm_chmod(char *szMode, char *szFile) {
-  if (szMode == NULL || szFile == NULL) return X_RUN_NOT_STARTED;
+  if (szMode == NULL || szFile == NULL) return -1;
   X_RUN_REQUEST req;
   req.argv = {"chmod", szMode, "--", szFile};
-  return x_RunProgram(req);
+  return x_RunProgramStatus(req);
 }
 
 int cm_chtime(char *cpTimeStamp, char *cpFile) {
-  if (cpTimeStamp == NULL || cpFile == NULL) return X_RUN_NOT_STARTED;
+  if (cpTimeStamp == NULL || cpFile == NULL) return -1;
   std::string stamp(cpTimeStamp, strnlen(cpTimeStamp, 12));
   size_t len = strlen(cpTimeStamp);
   if (len > 12) stamp += "." + std::string(cpTimeStamp + 12, len >= 14 ? 2 : 1);
   X_RUN_REQUEST req;
   req.argv = {"touch", "-t", stamp, "--", cpFile};
   trace("cm_chtime: %s", x_RunCommandText(req.argv).c_str());
-  return x_RunProgram(req);
+  return x_RunProgramStatus(req);
 }
 
 int sort_file(char *inFile, char *outFile) {
-  if (inFile == NULL || outFile == NULL) return X_RUN_NOT_STARTED;
+  if (inFile == NULL || outFile == NULL) return -1;
   X_RUN_REQUEST req;
   req.argv = {"sort", "--", inFile};
   req.stdoutFile = outFile;
@@ -51,5 +51,5 @@ int sort_file(char *inFile, char *outFile) {
   req.environment = {"LC_ALL=POSIX"};
   std::string tmp = rw_tmp_dir();
   if (!tmp.empty()) req.environment.push_back("TMPDIR=" + tmp);
-  return x_RunProgram(req);
+  return x_RunProgramStatus(req);
 }

@@ -3,8 +3,9 @@
 #ifndef VRK_RUNTIME_CM_FS_CMDS_H
 #define VRK_RUNTIME_CM_FS_CMDS_H
 
-// Each returns the program's exit status (0 for success), 128 plus the
-// signal number when a signal ended it, or -1 when it could not be started.
+// Each returns what system() returns for the command: the program's wait
+// status (0 for success; WIFEXITED and WEXITSTATUS read it), 127 times 256
+// when it could not be executed, or -1 when it could not be started.
 int cm_chmod(char *szMode, char *szFile);
 // cpTimeStamp is YYYYMMDDhhmm or YYYYMMDDhhmmss.
 int cm_chtime(char *cpTimeStamp, char *cpFile);

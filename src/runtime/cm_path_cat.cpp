@@ -63,14 +63,14 @@ PATH_CAT_ERROR PathCatSpecialEx(CHAR_TYPE *path_dest, size_t dest_size, CHAR_TYP
   } else if (cat_result_buf == NULL || *cat_result_buf == NULL) {
     if (joined.size() >= dest_size) {
       trace("%l5 PathCatSpecial: [%s] + [%s] exceeds %lu bytes", path_dest, rest, (unsigned long)dest_size);
-      return PATH_CAT_ERROR_TOO_LONG;
+      return PATH_CAT_ERROR_INCORRECT_ARGS;
     }
     memcpy(path_dest, joined.c_str(), joined.size() + 1);
     out = path_dest;
   } else {
     if (joined.size() >= result_size) {
       trace("%l5 PathCatSpecial: [%s] + [%s] exceeds %lu bytes", path_dest, rest, (unsigned long)result_size);
-      return PATH_CAT_ERROR_TOO_LONG;
+      return PATH_CAT_ERROR_INCORRECT_ARGS;
     }
     out = *cat_result_buf;
     memcpy(out, joined.c_str(), joined.size() + 1);

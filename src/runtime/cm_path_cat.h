@@ -21,10 +21,7 @@ typedef enum PATH_CAT_ERROR {
   PATH_CAT_ERROR_OK = 0,
   PATH_CAT_ERROR_INCORRECT_ARGS = 1,
   PATH_CAT_CANT_ALLOC_MEMORY = 2,
-  PATH_CAT_UNKNOWN_ERROR = 3,
-  // The joined path does not fit the buffer that is to receive it; nothing
-  // has been written.
-  PATH_CAT_ERROR_TOO_LONG = 4
+  PATH_CAT_UNKNOWN_ERROR = 3
 } PATH_CAT_ERROR;
 
 // Size that PathCatSpecial assumes for a caller's buffer (path_dest when the
@@ -37,6 +34,8 @@ typedef enum PATH_CAT_ERROR {
 // *cat_result_buf receives path_dest followed by the rest (it may be
 // path_src's own buffer). With PATH_CAT_POLICY_ALLOC_OUT_BUF, *cat_result_buf
 // (which must not be NULL) is replaced by a new buffer that the caller frees.
+// Paths whose join does not fit the buffer that is to receive it are
+// incorrect arguments (PATH_CAT_ERROR_INCORRECT_ARGS): nothing is written.
 PATH_CAT_ERROR PathCatSpecial(CHAR_TYPE *path_dest, CHAR_TYPE *path_src, CHAR_TYPE **cat_result_buf,
                               PATH_CAT_POLICY policy);
 // The same with the sizes of the receiving buffers given: dest_size for

@@ -64,9 +64,10 @@ STRREPLCAE_ERROR strreplace_all(CHAR_TYPE *DestStr, unsigned long MaxDestStrLen,
                                 const CHAR_TYPE *Pattern, const CHAR_TYPE *Replacement) {
   if (DestStr == nullptr || Pattern == nullptr || Replacement == nullptr || *Pattern == '\0')
     return STRREPLACE_ERROR_INCORRECT_PARAM;
-  // Each round searches from the start again: a replacement holding the
-  // pattern would be found again without end.
-  if (strstr(Replacement, Pattern) != nullptr) return STRREPLACE_ERROR_INCORRECT_PARAM;
+  // Each round searches from the start again: a replacement equal to the
+  // pattern would be found again without end, and the text never grows to
+  // stop it. One that holds the pattern grows the text until it is too small.
+  if (strcmp(Replacement, Pattern) == 0) return STRREPLACE_ERROR_INCORRECT_PARAM;
   // A failure part way leaves the caller's text as it was, not half done.
   std::string original(DestStr);
   for (;;) {

@@ -28,10 +28,17 @@ volatile sig_atomic_t gRunningChild = 0;
 
 pid_t x_RunningChild(void) { return (pid_t)gRunningChild; }
 
-int x_RunProgram(const X_RUN_REQUEST &req) {
+namespace {
+
+// Runs the program and waits for it. kWaited with its wait status in
+// *status; kExecFailed when it could not be executed (errno set);
+// kNotStarted when no child could be made or waited for.
+enum RunEnd { kWaited, kExecFailed, kNotStarted };
+
+RunEnd run_and_wait(const X_RUN_REQUEST &req, int *status) {
   if (req.argv.empty()) {
     errno = EINVAL;
-    return X_RUN_NOT_STARTED;
+    return kNotStarted;
   }
   // Everything the child needs is built before the fork.
   std::vector<char *> argv;
@@ -47,7 +54,7 @@ int x_RunProgram(const X_RUN_REQUEST &req) {
   envp.push_back(nullptr);
 
   int pipeFd[2] = {-1, -1};
-  if (req.output != nullptr && pipe2(pipeFd, O_CLOEXEC) != 0) return X_RUN_NOT_STARTED;
+  if (req.output != nullptr && pipe2(pipeFd, O_CLOEXEC) != 0) return kNotStarted;
   // A pipe to report a failed exec; it closes by itself on a successful one.
   int errFd[2];
   if (pipe2(errFd, O_CLOEXEC) != 0) {
@@ -57,7 +64,7 @@ int x_RunProgram(const X_RUN_REQUEST &req) {
       close(pipeFd[1]);
     }
     errno = saved;
-    return X_RUN_NOT_STARTED;
+    return kNotStarted;
   }
 
   // SIGTERM and SIGHUP wait until the child is known, so that a handler
@@ -79,7 +86,7 @@ int x_RunProgram(const X_RUN_REQUEST &req) {
     close(errFd[0]);
     close(errFd[1]);
     errno = saved;
-    return X_RUN_NOT_STARTED;
+    return kNotStarted;
   }
   if (pid == 0) {
     sigprocmask(SIG_SETMASK, &before, nullptr);
@@ -128,21 +135,38 @@ int x_RunProgram(const X_RUN_REQUEST &req) {
   } while (got < 0 && errno == EINTR);
   close(errFd[0]);
 
-  int status = 0;
   pid_t w;
   do {
-    w = waitpid(pid, &status, 0);
+    w = waitpid(pid, status, 0);
   } while (w < 0 && errno == EINTR);
   gRunningChild = 0;
-  if (w < 0) return X_RUN_NOT_STARTED;
+  if (w < 0) return kNotStarted;
   if (got == (ssize_t)sizeof(childErr)) {
     errno = childErr;
-    return X_RUN_NOT_STARTED;
+    return kExecFailed;
   }
+  return kWaited;
+}
+
+}  // namespace
+
+int x_RunProgram(const X_RUN_REQUEST &req) {
+  int status = 0;
+  if (run_and_wait(req, &status) != kWaited) return X_RUN_NOT_STARTED;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return X_RUN_SIGNAL_BASE + WTERMSIG(status);
   return X_RUN_NOT_STARTED;
 }
+
+int x_RunProgramStatus(const X_RUN_REQUEST &req) {
+  int status = 0;
+  RunEnd end = run_and_wait(req, &status);
+  if (end == kNotStarted) return -1;
+  // A shell that cannot execute the command ends with 127.
+  if (end == kExecFailed) return 127 << 8;
+  return status;
+}
+
 
 std::string x_RunResultText(int iResult) {
   char buf[96];

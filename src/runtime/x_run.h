@@ -27,6 +27,12 @@ struct X_RUN_REQUEST {
 // the signal number when a signal ended it, or X_RUN_NOT_STARTED (errno set).
 int x_RunProgram(const X_RUN_REQUEST &req);
 
+// The same run, answered as system() answers: the wait status of the
+// program (exit status times 256, or the number of the signal that ended
+// it), 127 times 256 when it could not be executed, -1 when no child could
+// be made.
+int x_RunProgramStatus(const X_RUN_REQUEST &req);
+
 // The process id of the program x_RunProgram waits for at this moment, 0
 // when none: for a signal handler that ends the client and what it started.
 pid_t x_RunningChild(void);

@@ -162,7 +162,14 @@ TEST_F(PatternsTest, CompiledPatternsMatchAndAPatternThatDoesNotCompileIsNotKept
 
   ex[2] = strdup("(unclosed");
   ex[3] = strdup("after");
+  // Even with every trace on, the only line naming the pattern is its own
+  // "exclude item" trace: a failed compile writes no message.
+  spGlobal->iLogLevel = 4;
+  testing::internal::CaptureStderr();
   EXPECT_EQ(0, vrk_regcomp_all());
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, err.find("exclude item: (unclosed")) << err;
+  EXPECT_EQ(err.find("(unclosed"), err.rfind("(unclosed")) << err;
   void **re = spGlobal->sVRKObject.psRegEx;
   EXPECT_NE(nullptr, re[1]);
   EXPECT_EQ(nullptr, re[2]);

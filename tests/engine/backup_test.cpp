@@ -160,7 +160,9 @@ TEST_F(BackupTest, TheGroupwareExclusionsNeverOverrunTheExcludeTable) {
   EXPECT_NE(std::string::npos, err.find("not every GroupWise exclusion could be added")) << err;
 }
 
-TEST_F(BackupTest, AFailedFirstRunStopsTheJobBeforeASecondRun) {
+// The first run's result is not used: the second run starts, and the error
+// of the first run leaves the job failed.
+TEST_F(BackupTest, AFailedFirstRunStillStartsTheSecondRunAndTheJobFails) {
   World w(OneTsa("[faults]\nfault NWSMTSScanDataSetBegin = 1 0xFFFDFFDC\n", "scan_types = 0x806003\n"));
   Tree(w.dir() + "/data");
   Connect(w);
@@ -168,9 +170,10 @@ TEST_F(BackupTest, AFailedFirstRunStopsTheJobBeforeASecondRun) {
   spGlobal->tBackupFrom = time(nullptr) - 86400;
   Source("/");
   std::string err = RunBackup();
-  EXPECT_EQ(1u, w.Calls("NWSMTSScanDataSetBegin").size()) << err;
-  EXPECT_EQ(std::string::npos, err.find("Second Run")) << err;
-  EXPECT_EQ(0u, spGlobal->sVRKObject.ulSaved);
+  EXPECT_EQ(2u, w.Calls("NWSMTSScanDataSetBegin").size()) << err;
+  EXPECT_NE(std::string::npos, err.find("Call ScanAndReadDataSets() Second Run (created items)")) << err;
+  EXPECT_EQ(std::string::npos, err.find("First run failed")) << err;
+  EXPECT_EQ(STATUS_ERR_BEF_SAV, spGlobal->sVRKObject.eOperStatus);
 }
 
 TEST_F(BackupTest, WhenTheFirstRunFindsNothingTheSecondRunOpensTheObject) {

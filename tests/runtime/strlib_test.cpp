@@ -75,8 +75,11 @@ TEST(StrreplaceAll, ReplacesEveryOccurrenceOrRefuses) {
   EXPECT_STREQ("bbb", buf);
   EXPECT_EQ(STRREPLACE_ERROR_OK, strreplace_all(buf, 31, "z", "y"));  // none found is fine
   EXPECT_STREQ("bbb", buf);
-  // A replacement holding the pattern (or equal to it) would loop: refused.
-  EXPECT_EQ(STRREPLACE_ERROR_INCORRECT_PARAM, strreplace_all(buf, 31, "b", "bb"));
+  // A replacement holding the pattern is found again in every round: the
+  // text grows until the buffer is too small.
+  EXPECT_EQ(STRREPLACE_ERROR_BUFFER_TOO_SMALL, strreplace_all(buf, 31, "b", "bb"));
+  EXPECT_STREQ("bbb", buf);
+  // One equal to the pattern would never end: refused.
   EXPECT_EQ(STRREPLACE_ERROR_INCORRECT_PARAM, strreplace_all(buf, 31, "b", "b"));
   EXPECT_EQ(STRREPLACE_ERROR_INCORRECT_PARAM, strreplace_all(buf, 31, "", "x"));
   EXPECT_STREQ("bbb", buf);
