@@ -8,8 +8,8 @@
 
 #include "runtime/shown_name.h"
 #include "sms/sms_scan.h"
-#include "sms/smsdefs.h"
 #include "sms/smsapi.h"
+#include "sms/smsdefs.h"
 #include "sms/smserrors.h"
 
 namespace vrksms {
