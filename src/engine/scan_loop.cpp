@@ -468,8 +468,8 @@ PassEnd OnePass(ScanRun &run, CCODE *result) {
 }
 
 // The next data set of the scan. An item whose name list cannot be built
-// is left out by the scan, with all it holds, and named on standard error;
-// here it is a warning, and the scan goes on after it.
+// is left out by the scan, with all it holds; here it is a warning that
+// names it, and the scan goes on after it.
 CCODE ScanNext(ScanRun &run) {
   SESSION_INFORMATION *si = run.si;
   for (;;) {
@@ -479,8 +479,14 @@ CCODE ScanNext(ScanRun &run) {
     if (NWSMConvertError(si->connection, cc, text) != 0) snprintf(text, sizeof(text), "0X%lX", (unsigned long)cc);
     text[sizeof(text) - 1] = '\0';
     ++spGlobal->sVRKObject.ulNotSaved;
-    vrk_log(2500, "The item that follows [%s] was left out: %s", vrk_log_name(vrk_shown_name(pszCurrItem)).c_str(),
-            text);
+    char *left = nullptr;
+    if (vrk_sms_left_out(si->connection, run.sequence, &left)) {
+      vrk_log(2500, "Item [%s] was left out: %s", vrk_log_name(vrk_shown_name(left)).c_str(), text);
+      free(left);
+    } else {
+      vrk_log(2500, "The item that follows [%s] was left out: %s", vrk_log_name(vrk_shown_name(pszCurrItem)).c_str(),
+              text);
+    }
   }
 }
 

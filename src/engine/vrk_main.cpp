@@ -1,5 +1,6 @@
 // The entry point of vrk_nlm: set-up of the global client state, one session
 // under the job name, and the operation status as the exit status.
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +17,11 @@
 #include "xbsa/xbsa_session.h"
 
 int main(int argc, char **argv) {
+  // A write past the file-size limit (ulimit -f, LimitFSIZE) fails with
+  // EFBIG, which names the saveset, the restored file or the job log it
+  // failed on, instead of killing the job without a word: from here on,
+  // before anything is written.
+  signal(SIGXFSZ, SIG_IGN);
   // A closed standard descriptor would be taken by the next file opened (a
   // log, the saveset) and then written into as standard output or error.
   if (!x_std_fds_guard()) {

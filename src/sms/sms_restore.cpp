@@ -184,12 +184,18 @@ struct RestoreHandle : DataHandle {
   // The data set cannot be created here: said on standard error with the
   // reason, as the completion code carries none.
   CCODE CannotCreate(const std::string &why) {
+    NotRestored(why);
+    return Bad(NWSMTS_CREATE_ERROR);
+  }
+  void NotRestored(const std::string &why) const {
     // The name is the stored object's: a line break or an escape in it must
     // not reach the terminal or forge a line of its own.
     std::string note = "vrk_sms: " + (fullName.empty() ? listName : fullName) + ": not restored: " + why;
     fprintf(stderr, "%s\n", vrk_printable(note).c_str());
-    return Bad(NWSMTS_CREATE_ERROR);
   }
+  // The file's bytes could not be written (a full disk, the file-size
+  // limit): said with the reason, as the write error carries none.
+  void CannotWrite(int err) const { NotRestored(std::string("cannot write its data: ") + strerror(err)); }
   // The owner and mode of the stream are not given to the existing entry st.
   CCODE NotGiven(const struct stat &st) {
     std::string why = WhyNotGivenInPlace(st, h);
@@ -604,11 +610,13 @@ CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
 // A write into a file whose name was not looked at yet failed (a full
 // disk): what stands at the name answers as it would have before the data.
 CCODE RestoreHandle::WriteFailed() {
+  const int err = errno;
   if (checkAtLink) {
     struct stat st;
     bool exists = false;
     if (CCODE rc = JudgeExistingFile(st, exists)) return rc;
   }
+  CannotWrite(err);
   return Bad(NWSMTS_WRITE_ERROR);
 }
 
@@ -767,7 +775,10 @@ CCODE RestoreHandle::Close() {
 // owner and mode only where the creation did not give them already.
 void RestoreHandle::SetFileMeta(const struct timespec ts[2], CCODE &rc) {
   const bool root = ProcessEuid() == 0;
-  if (holeSkipped && ftruncate(tmpFd, static_cast<off_t>(h.dataSize)) != 0) rc = NWSMTS_WRITE_ERROR;
+  if (holeSkipped && ftruncate(tmpFd, static_cast<off_t>(h.dataSize)) != 0) {
+    CannotWrite(errno);
+    rc = NWSMTS_WRITE_ERROR;
+  }
   const bool ownerGiven = unnamed && defaults.known && defaults.steady && h.uid == ProcessEuid() && h.gid == defaults.gid;
   if (root && !ownerGiven && fchown(tmpFd, h.uid, h.gid) != 0) rc = NWSMTS_WRITE_ERROR;
   // A change of owner clears the set-id bits: the mode comes after it.

@@ -241,6 +241,7 @@ extern "C" CCODE NWSMTSScanNextDataSet(UINT32 connection, UINT32 *sequence,
   Scan *s = FindHandle<Scan>(*sequence, connection);
   if (!s) return c.End(NWSMTS_INVALID_SEQUENCE_NUMBER);
   Release(scanInformation, dataSetNames);
+  s->leftOut.clear();
   CCODE rc = s->Next();
   if (rc) {
     s->haveCurrent = false;

@@ -88,6 +88,7 @@ class Scan : public HandleObject {
   mutable PackedTimes packedTimes;  // the dates this scan reports and filters by
   ScanItem current;
   bool haveCurrent = false;
+  std::string leftOut;  // the full name of the item the last step left out
 
   bool resume = false;
   size_t resumeSource = 0;

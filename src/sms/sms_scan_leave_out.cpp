@@ -1,12 +1,14 @@
 // Scan::LeaveOut: an item the scan cannot return (its name does not fit a
-// name list) is left out with all it holds, and said so, and the scan goes on.
+// name list) is left out with all it holds, said so, and named to the caller.
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <string>
 
 #include "runtime/shown_name.h"
 #include "sms/sms_scan.h"
+#include "sms/smsapi.h"
 #include "sms/smsdefs.h"
 #include "sms/smserrors.h"
 
@@ -28,6 +30,7 @@ void Scan::LeaveOut(CCODE why) {
   haveCurrent = false;
   const ScanItem &it = current;
   const std::string full = ItemFullName(*tsa, it);
+  leftOut = full;
   std::string reason = why == NWSMUT_LIST_TOO_LARGE
                            ? "its name makes a name list longer than " + std::to_string(NWSM_MAX_NAME_LIST_SIZE) +
                                  " bytes"
@@ -51,3 +54,11 @@ void Scan::LeaveOut(CCODE why) {
 }
 
 }  // namespace vrksms
+
+extern "C" int vrk_sms_left_out(UINT32 connection, UINT32 sequence, char **name) {
+  vrksms::Scan *s = vrksms::FindHandle<vrksms::Scan>(sequence, connection);
+  if (!name || !s || s->leftOut.empty()) return 0;
+  *name = strdup(s->leftOut.c_str());
+  s->leftOut.clear();
+  return *name != nullptr;
+}

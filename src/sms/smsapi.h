@@ -178,6 +178,11 @@ void vrk_sms_finish_restore(UINT32 connection);
    released with free), 0 when there is none left. Each is handed out once. */
 int vrk_sms_failed_directory(UINT32 connection, char **name, char **why);
 
+/* The item that the last NWSMTSScanNextDataSet of the scan left out, as it
+   answered NWSMUT_LIST_TOO_LARGE: 1 with its full name in *name (to be
+   released with free), 0 when there is none. Each is handed out once. */
+int vrk_sms_left_out(UINT32 connection, UINT32 sequence, char **name);
+
 #ifdef __cplusplus
 }
 #endif

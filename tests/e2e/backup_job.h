@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +34,18 @@ struct Result {
 // Called with the client's pid and what it wrote to standard error so far;
 // true once it has done its work (it is not called again).
 using Watch = std::function<bool(pid_t, const std::string &)>;
+
+// A child set-up that limits the size of every file the client writes to
+// `bytes`, as `ulimit -f` in a shell or LimitFSIZE in a unit does, and leaves
+// SIGXFSZ at its default action, as they do: a client that did not see to it
+// itself would be killed by its first write past the limit.
+inline std::function<void()> FileSizeLimit(rlim_t bytes) {
+  return [bytes] {
+    signal(SIGXFSZ, SIG_DFL);
+    struct rlimit rl = {bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &rl);
+  };
+}
 
 class BackupJob {
  public:

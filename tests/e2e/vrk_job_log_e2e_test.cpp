@@ -1,7 +1,6 @@
 // The job log through the binary when the file cannot take what the job
 // writes: the job says so on standard error and ends with a warning.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -34,12 +33,7 @@ TEST_P(JobLogCannotBeWritten, IsNamedAndTheJobEndsWithAWarning) {
   BackupJob job;
   mkdir(job.file("data/src").c_str(), 0755);
   vrktest::WriteFileAt(job.file("data/src/a.txt"), "alpha\n", 1300000000);
-  rlim_t limit = l.limit;
-  job.SetChildSetup([limit] {
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit rl = {limit, limit};
-    setrlimit(RLIMIT_FSIZE, &rl);
-  });
+  job.SetChildSetup(e2e::FileSizeLimit(l.limit));
   const std::string log = job.file("log/job.log");
   Result r = job.Backup({"-l", "COPY", "-L", "CONTROL:job.log", "-s", "-", "/src"});
   EXPECT_EQ(1, r.exitCode()) << r.err;

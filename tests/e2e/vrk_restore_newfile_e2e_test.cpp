@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -290,12 +289,7 @@ TEST(RestoreNewFileE2E, WhatStandsAtTheNameIsAnsweredAlikeForSmallAndBigFiles) {
     }
     std::vector<std::string> more;
     if (row.overwrite) more = {"-o", "overwrite"};
-    job.SetChildSetup([full = row.full] {
-      if (!full) return;
-      signal(SIGXFSZ, SIG_IGN);
-      struct rlimit rl = {1000, 1000};
-      setrlimit(RLIMIT_FSIZE, &rl);
-    });
+    job.SetChildSetup(row.full ? e2e::FileSizeLimit(1000) : std::function<void()>());
     r = Restore(job, more);
     EXPECT_EQ(row.exit, r.exitCode()) << r.err;
     EXPECT_EQ(row.left, what(dir + "/small.dat", small));

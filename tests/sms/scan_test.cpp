@@ -252,9 +252,10 @@ TEST_F(ScanTest, ExcludeArchivedChildrenLeavesOutWhatWasArchived) {
 }
 
 // The names a scan returns (each component of 255 bytes shown as "C") and
-// how many items it left out because their name lists could not be built.
+// how many items it left out because their name lists could not be built;
+// the full name of the last of those, as handed out once after its step.
 std::vector<std::string> ScanGoingOn(UINT32 conn, const NWSM_DATA_SET_NAME_LIST *src, const NWSM_SCAN_CONTROL &ctl,
-                                     int *leftOut) {
+                                     int *leftOut, std::string *lost = nullptr) {
   const std::string comp(255, 'c');
   std::vector<std::string> out;
   UINT32 seq = 0;
@@ -263,6 +264,12 @@ std::vector<std::string> ScanGoingOn(UINT32 conn, const NWSM_DATA_SET_NAME_LIST 
   CCODE rc = NWSMTSScanDataSetBegin(conn, src, &ctl, nullptr, &seq, &info, &names);
   *leftOut = 0;
   for (int guard = 0; guard < 1000 && (rc == 0 || rc == NWSMUT_LIST_TOO_LARGE); ++guard) {
+    char *name = nullptr;
+    const bool named = vrk_sms_left_out(conn, seq, &name);
+    EXPECT_EQ(rc == NWSMUT_LIST_TOO_LARGE, named) << std::hex << rc;
+    if (named && lost) *lost = name;
+    free(name);
+    EXPECT_EQ(0, vrk_sms_left_out(conn, seq, &name));
     if (rc == 0) {
       std::string n = FirstName(names);
       for (size_t at; (at = n.find(comp)) != std::string::npos;) n.replace(at, comp.size(), "C");
@@ -302,8 +309,9 @@ TEST_F(ScanTest, AnItemWhoseNameListCannotBeBuiltIsLeftOutWithAllItHolds) {
   all.returnNameSpaceType = NWSM_ALL_NAME_SPACES_UTF8;
   NWSM_DATA_SET_NAME_LIST *src = OneName("/");
   int leftOut = 0;
+  std::string lost;
   testing::internal::CaptureStderr();
-  std::vector<std::string> full = ScanGoingOn(conn, src, all, &leftOut);
+  std::vector<std::string> full = ScanGoingOn(conn, src, all, &leftOut, &lost);
   std::string err = testing::internal::GetCapturedStderr();
   free(src);
   EXPECT_EQ(1, leftOut);
@@ -321,6 +329,9 @@ TEST_F(ScanTest, AnItemWhoseNameListCannotBeBuiltIsLeftOutWithAllItHolds) {
                                         " bytes): left out with all it holds: its name makes a name list longer "
                                         "than 65525 bytes\n"))
       << err;
+  std::string lostWant = "/a/";
+  for (size_t i = 0; i <= chain.size(); ++i) lostWant += comp + "/";
+  EXPECT_EQ(lostWant, lost);
 
   // Only what is newer than a reference time: the directories above the
   // new file wait to be returned with it; the one that cannot goes with them.
