@@ -315,6 +315,12 @@ void Backup(SESSION_INFORMATION *sessionInfo) {
     trace("sessionInfo->scanControl.scanType |= NWSM_EXCLUDE_MIGRATED_CHILD -> 0X%X",
           (unsigned)sessionInfo->scanControl.scanType);
     _eBackupType level = spGlobal->eBackupType;
+    // The TSA keeps what this job saved apart from what other jobs did, and
+    // counts this run's saves only once its markers are committed.
+    if (spGlobal->eOPERATION == BACKUP) {
+      std::string job = std::string(spGlobal->sDirs.cpTimes ? spGlobal->sDirs.cpTimes : "") + "/" + spGlobal->szJobName;
+      vrk_sms_archive_job(job.c_str(), (int)level);
+    }
     if (level != INCREMENTAL && level != DIFFERENTIAL && level != SINCE) {
       if (spGlobal->iLogLevel >= 3)
         vrk_log(3500, "sessionInfo->scanControl.scanType == 0X%X", (unsigned)sessionInfo->scanControl.scanType);

@@ -88,8 +88,9 @@ int vrk_end_of_run(void) {
   }
 
   if ((obj->eOperStatus == STATUS_OK || obj->eOperStatus == STATUS_WARNING) &&
-      spGlobal->eOPERATION == BACKUP && spGlobal->eBackupType != COPY)
-    vrk_settimestamp(spGlobal->eBackupType, 2);
+      spGlobal->eOPERATION == BACKUP && spGlobal->eBackupType != COPY &&
+      vrk_settimestamp(spGlobal->eBackupType, 2) == 0)
+    vrk_sms_archive_commit();
 
   vrk_log(3001);
   vrk_console_end();

@@ -1,8 +1,9 @@
-// The archive state files: "<state>/archive-<hash>.log" with one header line
-// naming TSA and resource, then lines "A <date> <sec> <nsec> <len>:<key>" (a
-// data set saved), "P <date> <sec> <nsec> <ownsec> <ownnsec> <len>:<key>" (saved,
-// and its access time set back) or "F ..." (its backup failed); the last
-// line of a key wins.
+// The archive state files: "<state>/archive-<hash>.log", one for each TSA
+// resource and job, with one header line, then lines
+// "S <date> <run> <dev> <ino> <sec> <nsec> <ownsec> <ownnsec> <len>:<key>" (a
+// data set saved; ownsec -1 when its access time was not set back),
+// "X <date> <run> <len>:<key>" (its backup failed) and "C <run> <level>" (a run
+// of the job committed its markers); the last record line of a key wins.
 #include "sms/sms_archive.h"
 
 #include <errno.h>
@@ -10,15 +11,18 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
+#include <algorithm>
 #include <map>
 #include <unordered_set>
 
 #include "runtime/printable.h"
 #include "sms/sms_archive_records.h"
+#include "sms/sms_changed.h"
 #include "sms/sms_state.h"
 
 namespace vrksms {
@@ -56,7 +60,35 @@ struct Table {
   // rewrite.
   std::unordered_set<std::string> goneKeys, goneDirs;
   bool goneNew = false;  // some not yet dropped from the records in memory
+  JobRuns runs;          // the runs of the job that committed
+  bool storedThisRun = false;
 };
+
+// The job of this process's backup and the run number of its records.
+struct ArchiveJob {
+  std::string name;
+  ScanLevel level = ScanLevel::kFull;
+  uint64_t run = 0;
+};
+
+ArchiveJob &Job() {
+  static ArchiveJob j;
+  return j;
+}
+
+// A run number no other run of the job has (0 is no job's).
+uint64_t NewRun() {
+  uint64_t r = 0;
+  while (r == 0) {
+    if (getrandom(&r, sizeof(r), 0) != static_cast<ssize_t>(sizeof(r))) {
+      struct timespec ts;
+      clock_gettime(CLOCK_REALTIME, &ts);
+      r = (static_cast<uint64_t>(ts.tv_sec) << 32) ^ static_cast<uint64_t>(ts.tv_nsec) ^
+          (static_cast<uint64_t>(getpid()) << 16);
+    }
+  }
+  return r;
+}
 
 std::map<std::string, Table> &Tables() {
   static std::map<std::string, Table> t;
@@ -102,29 +134,45 @@ void AppendNumber(std::string &out, T v) {
   out.append(buf, static_cast<size_t>(r.ptr - buf));
 }
 
-// Appends "A <date> <sec> <nsec> <len>:<key>\n" (the date as 8 hex digits)
-// without printf: one line for every data set of a backup.
-void AppendLine(std::string &out, const ArchiveRecord &rec, const std::string &key) {
+void AppendHex(std::string &out, uint64_t v, int digits) {
   static const char hex[] = "0123456789abcdef";
-  const bool own = !rec.failed && rec.ownSec >= 0;
-  char date[11] = {rec.failed ? 'F' : own ? 'P' : 'A', ' '};
-  for (int i = 0; i < 8; ++i) date[2 + i] = hex[(rec.archived >> (28 - 4 * i)) & 0xF];
-  date[10] = ' ';
-  out.append(date, sizeof(date));
-  AppendNumber(out, static_cast<long long>(rec.cleanSec));
+  char buf[16];
+  for (int i = 0; i < digits; ++i) buf[i] = hex[(v >> (4 * (digits - 1 - i))) & 0xF];
+  out.append(buf, static_cast<size_t>(digits));
+}
+
+// Appends the record's line (see the top of the file) without printf: one
+// line for every data set of a backup.
+void AppendLine(std::string &out, const ArchiveRecord &rec, const std::string &key) {
+  out += rec.failed ? "X " : "S ";
+  AppendHex(out, rec.archived, 8);
   out += ' ';
-  AppendNumber(out, rec.cleanNsec);
+  AppendHex(out, rec.run, 16);
   out += ' ';
-  if (own) {
-    AppendNumber(out, static_cast<long long>(rec.ownSec));
+  if (!rec.failed) {
+    AppendNumber(out, rec.dev);
     out += ' ';
-    AppendNumber(out, rec.ownNsec);
+    AppendNumber(out, rec.ino);
+    out += ' ';
+    AppendNumber(out, static_cast<long long>(rec.cleanSec));
+    out += ' ';
+    AppendNumber(out, rec.cleanNsec);
+    out += ' ';
+    AppendNumber(out, static_cast<long long>(rec.ownSec >= 0 ? rec.ownSec : -1));
+    out += ' ';
+    AppendNumber(out, rec.ownSec >= 0 ? rec.ownNsec : 0);
     out += ' ';
   }
   AppendNumber(out, key.size());
   out += ':';
   out += key;
   out += '\n';
+}
+
+void AppendCommit(std::string &out, uint64_t run, bool full) {
+  out += "C ";
+  AppendHex(out, run, 16);
+  out += full ? " 0\n" : " 1\n";
 }
 
 std::string StateDir() {
@@ -136,8 +184,9 @@ std::string StateDir() {
 }
 
 std::string FileFor(const Tsa &tsa, const Resource &res) {
-  uint64_t h = 1469598103934665603ull;  // FNV-1a of "tsa\0resource"
+  uint64_t h = 1469598103934665603ull;  // FNV-1a of "tsa\0resource" (and "\0job")
   std::string id = tsa.name + '\0' + res.name;
+  if (!Job().name.empty()) id += '\0' + Job().name;
   for (unsigned char c : id) h = (h ^ c) * 1099511628211ull;
   return StateDir() + Format("/archive-%016llx.log", static_cast<unsigned long long>(h));
 }
@@ -153,34 +202,48 @@ bool MakeDirs(const std::string &dir) {
   return true;
 }
 
-// Reads the record lines of f into records; the number of lines read.
-size_t ReadRecords(FILE *f, ArchiveRecords &records) {
+// Reads the record lines of f into records and the commits into runs; the
+// number of lines read. Lines of an earlier layout are passed over: their
+// names count as new.
+size_t ReadRecords(FILE *f, ArchiveRecords &records, JobRuns &runs) {
   char *line = nullptr;
   size_t cap = 0, lines = 0;
   ssize_t n;
   while ((n = getline(&line, &cap, f)) > 0) {
     if (line[0] == '#') continue;
     ++lines;
-    unsigned date, nsec, ownNsec = 0;
-    long long sec, ownSec = -1;
-    size_t len;
+    unsigned date = 0, nsec = 0, ownNsec = 0, level = 0;
+    unsigned long long run = 0, dev = 0, ino = 0;
+    long long sec = -1, ownSec = -1;
+    size_t len = 0;
     int off = 0;
     bool ok;
-    if (line[0] == 'P')
-      ok = sscanf(line, "P %x %lld %u %lld %u %zu:%n", &date, &sec, &nsec, &ownSec, &ownNsec, &len, &off) == 6;
-    else if (line[0] == 'A' || line[0] == 'F')
-      ok = sscanf(line, "%*c %x %lld %u %zu:%n", &date, &sec, &nsec, &len, &off) == 4;
+    if (line[0] == 'C') {
+      if (sscanf(line, "C %llx %u%n", &run, &level, &off) == 2 && off + 1 == n && line[n - 1] == '\n')
+        runs.Committed(run, level == 0);
+      continue;
+    }
+    if (line[0] == 'S')
+      ok = sscanf(line, "S %x %llx %llu %llu %lld %u %lld %u %zu:%n", &date, &run, &dev, &ino, &sec, &nsec, &ownSec,
+                  &ownNsec, &len, &off) == 9;
+    else if (line[0] == 'X')
+      ok = sscanf(line, "X %x %llx %zu:%n", &date, &run, &len, &off) == 3;
     else
       ok = false;
     if (!ok || off <= 0) continue;
     if (static_cast<size_t>(n) != static_cast<size_t>(off) + len + 1 || line[n - 1] != '\n') continue;
     ArchiveRecord r;
     r.archived = date;
-    r.cleanSec = sec;
-    r.cleanNsec = nsec;
-    r.ownSec = ownSec;
-    r.ownNsec = ownNsec;
-    r.failed = line[0] == 'F';
+    r.run = run;
+    r.failed = line[0] == 'X';
+    if (!r.failed) {
+      r.dev = dev;
+      r.ino = ino;
+      r.cleanSec = sec;
+      r.cleanNsec = nsec;
+      r.ownSec = ownSec >= 0 ? ownSec : -1;
+      r.ownNsec = ownSec >= 0 ? ownNsec : 0;
+    }
     records.Add(std::string(line + off, len), r);
   }
   free(line);
@@ -223,7 +286,7 @@ Table &Load(const std::string &file) {
     close(fd);
     return t;
   }
-  t.lines = ReadRecords(f, t.records);
+  t.lines = ReadRecords(f, t.records, t.runs);
   fclose(f);
   return t;
 }
@@ -283,9 +346,32 @@ void Compact(const std::string &file, Table &t) {
     if (n > 0 && line[0] == '#') body.assign(line, static_cast<size_t>(n));
     else rewind(f);
     free(line);
-    ReadRecords(f, records);
+    JobRuns runs;
+    ReadRecords(f, records, runs);
     fclose(f);
     records.Drop(t.goneKeys, t.goneDirs);
+    // Records that can hide no change go: those of runs that did not commit
+    // (but this one, whose commit is still to come) and of runs before the
+    // job's last FULL. The commits of the runs still named stay, in order.
+    const uint64_t own = Job().run;
+    records.DropIf([&](const ArchiveRecord &rec) {
+      return rec.run != own && StandingOf(runs, rec.run, ScanLevel::kIncremental) != RunStanding::kInChain;
+    });
+    std::vector<std::pair<uint32_t, uint64_t>> named;
+    records.ForEach([&](const std::string &, const ArchiveRecord &rec) {
+      auto it = runs.commits.find(rec.run);
+      if (it != runs.commits.end() && it->second.order != 0) {
+        named.emplace_back(it->second.order, rec.run);
+        it->second.order = 0;  // once
+      }
+    });
+    std::sort(named.begin(), named.end());
+    JobRuns kept;
+    for (const auto &o : named) {
+      const bool full = o.first == runs.lastFull;
+      kept.Committed(o.second, full);
+      AppendCommit(body, o.second, full);
+    }
     std::string tmp = file + ".new";
     // Made anew: whatever stands at the name (a killed rewrite's leftover,
     // or a link someone put there) is removed, never written through.
@@ -305,8 +391,9 @@ void Compact(const std::string &file, Table &t) {
     if (out >= 0) ok = close(out) == 0 && ok;
     if (ok && rename(tmp.c_str(), file.c_str()) == 0) {
       t.records.swap(records);
+      t.runs = std::move(kept);
       ++gGeneration;
-      t.lines = t.records.size();
+      t.lines = t.records.size() + t.runs.commits.size();
       t.goneKeys.clear();
       t.goneDirs.clear();
     } else if (out >= 0) {
@@ -332,13 +419,6 @@ Table &TableFor(const Tsa &tsa, const Resource &res, const std::string **file) {
 
 }  // namespace
 
-bool SameAsSaved(const ArchiveRecord &rec, const struct timespec &ctime) {
-  if (rec.failed || rec.cleanSec < 0) return false;
-  const uint32_t ns = static_cast<uint32_t>(ctime.tv_nsec);
-  return (ctime.tv_sec == rec.cleanSec && ns == rec.cleanNsec) ||
-         (rec.ownSec >= 0 && ctime.tv_sec == rec.ownSec && ns == rec.ownNsec);
-}
-
 bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, ArchiveRecord &out) {
   return TableFor(tsa, res, nullptr).records.Find(key, out);
 }
@@ -357,19 +437,37 @@ bool LookupInArchiveDir(const ArchiveDir *dir, const std::string &leaf, ArchiveR
 
 uint64_t ArchiveGeneration() { return gGeneration; }
 
-bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec) {
+namespace {
+
+// Opens the table's file for appending, with its header line when it is new.
+bool OpenTable(Table &t, const std::string &file, const Tsa &tsa, const Resource &res) {
+  if (t.out >= 0) return true;
+  if (!MakeDirs(StateDir())) return false;
+  t.out = OpenForAppend(file);
+  if (t.out < 0) return false;
+  struct stat st;
+  if (fstat(t.out, &st) == 0 && st.st_size == 0) {
+    std::string job = Job().name;
+    // The header is one line whatever the job is named.
+    for (char &c : job)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    t.pending = Format("# vrk_sms archive state of TSA \"%s\" resource \"%s\"%s\n", tsa.name.c_str(),
+                       res.name.c_str(), job.empty() ? "" : (" job \"" + job + "\"").c_str());
+  }
+  static bool registered = false;
+  if (!registered) registered = atexit(FlushAtExit) == 0;
+  return true;
+}
+
+}  // namespace
+
+bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &given) {
   const std::string *file = nullptr;
   Table &t = TableFor(tsa, res, &file);
-  if (t.out < 0) {
-    if (!MakeDirs(StateDir())) return false;
-    t.out = OpenForAppend(*file);
-    if (t.out < 0) return false;
-    struct stat st;
-    if (fstat(t.out, &st) == 0 && st.st_size == 0)
-      t.pending = Format("# vrk_sms archive state of TSA \"%s\" resource \"%s\"\n", tsa.name.c_str(), res.name.c_str());
-    static bool registered = false;
-    if (!registered) registered = atexit(FlushAtExit) == 0;
-  }
+  if (!OpenTable(t, *file, tsa, res)) return false;
+  ArchiveRecord rec = given;
+  rec.run = Job().run;
+  t.storedThisRun = true;
   if (t.failed) {
     t.failed = false;
     return false;
@@ -423,6 +521,42 @@ void CompactArchive() {
     if (t.lines <= kCompactFloor || t.lines <= kCompactFactor * t.records.size()) continue;
     if (t.out >= 0 && !t.pending.empty() && !WritePending(t)) continue;
     Compact(kv.first, t);
+  }
+}
+
+void SetArchiveJob(const std::string &job, ScanLevel level) {
+  ArchiveJob &j = Job();
+  if (job != j.name) ResetArchiveCache();  // the tables of another state
+  j.name = job;
+  j.level = level;
+  j.run = job.empty() ? 0 : NewRun();
+}
+
+ScanLevel ArchiveLevel() { return Job().level; }
+
+bool ArchiveJobSet() { return !Job().name.empty(); }
+
+RunStanding ArchiveStanding(const Tsa &tsa, const Resource &res, uint64_t run) {
+  if (Job().name.empty()) return RunStanding::kInChain;
+  return StandingOf(TableFor(tsa, res, nullptr).runs, run, Job().level);
+}
+
+void CommitArchiveRun() {
+  const ArchiveJob &j = Job();
+  if (j.name.empty()) return;
+  const bool full = j.level == ScanLevel::kFull;
+  for (auto &kv : Tables()) {
+    Table &t = kv.second;
+    if (!t.storedThisRun) continue;
+    if (t.out < 0) t.out = OpenForAppend(kv.first);
+    if (t.out < 0) continue;
+    // Once the records are in the file: a commit line never comes before them.
+    if (!t.pending.empty() && !WritePending(t)) continue;
+    AppendCommit(t.pending, j.run, full);
+    if (!WritePending(t)) continue;
+    t.runs.Committed(j.run, full);
+    ++t.lines;
+    t.storedThisRun = false;
   }
 }
 

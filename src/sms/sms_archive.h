@@ -21,15 +21,27 @@ struct ArchiveRecord {
   // (-1: the backup did not have to): a change of the backup's own.
   int64_t ownSec = -1;
   uint32_t ownNsec = 0;
+  uint64_t dev = 0, ino = 0;  // the identity it had at the save
+  uint64_t run = 0;           // the run that made it (0: a backup of no job in particular)
   // The last backup of it failed (or it could not be read): it counts as
   // changed, and a directory's whole contents with it, until a backup
   // clears its modify flag again.
   bool failed = false;
 };
 
-// Whether the data set is as its last clean backup left it (its change time
-// is the one recorded, or the one that backup's own access-time reset made).
-bool SameAsSaved(const ArchiveRecord &rec, const struct timespec &ctime);
+enum class RunStanding : uint8_t;
+enum class ScanLevel : uint8_t;
+
+// The job whose backup runs now (its markers' name; empty: no job in
+// particular) and its level. Each job keeps an archive state of its own,
+// and the records of this process bear a run number of its own.
+void SetArchiveJob(const std::string &job, ScanLevel level);
+ScanLevel ArchiveLevel();
+bool ArchiveJobSet();
+// How the run that made a record stands for a scan of the job now.
+RunStanding ArchiveStanding(const Tsa &tsa, const Resource &res, uint64_t run);
+// The job's run committed its markers: its records stand in its chain.
+void CommitArchiveRun();
 
 bool LookupArchive(const Tsa &tsa, const Resource &res, const std::string &key, ArchiveRecord &out);
 bool StoreArchive(const Tsa &tsa, const Resource &res, const std::string &key, const ArchiveRecord &rec);

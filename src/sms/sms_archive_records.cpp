@@ -98,22 +98,14 @@ size_t ArchiveRecords::Drop(const std::unordered_set<std::string> &keys, const s
       continue;
     }
     auto &list = it->second.list;
-    size_t out = 0;
-    for (size_t i = 0; i < list.size(); ++i) {
-      const std::string &leaf = list[i].first;
+    dropped += Filter(list, [&](const ArchiveDir::Entry &e) {
+      const std::string &leaf = e.first;
       // Only a directory's own record can be named when no key is.
-      if (!keys.empty() || (!leaf.empty() && leaf.back() == '/')) {
-        key.assign(dir);
-        key += leaf;
-        if (gone(key)) {
-          ++dropped;
-          continue;
-        }
-      }
-      if (out != i) list[out] = std::move(list[i]);
-      ++out;
-    }
-    list.resize(out);
+      if (keys.empty() && (leaf.empty() || leaf.back() != '/')) return false;
+      key.assign(dir);
+      key += leaf;
+      return gone(key);
+    });
     it = list.empty() ? dirs_.erase(it) : std::next(it);
   }
   size_ -= dropped;

@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -43,6 +44,17 @@ class ArchiveRecords {
   // Drops the records of keys and those beneath the directories of dirs (keys
   // "a/b/"); the number dropped.
   size_t Drop(const std::unordered_set<std::string> &keys, const std::unordered_set<std::string> &dirs);
+  // Drops the records that drop(record) picks; the number dropped.
+  template <typename P>
+  size_t DropIf(P drop) {
+    size_t dropped = 0;
+    for (auto it = dirs_.begin(); it != dirs_.end();) {
+      dropped += Filter(it->second.list, [&](const ArchiveDir::Entry &e) { return drop(e.second); });
+      it = it->second.list.empty() ? dirs_.erase(it) : std::next(it);
+    }
+    size_ -= dropped;
+    return dropped;
+  }
   size_t size() const { return size_; }
   template <typename F>
   void ForEach(F f) const {
@@ -60,6 +72,21 @@ class ArchiveRecords {
   }
 
  private:
+  // Removes the entries of list that drop(entry) picks, keeping the order;
+  // the number removed.
+  template <typename P>
+  static size_t Filter(std::vector<ArchiveDir::Entry> &list, P drop) {
+    size_t out = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (drop(list[i])) continue;
+      if (out != i) list[out] = std::move(list[i]);
+      ++out;
+    }
+    const size_t removed = list.size() - out;
+    list.resize(out);
+    return removed;
+  }
+
   std::unordered_map<std::string, ArchiveDir> dirs_;
   size_t size_ = 0;
 };

@@ -24,6 +24,7 @@ struct BackupHandle : DataHandle {
   const Resource *res = nullptr;
   std::string archiveKey;
   struct timespec ctime {};
+  uint64_t dev = 0, ino = 0;
   // The change time that setting back the access time made, when it had to.
   struct timespec ownCtime {};
   bool own = false;
@@ -144,6 +145,8 @@ CCODE OpenFile(int dirfd, const std::string &name, UINT32 openMode, FileMeta &m,
   m.mtime = st.st_mtim;
   m.atime = st.st_atim;
   m.ctime = st.st_ctim;
+  m.dev = st.st_dev;
+  m.ino = st.st_ino;
   if (openMode & NWSM_PRESERVE_ACCESS_TIME) {
     h.restoreAtime = true;
     h.atime = st.st_atim;
@@ -215,6 +218,8 @@ CCODE OpenCurrent(const Scan &s, UINT32 openMode, BackupHandle &h) {
   h.dataSize = hd.dataSize;
   h.archiveKey = ItemKey(it);
   h.ctime = m.ctime;
+  h.dev = m.dev;
+  h.ino = m.ino;
   return 0;
 }
 
@@ -322,6 +327,8 @@ extern "C" CCODE NWSMTSSetArchiveStatus(UINT32 connection, UINT32 dataSetHandle,
     rec.cleanNsec = static_cast<uint32_t>(h->ctime.tv_nsec);
     rec.ownSec = h->own ? h->ownCtime.tv_sec : -1;
     rec.ownNsec = h->own ? static_cast<uint32_t>(h->ownCtime.tv_nsec) : 0;
+    rec.dev = h->dev;
+    rec.ino = h->ino;
     rec.failed = false;
   }
   if (!StoreArchive(*h->tsa, *h->res, h->archiveKey, rec)) return c.End(NWSMTS_SET_ARCHIVE_STATUS_ERR);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "sms/sms_archive.h"
+#include "sms/sms_changed.h"
 #include "sms/sms_path.h"
 #include "sms/sms_scan.h"
 #include "sms/sms_sidf.h"
@@ -18,7 +19,7 @@ using namespace vrksms;
 namespace {
 
 bool Modified(const Tsa &tsa, const ScanItem &it, ArchiveRecord &rec) {
-  return !LookupArchive(tsa, *it.res, ItemKey(it), rec) || !SameAsSaved(rec, it.meta.ctime);
+  return !LookupArchive(tsa, *it.res, ItemKey(it), rec) || !SameAsSaved(rec, it.meta.ctime, it.meta.dev, it.meta.ino);
 }
 
 // Name the stream carries: a parent's full path, a child's terminal name

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sms/sms_archive.h"
+#include "sms/sms_changed.h"
 #include "sms/sms_namelist.h"
 #include "sms/sms_state.h"
 #include "sms/sms_time.h"
@@ -25,6 +26,7 @@ struct FileMeta {
   uint32_t mode = 0, uid = 0, gid = 0;
   uint64_t size = 0;
   struct timespec mtime {}, atime {}, ctime {}, btime {};
+  uint64_t dev = 0, ino = 0;  // its identity: a name that now holds another is changed
 };
 
 // Reads the metadata of name in directory fd without following a link;
@@ -153,6 +155,7 @@ class Scan : public HandleObject {
   // modification time does not show, at or after the first-create bound.
   bool CameSince(const Entry &e, const Frame &f, bool isDir) const;
   bool RecordLater(UINT32 archived) const;
+  RunStanding Standing(uint64_t run) const;
   // Sets the frame's key prefix and whether it counts as changed whole.
   void Enter(Frame &f, const Frame *parent) const;
   // Tells on standard error that a special file of the directory is left out.
@@ -208,6 +211,9 @@ class Scan : public HandleObject {
   // Records of one backup share their archive date: the last answer is kept.
   mutable UINT32 lastArchived_ = 0;
   mutable bool lastArchivedLater_ = false, haveLastArchived_ = false;
+  mutable uint64_t lastRun_ = 0, lastRunGen_ = 0;
+  mutable RunStanding lastRunStanding_{};
+  mutable bool haveLastRun_ = false;
 };
 
 // The full name of the current item's data set (a parent's name, or the

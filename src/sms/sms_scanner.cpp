@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <stdio.h>
@@ -16,6 +17,7 @@
 #include "runtime/printable.h"
 #include "sms/sms_archive.h"
 #include "sms/sms_archive_records.h"
+#include "sms/sms_changed.h"
 #include "sms/sms_path.h"
 #include "sms/sms_scan.h"
 #include "sms/sms_sidf.h"
@@ -37,6 +39,8 @@ bool StatEntry(int dirfd, const char *name, FileMeta &m) {
   m.uid = sx.stx_uid;
   m.gid = sx.stx_gid;
   m.size = m.kind == kSidfDirectory ? 0 : sx.stx_size;
+  m.dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  m.ino = sx.stx_ino;
   m.mtime = {static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec)};
   m.atime = {static_cast<time_t>(sx.stx_atime.tv_sec), static_cast<long>(sx.stx_atime.tv_nsec)};
   m.ctime = {static_cast<time_t>(sx.stx_ctime.tv_sec), static_cast<long>(sx.stx_ctime.tv_nsec)};
@@ -231,7 +235,7 @@ bool Scan::Archived(const Entry &e, const Frame &f) const {
   if (f.depth) key += '/';
   key += e.name;
   ArchiveRecord rec;
-  return LookupArchive(*tsa, *sources[si_].res, key, rec) && SameAsSaved(rec, e.meta.ctime);
+  return LookupArchive(*tsa, *sources[si_].res, key, rec) && SameAsSaved(rec, e.meta.ctime, e.meta.dev, e.meta.ino);
 }
 
 bool Scan::ParentExcluded(const std::string &full) const {
@@ -316,17 +320,31 @@ bool Scan::RecordLater(UINT32 archived) const {
   return lastArchivedLater_;
 }
 
-// A data set is new since the bound when it was born then, or when it was
-// not saved cleanly under its present name, as it is now, before the bound:
-// no record (moved in, renamed, a renamed directory's contents), a failed
-// one, a change time that moved since the save (mode, owner, contents
-// written with an old time kept), a save of a change time at or after the
-// bound, or a record made later. Without archive state the change time
-// alone tells.
+RunStanding Scan::Standing(uint64_t run) const {
+  // Records of one run share their run number: the last answer is kept.
+  if (!haveLastRun_ || run != lastRun_ || lastRunGen_ != ArchiveGeneration()) {
+    lastRun_ = run;
+    lastRunStanding_ = ArchiveStanding(*tsa, *sources[si_].res, run);
+    lastRunGen_ = ArchiveGeneration();
+    haveLastRun_ = true;
+  }
+  return lastRunStanding_;
+}
+
+// Whether e came under its present name, or changed in a way that its
+// modification time does not show, at or after the first-create bound: the
+// rule of sms_changed.h, given e's record in its directory.
 bool Scan::CameSince(const Entry &e, const Frame &f, bool isDir) const {
-  const time_t ref = firstCreate_;
-  if (e.meta.btime.tv_sec >= ref || f.forced) return true;
-  if (!tsa->archive || e.meta.kind == 0) return e.meta.ctime.tv_sec >= ref;
+  LiveFacts live;
+  live.archiveState = tsa->archive && e.meta.kind != 0;
+  live.ref = firstCreate_;
+  live.btime = e.meta.btime;
+  live.ctime = e.meta.ctime;
+  live.dev = e.meta.dev;
+  live.ino = e.meta.ino;
+  live.forced = f.forced;
+  if (!live.archiveState || live.forced || e.meta.btime.tv_sec >= live.ref)
+    return MustSave(nullptr, RunStanding::kNotCommitted, false, live);
   if (f.recordsGen != ArchiveGeneration()) {
     f.records = FindArchiveDir(*tsa, *sources[si_].res, f.keyPrefix);
     f.recordsGen = ArchiveGeneration();
@@ -341,9 +359,8 @@ bool Scan::CameSince(const Entry &e, const Frame &f, bool isDir) const {
   } else {
     have = LookupInArchiveDir(f.records, e.name, rec);
   }
-  if (!have || !SameAsSaved(rec, e.meta.ctime)) return true;
-  if (rec.cleanSec >= ref) return true;
-  return rec.archived && RecordLater(rec.archived);
+  if (!have) return MustSave(nullptr, RunStanding::kNotCommitted, false, live);
+  return MustSave(&rec, Standing(rec.run), rec.archived && RecordLater(rec.archived), live);
 }
 
 void Scan::Enter(Frame &f, const Frame *parent) const {
@@ -353,7 +370,7 @@ void Scan::Enter(Frame &f, const Frame *parent) const {
   // A failed directory, or one above the source, makes all it holds count.
   ArchiveRecord rec;
   for (size_t n = parent ? f.depth : 0; n <= f.depth && !f.forced; ++n)
-    f.forced = LookupArchive(*tsa, *sources[si_].res, RelKey(comps_, n, true), rec) && rec.failed;
+    f.forced = LookupArchive(*tsa, *sources[si_].res, RelKey(comps_, n, true), rec) && FailedRecord(rec);
 }
 
 OrderKey Scan::KeyOf(size_t depth) const {
@@ -398,6 +415,8 @@ FileMeta OpenDirMeta(int fd) {
     m.atime = st.st_atim;
     m.ctime = st.st_ctim;
     m.btime = st.st_ctim;
+    m.dev = st.st_dev;
+    m.ino = st.st_ino;
   }
   return m;
 }

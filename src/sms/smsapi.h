@@ -183,6 +183,17 @@ int vrk_sms_failed_directory(UINT32 connection, char **name, char **why);
    released with free), 0 when there is none. Each is handed out once. */
 int vrk_sms_left_out(UINT32 connection, UINT32 sequence, char **name);
 
+/* The backup about to run belongs to a job (job: a name that stands for it,
+   its markers' path; NULL or empty: no job in particular) at a level (0
+   FULL, 1 INCREMENTAL, 2 DIFFERENTIAL, 3 SINCE, 4 COPY). The job keeps an
+   archive state of its own, and the records this run makes hide no change
+   until the run commits. */
+void vrk_sms_archive_job(const char *job, int level);
+
+/* The job's run committed its markers: its records now hide what they
+   saved from the job's later incremental and differential scans. */
+void vrk_sms_archive_commit(void);
+
 #ifdef __cplusplus
 }
 #endif

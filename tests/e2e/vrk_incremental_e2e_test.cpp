@@ -280,6 +280,18 @@ std::string ZoneEndingSummerTimeAt(time_t end) {
   return buf;
 }
 
+int Count(const std::string &text, const std::string &what) {
+  int n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+// Dates the job's committed markers seconds after now, as a FULL run while
+// the clock was fast leaves them once the clock is stepped back.
+void MarkersAhead(Ctx &c, time_t seconds) {
+  for (const char *marker : {"times/job.I", "times/job.D"}) SetTime(c.job->file(marker), time(nullptr) + seconds);
+}
+
 class IncrementalLevel : public ::testing::TestWithParam<Row> {};
 
 TEST_P(IncrementalLevel, SavesTheChangeAndRestoresTheLiveTree) {
@@ -479,6 +491,41 @@ std::vector<Row> Rows() {
       }
     };
     rows.push_back(ahead);
+  }
+  // Another job's FULL saves a change while this job's markers lie a few
+  // seconds ahead (its FULL ran while the clock was fast, then the clock was
+  // stepped back): what the other job saved is not in this job's savesets.
+  rows.push_back(Make("AnotherJobsFullWhileThisJobsMarkersAreAhead", nullptr,
+                  [](Ctx &c) {
+                    vrktest::WriteFile(c.t + "/a.txt", "alpha, changed before the other job's FULL\n");
+                    Result y = c.job->Run({"-b", "-j", "other", "-N", kLogin, "-l", "FULL", "-s",
+                                           "@" + c.job->file("other.ss"), "/t"});
+                    ASSERT_EQ(0, y.exitCode()) << y.err;
+                    MarkersAhead(c, 4);
+                  },
+                  {"/t/", "/t/a.txt"}));
+  // This job's INCR finds its marker ahead and runs as a FULL, which saves
+  // a change and then fails: nothing it saved counts once the clock has
+  // passed the marker, and the change is in the next INCR and DIFF.
+  {
+    Row failed = Make("ForcedFullThatFailsAfterSavingAChange", nullptr,
+                  [](Ctx &c) {
+                    vrktest::WriteFile(c.t + "/a.txt", "alpha, changed before the FULL that fails\n");
+                    MarkersAhead(c, 60);
+                    c.job->SetWorld("fault NWSMTSScanNextDataSet = 2 0xFFFDFFEB\n", c.tsa);
+                    Result x = c.job->Run({"-b", "-j", "job", "-N", kLogin, "-l", "INCR", "-s",
+                                           "@" + c.job->file("failed.ss"), "/t"});
+                    c.job->SetWorld("", c.tsa);
+                    ASSERT_EQ(3, x.exitCode()) << x.err;
+                    ASSERT_NE(std::string::npos, x.err.find("it is dated ")) << x.err;
+                    // It cleared the modify flags of /t and /t/a.txt before it failed.
+                    ASSERT_EQ(2, Count(vrktest::ReadFile(c.job->file("calls.log")), "NWSMTSSetArchiveStatus("))
+                        << x.err;
+                    MarkersAhead(c, 4);
+                  },
+                  {"/t/", "/t/a.txt"});
+    failed.exact = false;  // what the failed run saved counts as unsaved: saved again
+    rows.push_back(failed);
   }
   // Nothing unchanged is saved again.
   rows.push_back(Make("TwoThousandUnchangedFilesAndOneNew",

@@ -74,6 +74,28 @@ class ArchiveState : public ::testing::Test {
   }
   // Children of /d whose modify flag is clear are left out: none is, when
   // every record came through.
+  // What an incremental scan of /d as the engine's second run makes it
+  // returns: what is new since a reference a day from now.
+  std::vector<std::string> CreatedSince() {
+    time_t ref = time(nullptr) + 86400;
+    struct tm tm;
+    localtime_r(&ref, &tm);
+    UINT32 t = NWSMPackDateTime(static_cast<UINT16>(tm.tm_year + 1900), static_cast<UINT16>(tm.tm_mon + 1),
+                                static_cast<UINT16>(tm.tm_mday), static_cast<UINT16>(tm.tm_hour),
+                                static_cast<UINT16>(tm.tm_min), static_cast<UINT16>(tm.tm_sec));
+    NWSM_DATA_SET_NAME_LIST *src = OneName("/d");
+    NWSM_SCAN_CONTROL ctl = Control();
+    ctl.lastModifiedDateAndTime = t;
+    ctl.firstCreateDateAndTime = t;
+    std::vector<std::string> out = ScanNames(conn, src, ctl);
+    free(src);
+    return out;
+  }
+  void NewWorld() {
+    Logout(conn);
+    PathWorld(tmp, root);
+    conn = Login();
+  }
   std::vector<std::string> Unarchived(const char *source = "/d") {
     NWSM_DATA_SET_NAME_LIST *src = OneName(source);
     NWSM_SCAN_CONTROL ctl = Control();
@@ -102,6 +124,42 @@ TEST_F(ArchiveState, IsRewrittenWholeOnceItsLinesFarExceedItsNames) {
   PathWorld(tmp, root);
   conn = Login();
   EXPECT_EQ(std::vector<std::string>{"/d/"}, Unarchived());
+}
+
+// A job's FULL that committed hides what it saved from the job's INCR, also
+// after a rewrite of the state that a later run makes; the records of a run
+// that never committed hide nothing, and another job has a state of its own.
+TEST_F(ArchiveState, OnlyCommittedRunsOfTheJobHideChangesAlsoAfterARewrite) {
+  vrk_sms_archive_job("/times/job", 0);
+  Full();
+  vrk_sms_archive_commit();
+  // Lines of no use make the next scan's end rewrite the file.
+  {
+    std::string junk;
+    for (int i = 0; i < 200; ++i) junk += "A 00000000 0 0 3:zzz\n";
+    int fd = open(StateFile().c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<ssize_t>(junk.size()), write(fd, junk.data(), junk.size()));
+    close(fd);
+  }
+  const ino_t before = Inode();
+  NewWorld();
+  vrk_sms_archive_job("/times/job", 1);
+  EXPECT_EQ(std::vector<std::string>{"/d/"}, CreatedSince());
+  EXPECT_NE(before, Inode()) << "not rewritten";
+  NewWorld();
+  vrk_sms_archive_job("/times/job", 1);
+  EXPECT_EQ(std::vector<std::string>{"/d/"}, CreatedSince()) << ReadFile(StateFile());
+  // A FULL of the job that never commits: all it saved counts as new.
+  vrk_sms_archive_job("/times/job", 0);
+  Full();
+  NewWorld();
+  vrk_sms_archive_job("/times/job", 1);
+  EXPECT_EQ(41u, CreatedSince().size());
+  NewWorld();
+  vrk_sms_archive_job("/times/other", 1);
+  EXPECT_EQ(41u, CreatedSince().size());
+  vrk_sms_archive_job("", 0);
 }
 
 // Another backup of the resource holds the state open (its shared lock):
@@ -164,8 +222,9 @@ TEST_F(ArchiveState, ANameWithALineBreakForgesNoRecord) {
   ASSERT_EQ(0, chmod((root + "/top.txt").c_str(), 0600));
   struct stat st;
   ASSERT_EQ(0, stat((root + "/top.txt").c_str(), &st));
-  const std::string forged = "x\nP 00000000 0 0 " + std::to_string(st.st_ctim.tv_sec) + " " +
-                             std::to_string(st.st_ctim.tv_nsec) + " 7:top.txt";
+  const std::string forged = "x\nS 00000000 0000000000000000 " + std::to_string(st.st_dev) + " " +
+                             std::to_string(st.st_ino) + " " + std::to_string(st.st_ctim.tv_sec) + " " +
+                             std::to_string(st.st_ctim.tv_nsec) + " -1 0 7:top.txt";
   Touch(root + "/d/" + forged, "m", 1600000000);
   Full();
   Logout(conn);
