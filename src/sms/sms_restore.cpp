@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "runtime/printable.h"
+#include "runtime/x_file_owner.h"
 #include "sms/sms_datahandle.h"
 #include "sms/sms_deferred.h"
 #include "sms/sms_leftovers.h"
@@ -74,6 +75,7 @@ std::string WhyNoDirectory(const Tsa &tsa, const Resource &res, const std::vecto
 struct RestoreHandle : DataHandle {
   enum Phase { kHeader, kData, kTrailer, kDone, kDeclined, kBad };
   const Tsa *tsa = nullptr;
+  Connection *conn = nullptr;  // set while the data set is decided
   UINT32 parentHandle = 0;
   bool haveListName = false;
   std::string listName;
@@ -195,6 +197,15 @@ struct RestoreHandle : DataHandle {
     std::string why = WhyNotGivenInPlace(st, h);
     return why.empty() ? 0 : CannotCreate(why);
   }
+  // The existing directory st of another user is refused, and so is all
+  // the stream holds beneath it.
+  CCODE RefuseDir(const struct stat &st) {
+    conn->refusedDirs.push_back({res, comps, fullName});
+    Discard();
+    return CannotCreate("the directory belongs to " + x_owner_text(st.st_uid) +
+                        ", who is neither the caller, root nor its owner in the backup, " + x_owner_text(h.uid) +
+                        ": nothing is restored into it or beneath it");
+  }
   CCODE NoDirectory(size_t n) {
     return CannotCreate(WhyNoDirectory(*tsa, *res, comps, n, errno));
   }
@@ -274,10 +285,11 @@ bool ParentExcluded(const std::vector<NameEntry> &sel, const std::string &full) 
   return false;
 }
 
-CCODE RestoreHandle::Decide(Connection &conn) {
+CCODE RestoreHandle::Decide(Connection &c) {
+  conn = &c;
   RestoreHandle *parent = nullptr;
   if (CCODE rc = FindTarget(parent)) return rc;
-  if (CCODE rc = Admit(conn)) return rc;
+  if (CCODE rc = Admit(c)) return rc;
   LeaveEarlierDirs();
   return IsDir() ? DecideDirectory(parent) : DecideFile(parent);
 }
@@ -323,6 +335,11 @@ CCODE RestoreHandle::Admit(Connection &conn) {
               : ChildExcluded(conn.restoreSelection, comps.back(), fullName))
     return Decline(NWSMTS_DATA_SET_EXCLUDED);
   if (G().world.inUse.count(fullName)) return Decline(NWSMTS_DATA_SET_IN_USE);
+  // Beneath a directory of another user that was refused: never placed
+  // into it, whichever way the data set was opened.
+  for (const Connection::RefusedDir &r : conn.refusedDirs)
+    if (r.res == res && r.comps.size() < comps.size() && std::equal(r.comps.begin(), r.comps.end(), comps.begin()))
+      return CannotCreate("it lies beneath " + r.fullName + ", which was not restored");
   return 0;
 }
 
@@ -393,6 +410,13 @@ CCODE RestoreHandle::MakeOrEnterDir(int pfd, const char *last, bool exists, bool
 
 CCODE RestoreHandle::TakeDir(bool made) {
   struct stat st;
+  // A directory that was there takes the stream's children only when it is
+  // the caller's, root's or the owner's the stream records for it: one of
+  // another user would hand them whatever the backup kept from that user.
+  if (!made) {
+    if (fstat(selfFd, &st) != 0) return CannotCreate(std::string("cannot look at the directory: ") + strerror(errno));
+    if (!x_owner_trusted(st.st_uid) && st.st_uid != h.uid) return RefuseDir(st);
+  }
   // A directory that was there may hold what a killed restore left: one
   // it made and did not finish is finished now, as one made now.
   if (!made) RemoveLeftTemps(selfFd, &note);
