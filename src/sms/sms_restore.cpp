@@ -404,7 +404,7 @@ CCODE RestoreHandle::MakeOrEnterDir(int pfd, const char *last, bool exists, bool
   int err = errno;
   close(pfd);
   if (selfFd < 0) return CannotCreate(std::string("cannot open the directory: ") + strerror(err));
-  if (made && NoteUnfinished(selfFd)) note = UnfinishedNote();
+  if (made && NoteUnfinished(selfFd, fullName)) note = UnfinishedNote();
   return 0;
 }
 
@@ -420,9 +420,10 @@ CCODE RestoreHandle::TakeDir(bool made) {
   // A directory that was there may hold what a killed restore left: one
   // it made and did not finish is finished now, as one made now.
   if (!made) RemoveLeftTemps(selfFd, &note);
-  // A note counts only in a directory that may take the stream's owner and
-  // mode: one that another user owns (a note moved there from a directory
-  // given to that user) is theirs, not one this restore made.
+  // A note counts only in the directory and for the data set it was made
+  // for (a directory moved to another name takes its note along), and only
+  // where the directory may take the stream's owner and mode.
+  if (!made && !note.empty() && !NoteMadeFor(selfFd, note, fullName)) note.clear();
   if (!note.empty() && (fstat(selfFd, &st) != 0 || !WhyNotGivenInPlace(st, h).empty())) note.clear();
   if (!made && note.empty() && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
   // Overwritten in place: never another user's directory given away. Its

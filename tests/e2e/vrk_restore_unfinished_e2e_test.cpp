@@ -147,9 +147,18 @@ TEST(RestoreUnfinishedE2E, ARestoreRunAgainFinishesTheDirectoriesAKilledOneMade)
   }
 }
 
+// What a note says it belongs to: the directory's device and inode and the
+// data set's full name.
+std::string NoteFor(const std::string &dir, const std::string &dataSet) {
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) return "";
+  return std::to_string((unsigned long long)st.st_dev) + " " + std::to_string((unsigned long long)st.st_ino) + "\n" +
+         dataSet;
+}
+
 // A note that is not the restore's own is no mark: a directory of the same
-// form that a running process, another user or nobody's restore left stays
-// as it is without -o overwrite.
+// form that a running process, another user or nobody's restore left, or
+// one made for another directory, stays as it is without -o overwrite.
 TEST(RestoreUnfinishedE2E, OnlyTheNoteOfAnEndedRestoreOfTheUserIsFinished) {
   if (geteuid() != 0) GTEST_SKIP() << "the notes are given to another user";
   BackupJob job;
@@ -163,17 +172,21 @@ TEST(RestoreUnfinishedE2E, OnlyTheNoteOfAnEndedRestoreOfTheUserIsFinished) {
     std::string note;
     uid_t owner;
     bool finished;
+    const char *madeFor = nullptr;  // the directory the note names, if not its own
   } rows[] = {
       {"/a", ".vrk-unfinished-0-" + std::to_string(ended), 0, true},
       {"/a/b", ".vrk-unfinished-0-" + std::to_string(getpid()), 0, false},  // a process that runs
       {"/a/b/c", ".vrk-unfinished-0-" + std::to_string(ended), 4324, false},  // another user's file
       {"/d", ".vrk-unfinished-4325-" + std::to_string(ended), 0, false},  // another user's name
+      // Made for /a/b/c: moved along with it, or written for it.
+      {"", ".vrk-unfinished-0-" + std::to_string(ended), 0, false, "/a/b/c"},
   };
   const std::string back = job.data() + "/r/src";
   ASSERT_EQ(0, RestoreTo(job, "/r").exitCode());
   for (const Row &row : rows) {
     ASSERT_EQ(0, chmod((back + row.dir).c_str(), 0700));
-    File(back + row.dir + "/" + row.note, "", 0600, row.owner);
+    const std::string of = row.madeFor ? row.madeFor : row.dir;
+    File(back + row.dir + "/" + row.note, NoteFor(back + of, "/r/src" + of + "/"), 0600, row.owner);
   }
   Result r = RestoreTo(job, "/r");
   EXPECT_EQ(0, r.exitCode()) << r.err;

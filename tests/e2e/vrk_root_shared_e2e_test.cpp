@@ -306,6 +306,24 @@ bool SwapSecretsAgain(World &w) {
   });
 }
 
+// /s of user a's holding a's pub (0755, with a's file) and root's secret
+// (0700, with root's k1 and k2, 0644), backed up; then pub and secret gone.
+bool PlantPubAndSecret(World &w) {
+  std::string top = w.job.file("data/s");
+  if (mkdir(top.c_str(), 0755) != 0 || mkdir((top + "/pub").c_str(), 0755) != 0 ||
+      mkdir((top + "/secret").c_str(), 0700) != 0)
+    return false;
+  vrktest::WriteFileAt(top + "/pub/readme", "public\n", 1300000000);
+  for (const char *k : {"/secret/k1", "/secret/k2"}) {
+    vrktest::WriteFileAt(top + k, kSecret, 1300000000);
+    if (chmod((top + k).c_str(), 0644) != 0) return false;
+  }
+  if (!e2e::GiveTree(top + "/pub", w.a) || chown(top.c_str(), w.a.uid, w.a.gid) != 0 ||
+      w.job.Backup({"-l", "FULL", "-s", w.SharedSaveset(), "/s"}).exitCode() != 0)
+    return false;
+  return system(("rm -rf '" + top + "/pub' '" + top + "/secret'").c_str()) == 0;
+}
+
 const std::string kSecretsRefused =
     "vrk_sms: /src/www/.secrets/: not restored: the directory belongs to {a}, who is neither the caller, root nor "
     "its owner in the backup, root (uid 0): nothing is restored into it or beneath it";
@@ -555,6 +573,25 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
          return RestoreInPlace(w);
        },
        3, {kSecretsRefused}, [](World &w) { return SecretsKept(w); }},
+      // The note of a directory a killed restore left moves with the
+      // directory: at another name it marks nothing.
+      {"root's unfinished directory moved by its parent's owner to the name of one of theirs",
+       [](World &w) { return PlantPubAndSecret(w); },
+       [](World &w) {
+         Result r = SignalledAtOpen(w, "k2", SIGKILL, {"-r", "-N", kLogin, "-s", w.SharedSaveset()});
+         const std::string top = w.job.file("data/s");
+         if (!WIFSIGNALED(r.status) || Mode(top + "/secret", 0700, 0) != "" || !e2e::AsUser(w.a, [&] {
+               return rename((top + "/pub").c_str(), (top + "/pub.old").c_str()) == 0 &&
+                      rename((top + "/secret").c_str(), (top + "/pub").c_str()) == 0;
+             }))
+           return r;
+         return RestoreInPlace(w);
+       },
+       0, {},
+       [](World &w) {
+         return Exposed(w, w.job.file("data/s")) + Mode(w.job.file("data/s/pub"), 0700, 0) +
+                Mode(w.job.file("data/s/secret"), 0700, 0) + Mode(w.job.file("data/s/secret/k1"), 0644, 0);
+       }},
       // Markers.
       // A run prepares its markers under names of its own and commits only
       // those: what another user put at the job's names is never taken.
