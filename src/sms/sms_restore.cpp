@@ -568,6 +568,26 @@ bool WriteKeepingHoles(int fd, const uint8_t *p, size_t n, uint64_t at, bool &sk
   return true;
 }
 
+// Closes a new file of a restore: -1 where its bytes may not all have
+// reached it (or the world's switch says so).
+int CloseNewFile(int fd) {
+  int r = close(fd);
+  if (G().world.failNewFile == World::NewFileFault::kClose) {
+    errno = EIO;
+    return -1;
+  }
+  return r;
+}
+
+// Removes the name in dirFd only while it still leads to the file `mine`:
+// whatever came to stand there meanwhile stays.
+void UnlinkIfStill(int dirFd, const std::string &name, const struct stat &mine) {
+  struct stat there;
+  if (fstatat(dirFd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && mine.st_dev == there.st_dev &&
+      mine.st_ino == there.st_ino)
+    unlinkat(dirFd, name.c_str(), 0);
+}
+
 CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
   if (phase == kDeclined || phase == kBad) return declined;
   size_t pos = 0;
@@ -596,7 +616,9 @@ CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
         if (h.kind == kSidfSymlink) {
           linkTarget.append(reinterpret_cast<const char *>(p + pos), k);
         } else if (!(mode & NWSM_NO_DATA_STREAMS) && tmpFd >= 0) {
-          if (!WriteKeepingHoles(tmpFd, p + pos, k, dataDone, holeSkipped)) return WriteFailed();
+          if (G().world.failNewFile == World::NewFileFault::kData ||
+              !WriteKeepingHoles(tmpFd, p + pos, k, dataDone, holeSkipped))
+            return WriteFailed();
         }
         pos += k;
         dataDone += k;
@@ -672,10 +694,8 @@ CCODE RestoreHandle::Place() {
 void RestoreHandle::Unplace() {
   if (!placed) return;
   placed = false;
-  struct stat mine, there;
-  if (fstat(tmpFd, &mine) == 0 && fstatat(dirFd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
-    unlinkat(dirFd, name.c_str(), 0);
+  struct stat mine;
+  if (fstat(tmpFd, &mine) == 0) UnlinkIfStill(dirFd, name, mine);
 }
 
 DirMeta RestoreHandle::Meta() const {
@@ -767,7 +787,7 @@ CCODE RestoreHandle::Close() {
     return rc;
   } else {
     SetFileMeta(ts, rc);
-    if (close(tmpFd) != 0) rc = NWSMTS_WRITE_ERROR;
+    if (CloseNewFile(tmpFd) != 0) rc = NWSMTS_WRITE_ERROR;
     tmpFd = -1;
     if (rc) {
       Discard();
@@ -803,38 +823,46 @@ void RestoreHandle::SetFileMeta(const struct timespec ts[2], CCODE &rc) {
 
 // The whole unnamed file gets its name. Something that came to stand there
 // since the first write is never followed: without overwrite the data set
-// is not restored; with it the file takes a temporary name and replaces it.
+// is not restored; with it the file takes a temporary name, is closed, and
+// only then replaces what stands there. A close that fails (the bytes may
+// not all have reached the file) leaves no name to the new file, and an old
+// file it was to replace stays.
 CCODE RestoreHandle::LinkInPlace() {
-  if (!placed && LinkUnnamedFile(tmpFd, dirFd, name.c_str()) != 0) {
-    if (errno != EEXIST) return NWSMTS_WRITE_ERROR;
-    if (!Overwrite()) return NWSMTS_DATA_SET_ALREADY_EXISTS;
-    {
-      SignalsHeld held;
-      int r = -1;
-      for (int tries = 0; tries < 100 && r != 0; ++tries) {
-        tmpName = TempName();
-        r = LinkUnnamedFile(tmpFd, dirFd, tmpName.c_str());
-        if (r != 0 && errno != EEXIST) break;
-      }
-      if (r != 0) {
-        tmpName.clear();
-        return NWSMTS_WRITE_ERROR;
-      }
-      tmpLinked = true;
-      RememberUnfinished(unfinished, dirFd, tmpName);
+  if (placed || LinkUnnamedFile(tmpFd, dirFd, name.c_str()) == 0) {
+    placed = true;
+    struct stat mine;
+    const bool known = fstat(tmpFd, &mine) == 0;
+    int fd = tmpFd;
+    tmpFd = -1;
+    if (CloseNewFile(fd) == 0) return 0;
+    if (known) UnlinkIfStill(dirFd, name, mine);
+    return NWSMTS_WRITE_ERROR;
+  }
+  if (errno != EEXIST) return NWSMTS_WRITE_ERROR;
+  if (!Overwrite()) return NWSMTS_DATA_SET_ALREADY_EXISTS;
+  {
+    SignalsHeld held;
+    int r = -1;
+    for (int tries = 0; tries < 100 && r != 0; ++tries) {
+      tmpName = TempName();
+      r = LinkUnnamedFile(tmpFd, dirFd, tmpName.c_str());
+      if (r != 0 && errno != EEXIST) break;
     }
-    if (renameat(dirFd, tmpName.c_str(), dirFd, name.c_str()) != 0) return NWSMTS_WRITE_ERROR;
-    ForgetUnfinished(unfinished);
-    tmpName.clear();
-    tmpLinked = false;
+    if (r != 0) {
+      tmpName.clear();
+      return NWSMTS_WRITE_ERROR;
+    }
+    tmpLinked = true;
+    RememberUnfinished(unfinished, dirFd, tmpName);
   }
   int fd = tmpFd;
   tmpFd = -1;
-  if (close(fd) != 0) {
-    // The bytes may not all have reached the file: it does not stay.
-    unlinkat(dirFd, name.c_str(), 0);
-    return NWSMTS_WRITE_ERROR;
-  }
+  // On failure the temporary name goes with the handle.
+  if (CloseNewFile(fd) != 0) return NWSMTS_WRITE_ERROR;
+  if (renameat(dirFd, tmpName.c_str(), dirFd, name.c_str()) != 0) return NWSMTS_WRITE_ERROR;
+  ForgetUnfinished(unfinished);
+  tmpName.clear();
+  tmpLinked = false;
   return 0;
 }
 

@@ -324,6 +324,34 @@ bool PlantPubAndSecret(World &w) {
   return system(("rm -rf '" + top + "/pub' '" + top + "/secret'").c_str()) == 0;
 }
 
+// A restore with overwrite over root's a.txt and b.txt (0644, which user a
+// may read), whose new files fail as the world says: the old files stay
+// whole, as a could read them.
+Case FailedOverwrite(const char *name, const char *world) {
+  return {name,
+          [world](World &w) {
+            if (Full(w).exitCode() != 0) return false;
+            for (const char *f : {"data/src/a.txt", "data/src/b.txt"}) {
+              vrktest::WriteFileAt(w.job.file(f), "kept\n", kOld);
+              if (chmod(w.job.file(f).c_str(), 0644) != 0) return false;
+            }
+            w.job.SetWorld(world);
+            return true;
+          },
+          [](World &w) { return RestoreInPlace(w, "overwrite"); }, 3,
+          {"Item processed with failure: [/src/a.txt]", "Item processed with failure: [/src/b.txt]"},
+          [](World &w) {
+            std::string why;
+            for (const char *f : {"data/src/a.txt", "data/src/b.txt"}) {
+              const std::string path = w.job.file(f);
+              if (vrktest::ReadFile(path) != "kept\n") why += std::string(f) + " lost its bytes\n";
+              if (!e2e::AsUser(w.a, [&] { return open(path.c_str(), O_RDONLY) >= 0; })) why += "a cannot read " + path + "\n";
+              why += Mode(path, 0644, 0);
+            }
+            return why + e2e::Leftovers(w.job.file("data/src"));
+          }};
+}
+
 const std::string kSecretsRefused =
     "vrk_sms: /src/www/.secrets/: not restored: the directory belongs to {a}, who is neither the caller, root nor "
     "its owner in the backup, root (uid 0): nothing is restored into it or beneath it";
@@ -592,6 +620,12 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
          return Exposed(w, w.job.file("data/s")) + Mode(w.job.file("data/s/pub"), 0700, 0) +
                 Mode(w.job.file("data/s/secret"), 0700, 0) + Mode(w.job.file("data/s/secret/k1"), 0644, 0);
        }},
+      // An overwrite replaces the old file only once the new one is whole
+      // and closed: on every road a failure keeps the old one.
+      FailedOverwrite("an overwrite whose new unnamed file fails at its close", "fail_new_file = close\n"),
+      FailedOverwrite("an overwrite whose new unnamed file cannot take its data", "fail_new_file = data\n"),
+      FailedOverwrite("an overwrite whose new named file fails at its close",
+                      "unnamed_new_files = no\nfail_new_file = close\n"),
       // Markers.
       // A run prepares its markers under names of its own and commits only
       // those: what another user put at the job's names is never taken.
