@@ -352,6 +352,37 @@ Case FailedOverwrite(const char *name, const char *world) {
           }};
 }
 
+// Every directory below `was` and its copy below `back`: "" where each has
+// the same mode, owner, group and modification time.
+std::string DirsAlike(const std::string &was, const std::string &back) {
+  struct stat a, b;
+  if (lstat(was.c_str(), &a) != 0 || lstat(back.c_str(), &b) != 0) return back + " missing\n";
+  std::string why;
+  if (a.st_mode != b.st_mode || a.st_uid != b.st_uid || a.st_gid != b.st_gid || a.st_mtime != b.st_mtime)
+    why += back + " has mode " + std::to_string(b.st_mode & 07777) + ", owner " + std::to_string(b.st_uid) +
+           ", time " + std::to_string((long long)b.st_mtime) + "\n";
+  for (const std::string &n : e2e::Names(was))
+    if (lstat((was + "/" + n).c_str(), &a) == 0 && S_ISDIR(a.st_mode)) why += DirsAlike(was + "/" + n, back + "/" + n);
+  return why;
+}
+
+// /src/t of user a's (0750) holding root's priv (0700) with root's k1 and
+// k2 (0644), every directory with an old time, backed up.
+bool PlantOldTree(World &w) {
+  const std::string t = w.job.file("data/src/t");
+  if (mkdir(t.c_str(), 0750) != 0 || mkdir((t + "/priv").c_str(), 0700) != 0) return false;
+  vrktest::WriteFileAt(t + "/open", "public\n", 1300000000);
+  for (const char *k : {"/priv/k1", "/priv/k2"}) {
+    vrktest::WriteFileAt(t + k, kSecret, 1300000000);
+    if (chmod((t + k).c_str(), 0644) != 0) return false;
+  }
+  if (chown(t.c_str(), w.a.uid, w.a.gid) != 0 || chown((t + "/open").c_str(), w.a.uid, w.a.gid) != 0) return false;
+  struct timespec old[2] = {{kOld, 0}, {kOld, 0}};
+  for (const std::string &d : {t + "/priv", t, w.job.file("data/src")})
+    if (utimensat(AT_FDCWD, d.c_str(), old, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  return Full(w).exitCode() == 0;
+}
+
 const std::string kSecretsRefused =
     "vrk_sms: /src/www/.secrets/: not restored: the directory belongs to {a}, who is neither the caller, root nor "
     "its owner in the backup, root (uid 0): nothing is restored into it or beneath it";
@@ -626,6 +657,23 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
       FailedOverwrite("an overwrite whose new unnamed file cannot take its data", "fail_new_file = data\n"),
       FailedOverwrite("an overwrite whose new named file fails at its close",
                       "unnamed_new_files = no\nfail_new_file = close\n"),
+      // A restore stopped by SIGINT leaves what SIGTERM leaves: the
+      // directories' metadata set and their notes, so that a run again
+      // without overwrite gives every directory back as it was.
+      {"a restore stopped by SIGINT, run again without overwrite",
+       [](World &w) { return PlantOldTree(w); },
+       [](World &w) {
+         const std::vector<std::string> args{"-r", "-N", kLogin, "-s", w.SharedSaveset(), "-R", "/r"};
+         // Stopped after k1, before k2 is made in priv.
+         Result r = SignalledAtOpen(w, "k1", SIGINT, args);
+         if (r.exitCode() < 0 || Mode(w.job.file("data/r/src/t/priv"), 0700, 0) != "") return r;
+         return w.job.Run(args);
+       },
+       0, {},
+       [](World &w) {
+         return DirsAlike(w.job.file("data/src"), w.job.file("data/r/src")) + Exposed(w, w.job.file("data/r")) +
+                Mode(w.job.file("data/r/src/t/priv/k2"), 0644, 0);
+       }},
       // Markers.
       // A run prepares its markers under names of its own and commits only
       // those: what another user put at the job's names is never taken.
