@@ -820,8 +820,10 @@ void Restore(SESSION_INFORMATION *sessionInfo) {
   run.close_data_set();
   run.close_parent();
   // The directories still kept get their owner, mode and times before the
-  // counts are made.
-  vrk_sms_finish_restore(sessionInfo->connection);
+  // counts are made; after a stop (SIGINT) their notes stay, as a signal
+  // that ends the process leaves them, for the next restore to finish them.
+  if (signalled()) vrk_sms_stop_restore(sessionInfo->connection);
+  else vrk_sms_finish_restore(sessionInfo->connection);
   run.report_failed_directories();
   run.report_cut_copies();
   run.report_unmet_items();

@@ -133,8 +133,9 @@ bool AtOrAbove(const Deferred &d, const Resource *res, const std::vector<std::st
   return true;
 }
 
-// True when the metadata is in place.
-bool Apply(UINT32 connection, Deferred &d) {
+// True when the metadata is in place. keepNote: the directory may not be
+// finished (the restore was stopped), so its note stays for the next one.
+bool Apply(UINT32 connection, Deferred &d, bool keepNote = false) {
   int fd = d.fd;
   int err = 0;
   if (fd < 0) {
@@ -145,7 +146,7 @@ bool Apply(UINT32 connection, Deferred &d) {
     else if (st.st_dev != d.dev || st.st_ino != d.ino) err = ESTALE;  // another directory stands there now
   }
   if (err == 0) {
-    if (!d.note.empty()) unlinkat(fd, d.note.c_str(), 0);
+    if (!d.note.empty() && !keepNote) unlinkat(fd, d.note.c_str(), 0);
     if (geteuid() == 0 && fchown(fd, d.meta.uid, d.meta.gid) != 0) err = errno;
     if (fchmod(fd, d.meta.mode & 07777) != 0) err = errno;
     if (futimens(fd, d.meta.times) != 0) err = errno;
@@ -273,14 +274,14 @@ void ReenterDirKnown(UINT32 connection, int dirFd, dev_t dev, ino_t ino) {
   stack.push_back(std::move(d));
 }
 
-void ApplyDeferredDirs(UINT32 connection) {
+void ApplyDeferredDirs(UINT32 connection, bool keepNotes) {
   Applied().erase(connection);
   auto it = Kept().find(connection);
   if (it == Kept().end()) return;
   std::vector<Deferred> stack = std::move(it->second);
   Kept().erase(it);
   while (!stack.empty()) {
-    Apply(connection, stack.back());
+    Apply(connection, stack.back(), keepNotes);
     stack.pop_back();
   }
 }
@@ -316,6 +317,8 @@ void FinishAllDeferredDirs() {
 }  // namespace vrksms
 
 extern "C" void vrk_sms_finish_restore(UINT32 connection) { vrksms::ApplyDeferredDirs(connection); }
+
+extern "C" void vrk_sms_stop_restore(UINT32 connection) { vrksms::ApplyDeferredDirs(connection, true); }
 
 extern "C" int vrk_sms_failed_directory(UINT32 connection, char **name, char **why) {
   std::string n, w;

@@ -67,8 +67,9 @@ void FinishDeferredDirs(UINT32 connection);
 void FinishAllDeferredDirs();
 
 // Sets the metadata of every kept directory of the connection, keeping
-// what failed to be taken.
-void ApplyDeferredDirs(UINT32 connection);
+// what failed to be taken. keepNotes: the restore was stopped, and the
+// notes of the directories it made stay for the next one to finish them.
+void ApplyDeferredDirs(UINT32 connection, bool keepNotes = false);
 // A directory of the connection whose metadata could not be set: true with
 // its name and the reason, which are then forgotten.
 bool TakeFailedDir(UINT32 connection, std::string &fullName, std::string &why);

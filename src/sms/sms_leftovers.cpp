@@ -75,11 +75,41 @@ std::string UnfinishedNote() {
   return Format("%s%u-%d", kNotePrefix, static_cast<unsigned>(geteuid()), static_cast<int>(getpid()));
 }
 
-bool NoteUnfinished(int dirFd) {
+namespace {
+
+// What a note in the directory says it belongs to; "" when it cannot be said.
+std::string NoteText(int dirFd, const std::string &dataSet) {
+  struct stat st;
+  if (fstat(dirFd, &st) != 0) return "";
+  return Format("%llu %llu\n", static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)) +
+         dataSet;
+}
+
+}  // namespace
+
+bool NoteUnfinished(int dirFd, const std::string &dataSet) {
+  std::string text = NoteText(dirFd, dataSet);
+  if (text.empty()) return false;
   int fd = openat(dirFd, UnfinishedNote().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
+  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (close(fd) != 0) ok = false;
+  if (!ok) unlinkat(dirFd, UnfinishedNote().c_str(), 0);
+  return ok;
+}
+
+bool NoteMadeFor(int dirFd, const std::string &note, const std::string &dataSet) {
+  std::string want = NoteText(dirFd, dataSet);
+  if (want.empty()) return false;
+  int fd = openat(dirFd, note.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  std::string got(want.size() + 1, '\0');
+  ssize_t n = -1;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1)
+    n = pread(fd, &got[0], got.size(), 0);
   close(fd);
-  return true;
+  return n == static_cast<ssize_t>(want.size()) && got.compare(0, want.size(), want) == 0;
 }
 
 void RemoveLeftTemps(int dirFd, std::string *ended) {

@@ -26,12 +26,18 @@ void HoldTemp(int fd);
 void RemoveLeftTemps(int dirFd, std::string *ended = nullptr);
 
 // ".vrk-unfinished-<uid>-<pid>": the note a restore puts into a directory it
-// makes, and removes once the directory has its owner, mode and times. A
-// restore that finds one of an ended restore of its user finishes that
-// directory as one of its own.
+// makes, and removes once the directory has its owner, mode and times. It
+// holds what it belongs to: the directory's device and inode ("<dev> <ino>"
+// and a line break) and the data set's full name. A restore that finds one
+// of an ended restore of its user, made for the directory and data set it
+// restores, finishes that directory as one of its own.
 std::string UnfinishedNote();
-// Puts this process's note into the directory; false when it cannot.
-bool NoteUnfinished(int dirFd);
+// Puts this process's note for the data set into the directory; false when
+// it cannot.
+bool NoteUnfinished(int dirFd, const std::string &dataSet);
+// True when the note in the directory was made for it and for the data set:
+// a note moved along with its directory to another name says another.
+bool NoteMadeFor(int dirFd, const std::string &note, const std::string &dataSet);
 
 }  // namespace vrksms
 

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "runtime/printable.h"
+#include "runtime/x_file_owner.h"
 #include "sms/sms_datahandle.h"
 #include "sms/sms_deferred.h"
 #include "sms/sms_leftovers.h"
@@ -74,6 +75,7 @@ std::string WhyNoDirectory(const Tsa &tsa, const Resource &res, const std::vecto
 struct RestoreHandle : DataHandle {
   enum Phase { kHeader, kData, kTrailer, kDone, kDeclined, kBad };
   const Tsa *tsa = nullptr;
+  Connection *conn = nullptr;  // set while the data set is decided
   UINT32 parentHandle = 0;
   bool haveListName = false;
   std::string listName;
@@ -201,6 +203,15 @@ struct RestoreHandle : DataHandle {
     std::string why = WhyNotGivenInPlace(st, h);
     return why.empty() ? 0 : CannotCreate(why);
   }
+  // The existing directory st of another user is refused, and so is all
+  // the stream holds beneath it.
+  CCODE RefuseDir(const struct stat &st) {
+    conn->refusedDirs.push_back({res, comps, fullName});
+    Discard();
+    return CannotCreate("the directory belongs to " + x_owner_text(st.st_uid) +
+                        ", who is neither the caller, root nor its owner in the backup, " + x_owner_text(h.uid) +
+                        ": nothing is restored into it or beneath it");
+  }
   CCODE NoDirectory(size_t n) {
     return CannotCreate(WhyNoDirectory(*tsa, *res, comps, n, errno));
   }
@@ -280,10 +291,11 @@ bool ParentExcluded(const std::vector<NameEntry> &sel, const std::string &full) 
   return false;
 }
 
-CCODE RestoreHandle::Decide(Connection &conn) {
+CCODE RestoreHandle::Decide(Connection &c) {
+  conn = &c;
   RestoreHandle *parent = nullptr;
   if (CCODE rc = FindTarget(parent)) return rc;
-  if (CCODE rc = Admit(conn)) return rc;
+  if (CCODE rc = Admit(c)) return rc;
   LeaveEarlierDirs();
   return IsDir() ? DecideDirectory(parent) : DecideFile(parent);
 }
@@ -329,6 +341,11 @@ CCODE RestoreHandle::Admit(Connection &conn) {
               : ChildExcluded(conn.restoreSelection, comps.back(), fullName))
     return Decline(NWSMTS_DATA_SET_EXCLUDED);
   if (G().world.inUse.count(fullName)) return Decline(NWSMTS_DATA_SET_IN_USE);
+  // Beneath a directory of another user that was refused: never placed
+  // into it, whichever way the data set was opened.
+  for (const Connection::RefusedDir &r : conn.refusedDirs)
+    if (r.res == res && r.comps.size() < comps.size() && std::equal(r.comps.begin(), r.comps.end(), comps.begin()))
+      return CannotCreate("it lies beneath " + r.fullName + ", which was not restored");
   return 0;
 }
 
@@ -393,18 +410,26 @@ CCODE RestoreHandle::MakeOrEnterDir(int pfd, const char *last, bool exists, bool
   int err = errno;
   close(pfd);
   if (selfFd < 0) return CannotCreate(std::string("cannot open the directory: ") + strerror(err));
-  if (made && NoteUnfinished(selfFd)) note = UnfinishedNote();
+  if (made && NoteUnfinished(selfFd, fullName)) note = UnfinishedNote();
   return 0;
 }
 
 CCODE RestoreHandle::TakeDir(bool made) {
   struct stat st;
+  // A directory that was there takes the stream's children only when it is
+  // the caller's, root's or the owner's the stream records for it: one of
+  // another user would hand them whatever the backup kept from that user.
+  if (!made) {
+    if (fstat(selfFd, &st) != 0) return CannotCreate(std::string("cannot look at the directory: ") + strerror(errno));
+    if (!x_owner_trusted(st.st_uid) && st.st_uid != h.uid) return RefuseDir(st);
+  }
   // A directory that was there may hold what a killed restore left: one
   // it made and did not finish is finished now, as one made now.
   if (!made) RemoveLeftTemps(selfFd, &note);
-  // A note counts only in a directory that may take the stream's owner and
-  // mode: one that another user owns (a note moved there from a directory
-  // given to that user) is theirs, not one this restore made.
+  // A note counts only in the directory and for the data set it was made
+  // for (a directory moved to another name takes its note along), and only
+  // where the directory may take the stream's owner and mode.
+  if (!made && !note.empty() && !NoteMadeFor(selfFd, note, fullName)) note.clear();
   if (!note.empty() && (fstat(selfFd, &st) != 0 || !WhyNotGivenInPlace(st, h).empty())) note.clear();
   if (!made && note.empty() && !Overwrite()) return Decline(NWSMTS_VALID_PARENT_HANDLE);
   // Overwritten in place: never another user's directory given away. Its
@@ -549,6 +574,26 @@ bool WriteKeepingHoles(int fd, const uint8_t *p, size_t n, uint64_t at, bool &sk
   return true;
 }
 
+// Closes a new file of a restore: -1 where its bytes may not all have
+// reached it (or the world's switch says so).
+int CloseNewFile(int fd) {
+  int r = close(fd);
+  if (G().world.failNewFile == World::NewFileFault::kClose) {
+    errno = EIO;
+    return -1;
+  }
+  return r;
+}
+
+// Removes the name in dirFd only while it still leads to the file `mine`:
+// whatever came to stand there meanwhile stays.
+void UnlinkIfStill(int dirFd, const std::string &name, const struct stat &mine) {
+  struct stat there;
+  if (fstatat(dirFd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && mine.st_dev == there.st_dev &&
+      mine.st_ino == there.st_ino)
+    unlinkat(dirFd, name.c_str(), 0);
+}
+
 CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
   if (phase == kDeclined || phase == kBad) return declined;
   size_t pos = 0;
@@ -577,7 +622,9 @@ CCODE RestoreHandle::Write(Connection &conn, const uint8_t *p, size_t n) {
         if (h.kind == kSidfSymlink) {
           linkTarget.append(reinterpret_cast<const char *>(p + pos), k);
         } else if (!(mode & NWSM_NO_DATA_STREAMS) && tmpFd >= 0) {
-          if (!WriteKeepingHoles(tmpFd, p + pos, k, dataDone, holeSkipped)) return WriteFailed();
+          if (G().world.failNewFile == World::NewFileFault::kData ||
+              !WriteKeepingHoles(tmpFd, p + pos, k, dataDone, holeSkipped))
+            return WriteFailed();
         }
         pos += k;
         dataDone += k;
@@ -655,10 +702,8 @@ CCODE RestoreHandle::Place() {
 void RestoreHandle::Unplace() {
   if (!placed) return;
   placed = false;
-  struct stat mine, there;
-  if (fstat(tmpFd, &mine) == 0 && fstatat(dirFd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
-    unlinkat(dirFd, name.c_str(), 0);
+  struct stat mine;
+  if (fstat(tmpFd, &mine) == 0) UnlinkIfStill(dirFd, name, mine);
 }
 
 DirMeta RestoreHandle::Meta() const {
@@ -750,7 +795,7 @@ CCODE RestoreHandle::Close() {
     return rc;
   } else {
     SetFileMeta(ts, rc);
-    if (close(tmpFd) != 0) rc = NWSMTS_WRITE_ERROR;
+    if (CloseNewFile(tmpFd) != 0) rc = NWSMTS_WRITE_ERROR;
     tmpFd = -1;
     if (rc) {
       Discard();
@@ -789,38 +834,46 @@ void RestoreHandle::SetFileMeta(const struct timespec ts[2], CCODE &rc) {
 
 // The whole unnamed file gets its name. Something that came to stand there
 // since the first write is never followed: without overwrite the data set
-// is not restored; with it the file takes a temporary name and replaces it.
+// is not restored; with it the file takes a temporary name, is closed, and
+// only then replaces what stands there. A close that fails (the bytes may
+// not all have reached the file) leaves no name to the new file, and an old
+// file it was to replace stays.
 CCODE RestoreHandle::LinkInPlace() {
-  if (!placed && LinkUnnamedFile(tmpFd, dirFd, name.c_str()) != 0) {
-    if (errno != EEXIST) return NWSMTS_WRITE_ERROR;
-    if (!Overwrite()) return NWSMTS_DATA_SET_ALREADY_EXISTS;
-    {
-      SignalsHeld held;
-      int r = -1;
-      for (int tries = 0; tries < 100 && r != 0; ++tries) {
-        tmpName = TempName();
-        r = LinkUnnamedFile(tmpFd, dirFd, tmpName.c_str());
-        if (r != 0 && errno != EEXIST) break;
-      }
-      if (r != 0) {
-        tmpName.clear();
-        return NWSMTS_WRITE_ERROR;
-      }
-      tmpLinked = true;
-      RememberUnfinished(unfinished, dirFd, tmpName);
+  if (placed || LinkUnnamedFile(tmpFd, dirFd, name.c_str()) == 0) {
+    placed = true;
+    struct stat mine;
+    const bool known = fstat(tmpFd, &mine) == 0;
+    int fd = tmpFd;
+    tmpFd = -1;
+    if (CloseNewFile(fd) == 0) return 0;
+    if (known) UnlinkIfStill(dirFd, name, mine);
+    return NWSMTS_WRITE_ERROR;
+  }
+  if (errno != EEXIST) return NWSMTS_WRITE_ERROR;
+  if (!Overwrite()) return NWSMTS_DATA_SET_ALREADY_EXISTS;
+  {
+    SignalsHeld held;
+    int r = -1;
+    for (int tries = 0; tries < 100 && r != 0; ++tries) {
+      tmpName = TempName();
+      r = LinkUnnamedFile(tmpFd, dirFd, tmpName.c_str());
+      if (r != 0 && errno != EEXIST) break;
     }
-    if (renameat(dirFd, tmpName.c_str(), dirFd, name.c_str()) != 0) return NWSMTS_WRITE_ERROR;
-    ForgetUnfinished(unfinished);
-    tmpName.clear();
-    tmpLinked = false;
+    if (r != 0) {
+      tmpName.clear();
+      return NWSMTS_WRITE_ERROR;
+    }
+    tmpLinked = true;
+    RememberUnfinished(unfinished, dirFd, tmpName);
   }
   int fd = tmpFd;
   tmpFd = -1;
-  if (close(fd) != 0) {
-    // The bytes may not all have reached the file: it does not stay.
-    unlinkat(dirFd, name.c_str(), 0);
-    return NWSMTS_WRITE_ERROR;
-  }
+  // On failure the temporary name goes with the handle.
+  if (CloseNewFile(fd) != 0) return NWSMTS_WRITE_ERROR;
+  if (renameat(dirFd, tmpName.c_str(), dirFd, name.c_str()) != 0) return NWSMTS_WRITE_ERROR;
+  ForgetUnfinished(unfinished);
+  tmpName.clear();
+  tmpLinked = false;
   return 0;
 }
 

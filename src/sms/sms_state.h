@@ -28,6 +28,14 @@ struct Connection {
   std::string service;
   CCODE lost = 0;  // set by a lost-connection fault: every call answers it
   std::vector<NameEntry> restoreSelection;
+  // Directories of another user found at a restored directory's name:
+  // nothing of the restore is placed in them or beneath them.
+  struct RefusedDir {
+    const Resource *res = nullptr;
+    std::vector<std::string> comps;
+    std::string fullName;
+  };
+  std::vector<RefusedDir> refusedDirs;
 };
 
 // Anything a handle names (scan, data set, name iterator, extension).

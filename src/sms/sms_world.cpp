@@ -180,6 +180,10 @@ bool ReadWorldFile(const std::string &path, World &w, std::string &error) {
         if (!ParseBool(value, w.optionalCalls)) return fail("optional_calls needs yes or no");
       } else if (word == "unnamed_new_files") {
         if (!ParseBool(value, w.unnamedNewFiles)) return fail("unnamed_new_files needs yes or no");
+      } else if (word == "fail_new_file") {
+        if (value == "data") w.failNewFile = World::NewFileFault::kData;
+        else if (value == "close") w.failNewFile = World::NewFileFault::kClose;
+        else return fail("fail_new_file needs data or close");
       } else if (word == "fault" || word == "lose") {
         std::vector<std::string> v = Words(value);
         Fault f;

@@ -53,6 +53,10 @@ struct World {
   std::string stateDir;
   bool optionalCalls = true;
   bool unnamedNewFiles = true;  // a restored new file is written unnamed and linked in
+  // A restore's new files fail as a full or failing disk makes them: their
+  // data cannot be written, or their close fails (after closing them).
+  enum class NewFileFault { kNone, kData, kClose };
+  NewFileFault failNewFile = NewFileFault::kNone;
   std::vector<Fault> faults;
   uint32_t failConnects = 0, failConnectCode = 0xFFFDFFBAu;
   uint32_t failLogins = 0, failLoginCode = 0xFFFDFFD7u;

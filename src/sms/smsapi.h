@@ -173,6 +173,12 @@ void vrk_sms_discard_unfinished(void);
    times wait for their subtrees get them now (as the release would). */
 void vrk_sms_finish_restore(UINT32 connection);
 
+/* The restore of the connection was stopped before its end (SIGINT): the
+   kept directories get their owner, mode and times as in
+   vrk_sms_finish_restore, and the notes of those it made stay, as after
+   SIGTERM, so that the next restore finishes them. */
+void vrk_sms_stop_restore(UINT32 connection);
+
 /* A directory of the connection's restore whose owner, mode or times could
    not be set: 1 with its name and the reason in *name and *why (to be
    released with free), 0 when there is none left. Each is handed out once. */

@@ -90,6 +90,32 @@ class BackupJob {
     return out;
   }
 
+  // The number of the open for restore of `name` (a parent's full name, a
+  // child's terminal name) in the call log of the runs so far: where a later
+  // run of the same restore is stopped.
+  int OpenNumber(const std::string &name) const {
+    std::vector<std::string> opens = Calls("NWSMTSOpenDataSetForRestore");
+    for (size_t i = 0; i < opens.size(); ++i)
+      if (opens[i].find("name=\"" + name + "\"") != std::string::npos) return (int)i + 1;
+    return 0;
+  }
+
+  // The client run with args, stopping itself at call k of the operation op:
+  // atStop runs while it stands (sends it a signal, changes the tree, lets it
+  // go on). The world is worldExtra again afterwards.
+  Result RunStopped(const std::vector<std::string> &args, const std::string &op, int k,
+                    const std::function<void(pid_t)> &atStop, const std::string &worldExtra = "") {
+    SetWorld(worldExtra + "stop " + op + " = " + std::to_string(k) + "\n");
+    const std::string stopped = "stop " + op + " call " + std::to_string(k);
+    Result r = Run(args, [&](pid_t pid, const std::string &) {
+      if (vrktest::ReadFile(dir_.file("calls.log")).find(stopped) == std::string::npos) return false;
+      atStop(pid);
+      return true;
+    });
+    SetWorld(worldExtra);
+    return r;
+  }
+
   // vrk_nlm -b with the SMS login, the job name "job" and the arguments.
   Result Backup(const std::vector<std::string> &args) const {
     std::vector<std::string> a{"-b", "-j", "job", "-N", "srv1:srv1.Linux File System:srv1:u:p:0"};

@@ -350,9 +350,10 @@ TEST(RestoreNewFileE2E, ModesAndGroupsComeBackWhateverTheCreationGives) {
   }
 }
 
-// Root restores into a directory another user owns, who makes it hand down
-// his group while the restore works in it: a file made after that still
-// comes back with the group it was stored with, never readable by his.
+// Root restores into a directory another user owns (his in the backup too),
+// who makes it hand down his group while the restore works in it: a file
+// made after that still comes back with the group it was stored with, never
+// readable by his.
 TEST(RestoreNewFileE2E, AGroupHandedDownMidwayInAnotherUsersDirectoryIsNotKept) {
   e2e::TestUser bob;
   std::string why;
@@ -374,6 +375,7 @@ TEST(RestoreNewFileE2E, AGroupHandedDownMidwayInAnotherUsersDirectoryIsNotKept) 
       vrktest::WriteFile(path, "only root and its group\n");
       ASSERT_EQ(0, chmod(path.c_str(), 0640));
     }
+    ASSERT_EQ(0, chown((job.data() + "/src").c_str(), bob.uid, bob.gid));
     Result r = job.Backup({"-l", "FULL", "-s", "@" + job.saveset(), "/src"});
     ASSERT_EQ(0, r.exitCode()) << r.err;
     const std::string dir = job.data() + "/r/src";

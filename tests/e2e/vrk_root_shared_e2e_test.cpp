@@ -218,23 +218,179 @@ std::string Mode(const std::string &path, mode_t want, uid_t uid) {
 }
 
 // A backup of root's set-user-ID program /src/s/tool, and, as user a in the
-// world-writable restore target /rt, a directory src/s of a's own with a's
-// program at the same name: the victim.
-bool PlantProgramUnderRoots(World &w) {
+// world-writable restore target /rt, a directory src/s of a's own (or, with
+// shared, root's and open to everyone, sticky) with a's program at the same
+// name: the victim.
+bool PlantProgramUnderRoots(World &w, bool shared = false) {
   std::string s = w.job.file("data/src/s"), rt = w.job.file("data/rt");
   if (mkdir(s.c_str(), 0755) != 0) return false;
   vrktest::WriteFileAt(s + "/tool", "#!/bin/sh\necho root\n", 1300000000);
   if (chmod((s + "/tool").c_str(), 04755) != 0) return false;
   if (Full(w).exitCode() != 0 || mkdir(rt.c_str(), 0755) != 0 || chmod(rt.c_str(), 01777) != 0) return false;
   w.victim = rt + "/src/s/tool";
-  return e2e::AsUser(w.a, [&] {
-    return mkdir((rt + "/src").c_str(), 0755) == 0 && mkdir((rt + "/src/s").c_str(), 0755) == 0;
-  }) && PlantFile(w, w.victim, "#!/bin/sh\necho mine\n") &&
+  if (shared) {
+    for (const std::string &d : {rt + "/src", rt + "/src/s"})
+      if (mkdir(d.c_str(), 0755) != 0 || chmod(d.c_str(), 01777) != 0) return false;
+  } else if (!e2e::AsUser(w.a, [&] {
+               return mkdir((rt + "/src").c_str(), 0755) == 0 && mkdir((rt + "/src/s").c_str(), 0755) == 0;
+             })) {
+    return false;
+  }
+  return PlantFile(w, w.victim, "#!/bin/sh\necho mine\n") &&
          e2e::AsUser(w.a, [&] { return chmod(w.victim.c_str(), 0755) == 0; });
 }
 
 Result RestoreIntoRt(World &w, const std::string &options) {
   return w.job.Run({"-r", "-N", kLogin, "-s", w.SharedSaveset(), "-o", options, "-R", "/rt"});
+}
+
+Result RestoreInPlace(World &w, const std::string &options = "") {
+  std::vector<std::string> args{"-r", "-N", kLogin, "-s", w.SharedSaveset()};
+  if (!options.empty()) args.insert(args.end(), {"-o", options});
+  return w.job.Run(args);
+}
+
+// The restore stopped at the open of the data set `name` (numbered from a
+// dry run into /dry), sent sig there.
+Result SignalledAtOpen(World &w, const std::string &name, int sig, const std::vector<std::string> &args) {
+  Result dry = w.job.Run({"-r", "-N", kLogin, "-s", w.SharedSaveset(), "-R", "/dry"});
+  int k = w.job.OpenNumber(name);
+  if (dry.exitCode() != 0 || k == 0) return dry;
+  return w.job.RunStopped(args, "NWSMTSOpenDataSetForRestore", k, [&](pid_t pid) {
+    kill(pid, sig);
+    if (sig != SIGKILL) kill(pid, SIGCONT);
+  });
+}
+
+// What the backup kept from user a: root's private file.
+const char kSecret[] = "password=swordfish\n";
+
+// Every file below root holding the secret that user a can read, and every
+// directory of a's that holds one: "" where there is none.
+std::string Exposed(const World &w, const std::string &root, bool aOwnsRoot = false) {
+  std::string why;
+  for (const std::string &n : e2e::Names(root)) {
+    std::string path = root + "/" + n;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) why += Exposed(w, path, st.st_uid == w.a.uid);
+    if (!S_ISREG(st.st_mode) || vrktest::ReadFile(path) != kSecret) continue;
+    if (aOwnsRoot) why += "a owns the directory of " + path + "\n";
+    if (e2e::AsUser(w.a, [&] { return open(path.c_str(), O_RDONLY) >= 0; })) why += "a reads " + path + "\n";
+  }
+  return why;
+}
+
+// /src/www of user a's (0755) holding root's .secrets (0700), and in that
+// root's db.conf (0644), backed up; then, as a, root's .secrets moved to
+// .gone (www is a's) and, with swap, a's own .secrets (0755) put at its name.
+bool PlantSecrets(World &w, bool swap) {
+  std::string www = w.job.file("data/src/www");
+  if (mkdir(www.c_str(), 0755) != 0 || mkdir((www + "/.secrets").c_str(), 0700) != 0) return false;
+  vrktest::WriteFileAt(www + "/.secrets/db.conf", kSecret, 1300000000);
+  if (chmod((www + "/.secrets/db.conf").c_str(), 0644) != 0 || chown(www.c_str(), w.a.uid, w.a.gid) != 0 ||
+      Full(w).exitCode() != 0)
+    return false;
+  return e2e::AsUser(w.a, [&] {
+    return rename((www + "/.secrets").c_str(), (www + "/.gone").c_str()) == 0 &&
+           (!swap || (mkdir((www + "/.secrets").c_str(), 0755) == 0 && chmod((www + "/.secrets").c_str(), 0755) == 0));
+  });
+}
+
+// As a: root's .secrets, made by a restore, moved away and a's own put there.
+bool SwapSecretsAgain(World &w) {
+  std::string www = w.job.file("data/src/www");
+  return e2e::AsUser(w.a, [&] {
+    return rename((www + "/.secrets").c_str(), (www + "/.gone2").c_str()) == 0 &&
+           mkdir((www + "/.secrets").c_str(), 0755) == 0 && chmod((www + "/.secrets").c_str(), 0755) == 0;
+  });
+}
+
+// /s of user a's holding a's pub (0755, with a's file) and root's secret
+// (0700, with root's k1 and k2, 0644), backed up; then pub and secret gone.
+bool PlantPubAndSecret(World &w) {
+  std::string top = w.job.file("data/s");
+  if (mkdir(top.c_str(), 0755) != 0 || mkdir((top + "/pub").c_str(), 0755) != 0 ||
+      mkdir((top + "/secret").c_str(), 0700) != 0)
+    return false;
+  vrktest::WriteFileAt(top + "/pub/readme", "public\n", 1300000000);
+  for (const char *k : {"/secret/k1", "/secret/k2"}) {
+    vrktest::WriteFileAt(top + k, kSecret, 1300000000);
+    if (chmod((top + k).c_str(), 0644) != 0) return false;
+  }
+  if (!e2e::GiveTree(top + "/pub", w.a) || chown(top.c_str(), w.a.uid, w.a.gid) != 0 ||
+      w.job.Backup({"-l", "FULL", "-s", w.SharedSaveset(), "/s"}).exitCode() != 0)
+    return false;
+  return system(("rm -rf '" + top + "/pub' '" + top + "/secret'").c_str()) == 0;
+}
+
+// A restore with overwrite over root's a.txt and b.txt (0644, which user a
+// may read), whose new files fail as the world says: the old files stay
+// whole, as a could read them.
+Case FailedOverwrite(const char *name, const char *world) {
+  return {name,
+          [world](World &w) {
+            if (Full(w).exitCode() != 0) return false;
+            for (const char *f : {"data/src/a.txt", "data/src/b.txt"}) {
+              vrktest::WriteFileAt(w.job.file(f), "kept\n", kOld);
+              if (chmod(w.job.file(f).c_str(), 0644) != 0) return false;
+            }
+            w.job.SetWorld(world);
+            return true;
+          },
+          [](World &w) { return RestoreInPlace(w, "overwrite"); }, 3,
+          {"Item processed with failure: [/src/a.txt]", "Item processed with failure: [/src/b.txt]"},
+          [](World &w) {
+            std::string why;
+            for (const char *f : {"data/src/a.txt", "data/src/b.txt"}) {
+              const std::string path = w.job.file(f);
+              if (vrktest::ReadFile(path) != "kept\n") why += std::string(f) + " lost its bytes\n";
+              if (!e2e::AsUser(w.a, [&] { return open(path.c_str(), O_RDONLY) >= 0; })) why += "a cannot read " + path + "\n";
+              why += Mode(path, 0644, 0);
+            }
+            return why + e2e::Leftovers(w.job.file("data/src"));
+          }};
+}
+
+// Every directory below `was` and its copy below `back`: "" where each has
+// the same mode, owner, group and modification time.
+std::string DirsAlike(const std::string &was, const std::string &back) {
+  struct stat a, b;
+  if (lstat(was.c_str(), &a) != 0 || lstat(back.c_str(), &b) != 0) return back + " missing\n";
+  std::string why;
+  if (a.st_mode != b.st_mode || a.st_uid != b.st_uid || a.st_gid != b.st_gid || a.st_mtime != b.st_mtime)
+    why += back + " has mode " + std::to_string(b.st_mode & 07777) + ", owner " + std::to_string(b.st_uid) +
+           ", time " + std::to_string((long long)b.st_mtime) + "\n";
+  for (const std::string &n : e2e::Names(was))
+    if (lstat((was + "/" + n).c_str(), &a) == 0 && S_ISDIR(a.st_mode)) why += DirsAlike(was + "/" + n, back + "/" + n);
+  return why;
+}
+
+// /src/t of user a's (0750) holding root's priv (0700) with root's k1 and
+// k2 (0644), every directory with an old time, backed up.
+bool PlantOldTree(World &w) {
+  const std::string t = w.job.file("data/src/t");
+  if (mkdir(t.c_str(), 0750) != 0 || mkdir((t + "/priv").c_str(), 0700) != 0) return false;
+  vrktest::WriteFileAt(t + "/open", "public\n", 1300000000);
+  for (const char *k : {"/priv/k1", "/priv/k2"}) {
+    vrktest::WriteFileAt(t + k, kSecret, 1300000000);
+    if (chmod((t + k).c_str(), 0644) != 0) return false;
+  }
+  if (chown(t.c_str(), w.a.uid, w.a.gid) != 0 || chown((t + "/open").c_str(), w.a.uid, w.a.gid) != 0) return false;
+  struct timespec old[2] = {{kOld, 0}, {kOld, 0}};
+  for (const std::string &d : {t + "/priv", t, w.job.file("data/src")})
+    if (utimensat(AT_FDCWD, d.c_str(), old, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  return Full(w).exitCode() == 0;
+}
+
+const std::string kSecretsRefused =
+    "vrk_sms: /src/www/.secrets/: not restored: the directory belongs to {a}, who is neither the caller, root nor "
+    "its owner in the backup, root (uid 0): nothing is restored into it or beneath it";
+
+std::string SecretsKept(World &w) {
+  std::string why = Exposed(w, w.job.file("data/src"));
+  if (!e2e::Names(w.job.file("data/src/www/.secrets")).empty()) why += "a's .secrets was written into\n";
+  return why;
 }
 
 const std::string kLinkRefused = "Unable to open file [{shared}/nightly.ss] [the symbolic link belongs to {a}, in a world-writable directory: not followed].";
@@ -411,23 +567,21 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
       // A restore over files of another user in a target everyone writes
       // into: no owner and no set-user-ID in place.
       {"a restore of metadata only over another user's program",
-       [](World &w) { return PlantProgramUnderRoots(w); },
+       [](World &w) { return PlantProgramUnderRoots(w, true); },
        [](World &w) { return RestoreIntoRt(w, "skip_data,overwrite"); }, 3,
        {"vrk_sms: /rt/src/s/tool: not restored: the file belongs to {a}, who is neither the caller, root nor its "
-        "owner in the backup: a restore gives it no new owner and no set-user or set-group ID",
-        "vrk_sms: /rt/src/s/: not restored: the directory belongs to {a}"},
-       [](World &w) {
-         return VictimSame(w) + Mode(w.job.file("data/rt/src/s"), 0755, w.a.uid);
-       }},
+        "owner in the backup: a restore gives it no new owner and no set-user or set-group ID"},
+       [](World &w) { return VictimSame(w); }},
+      // Nothing goes into another user's directory at the name of one of
+      // root's: the program stays a's, the directories too.
       {"a restore over another user's program and directories",
        [](World &w) { return PlantProgramUnderRoots(w); },
        [](World &w) { return RestoreIntoRt(w, "overwrite"); }, 3,
-       {"vrk_sms: /rt/src/s/: not restored: the directory belongs to {a}"},
-       [](World &w) {
-         // The program is replaced by a new file of root's, as a restore
-         // with data always does; the directory stays a's.
-         return Mode(w.victim, 04755, 0) + Mode(w.job.file("data/rt/src/s"), 0755, w.a.uid);
-       }},
+       {"vrk_sms: /rt/src/: not restored: the directory belongs to {a}, who is neither the caller, root nor its "
+        "owner in the backup, root (uid 0): nothing is restored into it or beneath it",
+        "vrk_sms: /rt/src/s/: not restored: it lies beneath /rt/src/, which was not restored",
+        "vrk_sms: /rt/src/s/tool: not restored: its directory was not restored"},
+       [](World &w) { return VictimSame(w) + Mode(w.job.file("data/rt/src/s"), 0755, w.a.uid); }},
       {"a restore of metadata only over a program of the owner the backup names",
        [](World &w) {
          if (!PlantProgramUnderRoots(w)) return false;
@@ -457,6 +611,68 @@ TEST(RootSharedE2E, FilesOfAnotherUserAreNeverTrusted) {
          std::string why = VictimSame(w) + Mode(w.victim, 0755, w.a.uid);
          if (lstat(w.victim.c_str(), &st) == 0 && st.st_gid != w.a.gid) why += "the victim's group changed\n";
          return why;
+       }},
+      // Another user's directory at the name of one of root's that the
+      // backup holds beneath the user's: root's files never go into it.
+      {"another user's directory at a restored directory's name, default mode",
+       [](World &w) { return PlantSecrets(w, true); }, [](World &w) { return RestoreInPlace(w); }, 3,
+       {kSecretsRefused, "vrk_sms: /src/www/.secrets/db.conf: not restored: its directory was not restored"},
+       [](World &w) { return SecretsKept(w) + Mode(w.job.file("data/src/www/.gone/db.conf"), 0644, 0); }},
+      {"another user's directory at a restored directory's name, overwrite",
+       [](World &w) { return PlantSecrets(w, true); }, [](World &w) { return RestoreInPlace(w, "overwrite"); }, 3,
+       {kSecretsRefused},
+       [](World &w) { return SecretsKept(w) + Mode(w.job.file("data/src/www"), 0755, w.a.uid); }},
+      {"another user's directory put where a restore ended by SIGTERM made root's",
+       [](World &w) { return PlantSecrets(w, false); },
+       [](World &w) {
+         Result r = SignalledAtOpen(w, "db.conf", SIGTERM, {"-r", "-N", kLogin, "-s", w.SharedSaveset()});
+         if (!WIFSIGNALED(r.status) || Mode(w.job.file("data/src/www/.secrets"), 0700, 0) != "" ||
+             !SwapSecretsAgain(w))
+           return r;
+         return RestoreInPlace(w);
+       },
+       3, {kSecretsRefused}, [](World &w) { return SecretsKept(w); }},
+      // The note of a directory a killed restore left moves with the
+      // directory: at another name it marks nothing.
+      {"root's unfinished directory moved by its parent's owner to the name of one of theirs",
+       [](World &w) { return PlantPubAndSecret(w); },
+       [](World &w) {
+         Result r = SignalledAtOpen(w, "k2", SIGKILL, {"-r", "-N", kLogin, "-s", w.SharedSaveset()});
+         const std::string top = w.job.file("data/s");
+         if (!WIFSIGNALED(r.status) || Mode(top + "/secret", 0700, 0) != "" || !e2e::AsUser(w.a, [&] {
+               return rename((top + "/pub").c_str(), (top + "/pub.old").c_str()) == 0 &&
+                      rename((top + "/secret").c_str(), (top + "/pub").c_str()) == 0;
+             }))
+           return r;
+         return RestoreInPlace(w);
+       },
+       0, {},
+       [](World &w) {
+         return Exposed(w, w.job.file("data/s")) + Mode(w.job.file("data/s/pub"), 0700, 0) +
+                Mode(w.job.file("data/s/secret"), 0700, 0) + Mode(w.job.file("data/s/secret/k1"), 0644, 0);
+       }},
+      // An overwrite replaces the old file only once the new one is whole
+      // and closed: on every road a failure keeps the old one.
+      FailedOverwrite("an overwrite whose new unnamed file fails at its close", "fail_new_file = close\n"),
+      FailedOverwrite("an overwrite whose new unnamed file cannot take its data", "fail_new_file = data\n"),
+      FailedOverwrite("an overwrite whose new named file fails at its close",
+                      "unnamed_new_files = no\nfail_new_file = close\n"),
+      // A restore stopped by SIGINT leaves what SIGTERM leaves: the
+      // directories' metadata set and their notes, so that a run again
+      // without overwrite gives every directory back as it was.
+      {"a restore stopped by SIGINT, run again without overwrite",
+       [](World &w) { return PlantOldTree(w); },
+       [](World &w) {
+         const std::vector<std::string> args{"-r", "-N", kLogin, "-s", w.SharedSaveset(), "-R", "/r"};
+         // Stopped after k1, before k2 is made in priv.
+         Result r = SignalledAtOpen(w, "k1", SIGINT, args);
+         if (r.exitCode() < 0 || Mode(w.job.file("data/r/src/t/priv"), 0700, 0) != "") return r;
+         return w.job.Run(args);
+       },
+       0, {},
+       [](World &w) {
+         return DirsAlike(w.job.file("data/src"), w.job.file("data/r/src")) + Exposed(w, w.job.file("data/r")) +
+                Mode(w.job.file("data/r/src/t/priv/k2"), 0644, 0);
        }},
       // Markers.
       // A run prepares its markers under names of its own and commits only
